@@ -1,0 +1,75 @@
+// GIF: writes one picture as a single-image GIF file with a fixed 9-bit LZW.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/gdi/gdi.h"
+#include "platform/picture/picture.h"
+
+namespace sys {
+class OutputFile;
+}
+
+class GIF {
+ public:
+  enum class Error { None, Busy, NoPicture, TooLarge, CannotDelete, CannotOpen, WriteFailed };
+
+  // Raised after every tenth encoded row with the share of rows done, in percent.
+  std::function<void(std::int16_t Percents)> Progress;
+
+  // Writes `Pic` to `sFileName`. `hDc`, when given, is a context that shows the
+  // picture at (0, 0). `UseTrans` exactly -1 writes GIF89a with the first table
+  // entry equal to `TransColor` (else entry 0) marked transparent; anything else
+  // writes GIF87a. Returns -1 when the file was written, 0 otherwise (see
+  // LastError). A failure before encoding leaves the object busy, so that later
+  // calls on it are refused.
+  std::int16_t SaveGIF(const platform::Picture& Pic, const std::string& sFileName, gdi::DC* hDc,
+                       const std::int16_t& UseTrans, gdi::COLORREF TransColor);
+
+  Error LastError() const { return error_; }
+  bool Busy() const { return busy_; }
+
+  // The image data (sub-blocks and block terminator) for `height` rows of
+  // `width` indices, rows top to bottom, each `stride` bytes apart. Raises
+  // Progress and yields like a save.
+  std::vector<std::uint8_t> EncodeImageData(const std::uint8_t* matrix, int width, int height,
+                                            std::size_t stride);
+
+  static bool FileExists(const std::string& path);
+  // "005" for 5: the pixel's three-digit key text.
+  static std::string PixelKey(int value);
+  // Fills `info` with the 8-bit header for the current picture size and the
+  // fixed 125-colour table, and makes the section.
+  std::optional<gdi::Bitmap> Create8BitDIB(const gdi::DC& dc, gdi::BITMAPINFO& info) const;
+
+  static constexpr int kClearCode = 256;
+  static constexpr int kEndCode = 257;
+  static constexpr int kFirstCode = 258;
+  static constexpr int kTableLimit = 253;
+
+ private:
+  void WriteBits(int code, int count);
+  void ResetTable();
+  void EncodeRows(const std::uint8_t* matrix, int width, int height, std::size_t stride,
+                  sys::OutputFile* file);
+  void FillHeader(gdi::BITMAPINFO& info) const;
+
+  bool busy_ = false;
+  Error error_ = Error::None;
+  int width_ = 0, height_ = 0;
+
+  // LZW state: the string table as (prefix code, pixel) -> code, with the
+  // slots used since the last reset so that a reset touches only those.
+  std::vector<std::int16_t> table_;
+  std::vector<std::uint32_t> used_;
+  // Bit packing.
+  std::vector<std::uint8_t> out_;  // finished bytes waiting for the file
+  std::array<std::uint8_t, 256> block_{};
+  std::uint32_t acc_ = 0;
+  int accBits_ = 0;
+};

@@ -1,0 +1,500 @@
+#include "engine/gif24bit.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "encoder/gif_encoder.h"
+#include "platform/system/system.h"
+
+namespace {
+
+std::int32_t ColorAtOffset(const std::array<std::uint8_t, 768>& table, std::size_t t) {
+  return std::int32_t(table[t]) | (std::int32_t(table[t + 1]) << 8) |
+         (std::int32_t(table[t + 2]) << 16);
+}
+
+// Removes a temporary file on every way out of the scope.
+class TempFileGuard {
+ public:
+  explicit TempFileGuard(std::string path) : path_(std::move(path)) {}
+  ~TempFileGuard() {
+    if (!path_.empty()) sys::DeleteFile(path_);
+  }
+  TempFileGuard(const TempFileGuard&) = delete;
+  TempFileGuard& operator=(const TempFileGuard&) = delete;
+
+ private:
+  std::string path_;
+};
+
+std::string FrameNumber(std::int64_t n) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%03lld", static_cast<long long>(n));
+  return buf;
+}
+
+}  // namespace
+
+clsGif24bit::clsGif24bit(platform::PictureBox& master, SharedState& state,
+                         platform::PictureBox* display, platform::ListBox* lstFiles)
+    : PictureLoader([](const std::string& path) { return platform::LoadPicture(path); }),
+      master_(master),
+      state_(state),
+      display_(display),
+      lstFiles_(lstFiles),
+      imageCtl_(&master) {
+  CanvasDC = gdi::CreateCompatibleDC(nullptr);
+  TargetDC = &master.hDC();
+}
+
+clsGif24bit::~clsGif24bit() {
+  if (CanvasDC) gdi::SelectObject(*CanvasDC, canvasPrevious_);
+}
+
+void clsGif24bit::UserDelay(const std::int32_t& lngDelay) {
+  userDelay_ = std::clamp<std::int32_t>(lngDelay, 1, 1000);
+}
+
+void clsGif24bit::StopRender(const std::int16_t& blS) { stopRender_ = blS != 0 ? -1 : 0; }
+
+// ---------------------------------------------------------------- reading
+
+std::uint8_t clsGif24bit::Byte(std::int64_t p) const {
+  if (p < 1 || p > std::int64_t(FileBytes.size())) throw Failure{};
+  return FileBytes[std::size_t(p - 1)];
+}
+
+std::int16_t clsGif24bit::Word(std::int64_t p) const {
+  // Both bytes must lie inside the file; the value is the file's unsigned
+  // 16 bits in signed storage.
+  const std::uint16_t lo = Byte(p), hi = Byte(p + 1);
+  return static_cast<std::int16_t>(lo | (hi << 8));
+}
+
+std::int64_t clsGif24bit::SkipSubBlocks(std::int64_t s) const {
+  while (Byte(s) != 0) s += std::int64_t(Byte(s)) + 1;
+  return s;
+}
+
+void clsGif24bit::GrowRows(std::size_t rows) {
+  auto grow = [rows](auto& column) {
+    if (column.size() < rows) column.resize(rows);
+  };
+  grow(packed_);
+  grow(FrameLeft);
+  grow(FrameTop);
+  grow(FrameWidth);
+  grow(FrameHeight);
+  grow(FrameSortFlag);
+  grow(LocalTableFlag);
+  grow(InterlaceFlag);
+  grow(LocalTableSize);
+  grow(LzwCodeSize);
+  grow(DelayTime);
+  grow(TransparentIndex);
+  grow(DisposalMethod);
+  grow(UserInputFlag);
+  grow(TransparentFlag);
+  if (FrameKeyColor.size() < rows) FrameKeyColor.resize(rows, -1);
+}
+
+void clsGif24bit::Walk(std::int64_t& p, std::size_t r) {
+  const std::int64_t last = std::int64_t(FileBytes.size());
+  while (true) {
+    const std::uint8_t b = Byte(p);
+    if (b == 0x2C) return;
+    if (b == 0x21) {
+      const std::uint8_t label = Byte(p + 1);
+      if (label == 0xF9) {
+        const std::uint8_t packed = Byte(p + 3);
+        packed_[r] = packed;
+        DelayTime[r] = Word(p + 4);
+        TransparentIndex[r] = Byte(p + 6);
+        DisposalMethod[r] = std::uint8_t(((packed & 0x10) ? 4 : DisposalMethod[r]) |
+                                         ((packed & 0x08) ? 2 : 0) | ((packed & 0x04) ? 1 : 0));
+        if (packed & 0x02) UserInputFlag[r] = -1;
+        if (packed & 0x01) TransparentFlag[r] = -1;
+        p += 8;
+      } else if (label == 0xFF) {
+        p = SkipSubBlocks(p + 14) + 1;
+      } else if (label == 0xFE) {
+        p = SkipSubBlocks(p + 2) + 1;
+      } else if (label == 0x01) {
+        p = SkipSubBlocks(p + 15) + 1;
+      } else {
+        p += 1;
+      }
+    } else {
+      p += 1;
+    }
+    if (Byte(p) == 0x3B || p >= last) return;
+  }
+}
+
+void clsGif24bit::ReadImage(std::int64_t& p, std::size_t r, std::int64_t& tableStart) {
+  FrameLeft[r] = Word(p + 1);
+  FrameTop[r] = Word(p + 3);
+  FrameWidth[r] = Word(p + 5);
+  FrameHeight[r] = Word(p + 7);
+  const std::uint8_t packed = Byte(p + 9);
+  packed_[r] = packed;
+  LocalTableFlag[r] = (packed & 0x80) ? -1 : 0;
+  InterlaceFlag[r] = (packed & 0x40) ? -1 : 0;
+  FrameSortFlag[r] = (packed & 0x20) ? -1 : 0;
+  LocalTableSize[r] = packed & 0x07;
+  tableStart = 0;
+  if (LocalTableFlag[r]) {
+    tableStart = p + 10;
+    const std::int64_t len = std::int64_t(3) << (LocalTableSize[r] + 1);
+    Byte(tableStart + len - 1);  // the whole table lies inside the file
+    std::copy_n(FileBytes.begin() + (tableStart - 1), len, LocalColorTable.begin());
+    p += len;
+  }
+  LzwCodeSize[r] = Byte(p + 10);
+  p = SkipSubBlocks(p + 11);
+}
+
+void clsGif24bit::Repair(std::size_t r, std::int64_t tableStart) {
+  const bool local = LocalTableFlag[r] != 0;
+  auto& table = local ? LocalColorTable : GlobalColorTable;
+  const std::int64_t ts = local ? tableStart : globalStart_;
+  // No table at all, or an index beyond it: there is no entry to repair, and
+  // nothing outside the table is ever rewritten.
+  if (!local && !GlobalTableFlag) return;
+  const std::size_t size = local ? LocalTableSize[r] : GlobalTableSize;
+  const std::size_t e = (std::size_t(3) << (size + 1)) - 3;
+  const std::size_t t = std::size_t(TransparentIndex[r]) * 3;
+  if (t > e) return;
+
+  const std::int32_t k = ColorAtOffset(table, t);
+  bool needed = false;
+  for (std::size_t o = 0; o <= e; o += 3) {
+    if (o != t && ColorAtOffset(table, o) == k) needed = true;
+  }
+  if (!needed) return;
+
+  double largest = 0;
+  for (std::size_t o = 0; o <= e; o += 3) {
+    const double c = ColorAtOffset(table, o);
+    if (c > largest) {
+      second_ = largest;
+      largest = c;
+    } else if (c > second_) {
+      second_ = c;
+    }
+  }
+  auto v = static_cast<std::int32_t>(std::nearbyint(largest - (largest - second_ / 2)));
+  // The new colour must not be another entry's colour, or that entry's pixels
+  // would turn transparent as well.
+  auto taken = [&](std::int32_t colour) {
+    for (std::size_t o = 0; o <= e; o += 3) {
+      if (o != t && ColorAtOffset(table, o) == colour) return true;
+    }
+    return false;
+  };
+  while (taken(v)) v = v == 0 ? 0xFFFFFF : v - 1;
+
+  const std::uint8_t bytes[3] = {std::uint8_t(v & 0xFF), std::uint8_t((v >> 8) & 0xFF),
+                                 std::uint8_t((v >> 16) & 0xFF)};
+  for (std::size_t i = 0; i < 3; ++i) {
+    table[t + i] = bytes[i];
+    if (ts > 0) FileBytes[std::size_t(ts - 1) + t + i] = bytes[i];
+  }
+}
+
+std::string clsGif24bit::fTempFileName(std::string& folder, const std::string& prefix,
+                                       const std::string& extension) {
+  if (folder.empty()) folder = "./";
+  return sys::CreateTempFile(folder, prefix, extension).value_or(std::string());
+}
+
+void clsGif24bit::WriteFrames() {
+  const std::string folder = sys::TempFolder();
+  const std::size_t headerLen = std::size_t(FrameStart[0] - 1);
+  std::vector<std::uint8_t> bytes;
+  for (std::size_t k = 0; k < FrameStart.size(); ++k) {
+    std::string dir = folder;
+    const std::string name = fTempFileName(dir, " " + std::to_string(k), "GIF");
+    if (name.empty()) throw Failure{};
+    TempFileGuard guard(name);
+
+    const std::size_t from = std::size_t(FrameStart[k] - 1), to = std::size_t(FrameEnd[k] - 1);
+    bytes.assign(FileBytes.begin(), FileBytes.begin() + std::ptrdiff_t(headerLen));
+    bytes.insert(bytes.end(), FileBytes.begin() + std::ptrdiff_t(from),
+                 FileBytes.begin() + std::ptrdiff_t(to));
+    const std::uint8_t tail[4] = {0x00, 0x21, 0xF9, 0x3B};
+    bytes.insert(bytes.end(), tail, tail + 4);
+    // The file was created empty and exclusively by us; open it without
+    // following a link in its place.
+    const int fd = ::open(name.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) throw Failure{};
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+      if (n <= 0) break;
+      done += std::size_t(n);
+    }
+    ::close(fd);
+
+    FramePicture.resize(k + 1);
+    auto pic = PictureLoader(name);
+    if (!pic) throw Failure{};
+    FramePicture[k] = std::move(*pic);
+  }
+}
+
+void clsGif24bit::Finish() {
+  auto whole = PictureLoader(state_.DecoderPath);
+  if (!whole) throw Failure{};
+  imageCtl_->Picture(*whole);
+  fCreateBitMap();
+}
+
+std::int16_t clsGif24bit::fGifBreakOutFrames() {
+  CleanUp();
+  if (state_.DecoderPath.empty()) return 0;
+  try {
+    auto data = sys::ReadWholeFile(state_.DecoderPath);
+    if (!data || data->empty()) throw Failure{};
+    FileBytes = std::move(*data);
+    const std::int64_t last = std::int64_t(FileBytes.size());
+
+    // Header.
+    const std::uint32_t sig = std::uint32_t(Byte(1)) | (std::uint32_t(Byte(2)) << 8) |
+                              (std::uint32_t(Byte(3)) << 16) | (std::uint32_t(Byte(4)) << 24);
+    if (sig != 0x38464947u) {
+      state_.NotAnimatedFlag = -1;
+      return 0;
+    }
+    ScreenWidth = Word(7);
+    ScreenHeight = Word(9);
+    const std::uint8_t packed = Byte(11);
+    BackgroundIndex = Byte(12);
+    PixelAspect = Byte(13);
+    GlobalTableFlag = (packed & 0x80) ? -1 : 0;
+    ColorResolution = (packed >> 4) & 0x07;
+    GlobalSortFlag = (packed & 0x08) ? -1 : 0;
+    GlobalTableSize = packed & 0x07;
+    std::int64_t p = 13;
+    globalStart_ = 0;
+    if (GlobalTableFlag) {
+      const std::int64_t len = std::int64_t(3) << (GlobalTableSize + 1);
+      Byte(p + len);  // the whole table lies inside the file
+      std::copy_n(FileBytes.begin() + p, len, GlobalColorTable.begin());
+      globalStart_ = p + 1;
+      p += len;
+    }
+    p += 1;
+    FramePicture.clear();
+    second_ = 0;
+
+    // Frame loop.
+    std::size_t r = 0;
+    std::int64_t start = p;
+    bool first = true;
+    while (p <= last) {
+      GrowRows(r + 1);
+      Walk(p, r);
+      if (Byte(p) == 0x3B || p >= last) break;
+      std::int64_t tableStart = 0;
+      ReadImage(p, r, tableStart);
+      if (TransparentFlag[r]) {
+        Repair(r, tableStart);
+        if (LocalTableFlag[r]) {
+          const std::size_t t = std::size_t(TransparentIndex[r]) * 3;
+          const std::size_t e = (std::size_t(3) << (LocalTableSize[r] + 1)) - 3;
+          FrameKeyColor[r] = t <= e ? ColorAtOffset(LocalColorTable, t) : -1;
+        }
+      }
+      if (first) {
+        FrameStart.clear();
+        FrameEnd.clear();
+        first = false;
+      }
+      if (start > INT32_MAX || p > INT32_MAX) throw Failure{};
+      FrameStart.push_back(std::int32_t(start));
+      FrameEnd.push_back(std::int32_t(p));
+      p += 1;
+      start = p;
+      if (Byte(p) == 0x3B) break;
+      ++r;
+    }
+    if (first) throw Failure{};  // no image at all
+
+    // Frames keyed on the global table see every repair made to it.
+    for (std::size_t k = 0; k < FrameStart.size(); ++k) {
+      if (TransparentFlag[k] && !LocalTableFlag[k]) {
+        const std::size_t t = std::size_t(TransparentIndex[k]) * 3;
+        const std::size_t e = (std::size_t(3) << (GlobalTableSize + 1)) - 3;
+        FrameKeyColor[k] = GlobalTableFlag && t <= e ? ColorAtOffset(GlobalColorTable, t) : -1;
+      }
+    }
+
+    WriteFrames();
+    Finish();
+  } catch (const Failure&) {
+    state_.NotAnimatedFlag = -1;
+  }
+  return 0;
+}
+
+// ---------------------------------------------------------------- drawing
+
+void clsGif24bit::NearestSolidColor(gdi::COLORREF& color, gdi::COLORREF& result) {
+  if (color & 0x80000000u) color = gdi::GetSysColor(int(color & 0xFFFFFF));
+  auto screen = gdi::GetDC();
+  result = gdi::GetNearestColor(*screen, color);
+}
+
+std::int16_t clsGif24bit::fCreateBitMap() {
+  // Signed 16-bit arithmetic: a screen wider than 32736 overflows. A negative
+  // size (a 16-bit field of 32768 or more) is refused like any size the
+  // drawing layer cannot make.
+  const std::int32_t sum = std::int32_t(ScreenWidth) + 31;
+  if (sum > 32767 || ScreenWidth < 0 || ScreenHeight < 0) throw Failure{};
+  CanvasWidth = sum & 0x0FFFFFE0;
+  CanvasHeight = ScreenHeight;
+  CanvasDescription = gdi::BITMAPINFOHEADER{};
+  CanvasDescription.biSize = 0;
+  CanvasDescription.biWidth = CanvasWidth;
+  CanvasDescription.biHeight = CanvasHeight;
+  CanvasDescription.biSizeImage = std::uint32_t(3 * CanvasWidth);  // bytes per row
+  CanvasDescription.biPlanes = 1;
+  CanvasDescription.biBitCount = 24;
+
+  auto bmp = gdi::CreateCompatibleBitmap(*TargetDC, CanvasWidth, CanvasHeight);
+  if (!bmp) throw Failure{};
+  auto canvas = std::make_unique<gdi::Bitmap>(std::move(*bmp));
+  gdi::Bitmap* previous = gdi::SelectObject(*CanvasDC, canvas.get());
+  if (!canvas_) canvasPrevious_ = previous;
+  canvas_ = std::move(canvas);
+  CanvasBitmap = canvas_.get();
+
+  FrameRect = {0, 0, CanvasWidth, CanvasHeight};
+  gdi::COLORREF back = imageCtl_->BackColor();
+  NearestSolidColor(back, CanvasBackColor);
+  gdi::FillRect(*CanvasDC, FrameRect, gdi::CreateSolidBrush(CanvasBackColor));
+  return 0;
+}
+
+void clsGif24bit::MaskedBlit(gdi::DC& dst, gdi::DC& ref, gdi::DC& frameDC, const gdi::RECT& rect,
+                             std::int16_t x, std::int16_t y, gdi::COLORREF& key) {
+  const auto w = static_cast<std::int16_t>(rect.right), h = static_cast<std::int16_t>(rect.bottom);
+  auto maskDC = gdi::CreateCompatibleDC(&ref), invDC = gdi::CreateCompatibleDC(&ref);
+  auto backDC = gdi::CreateCompatibleDC(&ref), foreDC = gdi::CreateCompatibleDC(&ref);
+  auto mask = gdi::CreateMonoBitmap(w, h), inv = gdi::CreateMonoBitmap(w, h);
+  auto back = gdi::CreateCompatibleBitmap(ref, w, h), fore = gdi::CreateCompatibleBitmap(ref, w, h);
+  if (!mask || !inv || !back || !fore) return;
+  gdi::SelectionGuard s1(*maskDC, &*mask), s2(*invDC, &*inv), s3(*backDC, &*back),
+      s4(*foreDC, &*fore);
+
+  const gdi::COLORREF previous = gdi::SetBkColor(frameDC, key);
+  gdi::BitBlt(*maskDC, 0, 0, w, h, frameDC, 0, 0, gdi::SRCCOPY);
+  key = gdi::SetBkColor(frameDC, previous);
+  gdi::BitBlt(*invDC, 0, 0, w, h, *maskDC, 0, 0, gdi::NOTSRCCOPY);
+  gdi::BitBlt(*backDC, 0, 0, w, h, *CanvasDC, x, y, gdi::SRCCOPY);
+  gdi::BitBlt(*backDC, 0, 0, w, h, *maskDC, 0, 0, gdi::SRCAND);
+  gdi::BitBlt(*foreDC, 0, 0, w, h, frameDC, 0, 0, gdi::SRCCOPY);
+  gdi::BitBlt(*foreDC, 0, 0, w, h, *invDC, 0, 0, gdi::SRCAND);
+  gdi::BitBlt(*backDC, 0, 0, w, h, *foreDC, 0, 0, gdi::SRCINVERT);
+  gdi::BitBlt(dst, x, y, w, h, *backDC, 0, 0, gdi::SRCCOPY);
+  gdi::BitBlt(*TargetDC, 0, 0, CanvasWidth, CanvasHeight, *CanvasDC, 0, 0, gdi::SRCCOPY);
+}
+
+void clsGif24bit::CleanUp() {
+  if (!FramePicture.empty() && FramePicture[0]) {
+    for (auto& pic : FramePicture) pic = platform::Picture();
+  }
+  packed_.clear();
+  FrameLeft.clear();
+  FrameTop.clear();
+  FrameWidth.clear();
+  FrameHeight.clear();
+  FrameSortFlag.clear();
+  LocalTableFlag.clear();
+  InterlaceFlag.clear();
+  LocalTableSize.clear();
+  LzwCodeSize.clear();
+  DelayTime.clear();
+  TransparentIndex.clear();
+  DisposalMethod.clear();
+  UserInputFlag.clear();
+  TransparentFlag.clear();
+  FrameKeyColor.clear();
+}
+
+// ---------------------------------------------------------------- frame loop
+
+void clsGif24bit::RenderGif() {
+  std::int64_t n = 0;  // goes past 32767: no file of a run overwrites another
+  FailedFiles.clear();
+  if (FramePicture.empty() || !FramePicture[0] || !CanvasBitmap) return;
+  gdi::DC& masterDC = imageCtl_->hDC();
+  auto frameDC = gdi::CreateCompatibleDC(&masterDC);
+  const std::size_t frames = std::min(FrameStart.size(), FramePicture.size());
+
+  for (std::size_t k = 0; k < frames; ++k) {
+    const bool split = state_.RunMode == 1;
+    const bool gifOutput = state_.OutputFileType == 1;
+    if (split && gifOutput) state_.GifEncoder = std::make_shared<GIF>();
+    if (stopRender_) break;
+    gdi::Bitmap* previous = gdi::SelectObject(*frameDC, FramePicture[k].Handle());
+
+    gdi::COLORREF key = 0;
+    if (TransparentFlag[k] && FrameKeyColor[k] >= 0) key = gdi::COLORREF(FrameKeyColor[k]);
+    FrameRect = {FrameLeft[k], FrameTop[k], FrameWidth[k], FrameHeight[k]};
+
+    // A delay that reads as negative (32768 hundredths or more) waits like 0.
+    const std::int32_t delay = std::max<std::int32_t>(DelayTime[k], 0);
+    sys::Sleep(delay < 100 ? delay * 10 + userDelay_ : userDelay_ + 100);
+
+    if (DisposalMethod[k] == 2) {
+      gdi::COLORREF back = imageCtl_->BackColor();
+      NearestSolidColor(back, CanvasBackColor);
+      gdi::FillRect(*CanvasDC, {0, 0, CanvasWidth, CanvasHeight},
+                    gdi::CreateSolidBrush(CanvasBackColor));
+    }
+
+    if (TransparentFlag[k]) {
+      MaskedBlit(*CanvasDC, masterDC, *frameDC, FrameRect, FrameLeft[k], FrameTop[k], key);
+    } else {
+      gdi::BitBlt(*CanvasDC, FrameLeft[k], FrameTop[k], FrameWidth[k], FrameHeight[k], *frameDC, 0,
+                  0, gdi::SRCCOPY);
+      gdi::BitBlt(*TargetDC, 0, 0, CanvasWidth, CanvasHeight, *CanvasDC, 0, 0, gdi::SRCCOPY);
+      sys::DoEvents();
+    }
+    gdi::SelectObject(*frameDC, previous);
+
+    // A stop requested meanwhile means the window has gone: nothing more is
+    // drawn into or exported from it.
+    if (split && !stopRender_ && display_ != nullptr) {
+      gdi::BitBlt(display_->hDC(), 0, 0, imageCtl_->ScaleWidth(), imageCtl_->ScaleHeight(),
+                  masterDC, 0, 0, gdi::SRCCOPY);
+      display_->Refresh();
+      ++n;
+      const std::string name =
+          state_.OutputBaseName + "_" + FrameNumber(n) + (gifOutput ? ".gif" : ".bmp");
+      if (lstFiles_ != nullptr) lstFiles_->AddItem(name);
+      bool written = false;
+      if (gifOutput) {
+        auto encoder = state_.GifEncoder;
+        if (encoder) {
+          written = encoder->SaveGIF(display_->Image(), name, &display_->hDC(),
+                                     state_.TransparentRun,
+                                     gdi::COLORREF(display_->Point(0, 0))) != 0;
+        }
+        state_.GifEncoder.reset();
+      } else {
+        written = platform::SavePicture(display_->Image(), name);
+      }
+      if (!written) FailedFiles.push_back(name);
+    }
+    sys::DoEvents();
+  }
+  frameDC.reset();
+  sys::DoEvents();
+}

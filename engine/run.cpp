@@ -1,0 +1,30 @@
+#include "engine/run.h"
+
+bool PrepareRunBoxes(SharedState& state, platform::PictureBox& display,
+                     platform::PictureBox& master) {
+  state.DecoderPath = state.SourcePath;
+  auto pic = platform::LoadPicture(state.DecoderPath);
+  if (!pic) return false;
+  display.Picture(*pic);
+  master.Picture(display.Picture());
+  return true;
+}
+
+bool PerformRun(clsGif24bit& engine, SharedState& state) {
+  engine.CleanUp();
+  state.NotAnimatedFlag = 0;
+  engine.fGifBreakOutFrames();
+  if (state.NotAnimatedFlag != 0) return false;
+  engine.UserDelay(0);
+  engine.StopRender(0);
+  engine.RenderGif();
+  return true;
+}
+
+platform::PictureBoxOptions DisplayBoxOptions() {
+  return {32, 32, /*autoSize=*/true, /*persistent=*/true, gdi::RGB(128, 128, 255)};
+}
+
+platform::PictureBoxOptions MasterBoxOptions() {
+  return {32, 32, /*autoSize=*/true, /*persistent=*/false, gdi::RGB(0, 0, 0)};
+}

@@ -1,0 +1,283 @@
+#include "platform/picture/picture.h"
+
+#include <gif_lib.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/system/system.h"
+
+namespace platform {
+
+namespace {
+
+// Two byte ranges read one after the other: the header and global table, then
+// the stream from the first image descriptor on.
+struct GifSource {
+  const std::uint8_t* a;
+  std::size_t aLen;
+  const std::uint8_t* b;
+  std::size_t bLen;
+  std::size_t pos = 0;
+};
+
+int ReadGifSource(GifFileType* gif, GifByteType* out, int want) {
+  auto* src = static_cast<GifSource*>(gif->UserData);
+  int n = 0;
+  while (n < want) {
+    const std::size_t p = src->pos;
+    if (p < src->aLen) {
+      out[n++] = src->a[p];
+    } else if (p - src->aLen < src->bLen) {
+      out[n++] = src->b[p - src->aLen];
+    } else {
+      break;
+    }
+    ++src->pos;
+  }
+  return n;
+}
+
+struct GifCloser {
+  void operator()(GifFileType* g) const {
+    int err = 0;
+    DGifCloseFile(g, &err);
+  }
+};
+
+// Offset of the first image descriptor, found as the engine's block walk finds
+// it: extensions are stepped over, every other byte is skipped alone, and a
+// trailer or the last byte of the file ends the search.
+std::optional<std::size_t> FindFirstImage(const std::uint8_t* d, std::size_t n, std::size_t p) {
+  auto skipSubBlocks = [&](std::size_t s) -> std::optional<std::size_t> {
+    while (true) {
+      if (s >= n) return std::nullopt;
+      if (d[s] == 0) return s;
+      s += std::size_t(d[s]) + 1;
+    }
+  };
+  if (p >= n) return std::nullopt;
+  while (true) {
+    if (d[p] == 0x2C) return p;
+    if (d[p] == 0x21) {
+      if (p + 1 >= n) return std::nullopt;
+      const std::uint8_t label = d[p + 1];
+      std::optional<std::size_t> term;
+      if (label == 0xF9) {
+        p += 8;
+      } else if (label == 0xFF || label == 0xFE || label == 0x01) {
+        term = skipSubBlocks(p + (label == 0xFF ? 14 : label == 0xFE ? 2 : 15));
+        if (!term) return std::nullopt;
+        p = *term + 1;
+      } else {
+        p += 1;
+      }
+    } else {
+      p += 1;
+    }
+    if (p >= n || d[p] == 0x3B || p + 1 >= n) return std::nullopt;
+  }
+}
+
+std::vector<gdi::RGBQUAD> TableOf(const ColorMapObject* map) {
+  std::vector<gdi::RGBQUAD> pal(256);
+  if (map == nullptr) {
+    pal[1] = {255, 255, 255, 0};
+    return pal;
+  }
+  const int count = std::clamp(map->ColorCount, 0, 256);
+  for (int i = 0; i < count; ++i) {
+    const GifColorType c = map->Colors[i];
+    pal[std::size_t(i)] = {c.Blue, c.Green, c.Red, 0};
+  }
+  return pal;
+}
+
+std::uint32_t Le16(const std::uint8_t* p) { return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8); }
+std::uint32_t Le32(const std::uint8_t* p) { return Le16(p) | (Le16(p + 2) << 16); }
+
+void Put16(std::vector<std::uint8_t>& v, std::uint32_t x) {
+  v.push_back(std::uint8_t(x));
+  v.push_back(std::uint8_t(x >> 8));
+}
+void Put32(std::vector<std::uint8_t>& v, std::uint32_t x) {
+  Put16(v, x & 0xFFFF);
+  Put16(v, x >> 16);
+}
+
+}  // namespace
+
+std::optional<Picture> LoadGif(const std::uint8_t* data, std::size_t size) {
+  if (size < 13 || std::memcmp(data, "GIF", 3) != 0) return std::nullopt;
+  std::size_t header = 13;
+  if (data[10] & 0x80) header += std::size_t(3) << ((data[10] & 7) + 1);
+  if (header > size) return std::nullopt;
+  const auto image = FindFirstImage(data, size, header);
+  if (!image) return std::nullopt;
+
+  GifSource src{data, header, data + *image, size - *image};
+  int err = 0;
+  std::unique_ptr<GifFileType, GifCloser> gif(DGifOpen(&src, ReadGifSource, &err));
+  if (!gif) return std::nullopt;
+  GifRecordType type{};
+  if (DGifGetRecordType(gif.get(), &type) != GIF_OK || type != IMAGE_DESC_RECORD_TYPE) {
+    return std::nullopt;
+  }
+  if (DGifGetImageDesc(gif.get()) != GIF_OK) return std::nullopt;
+  const int w = gif->Image.Width, h = gif->Image.Height;
+  if (!gdi::SizeAllowed(w, h)) return std::nullopt;
+  const ColorMapObject* map = gif->Image.ColorMap ? gif->Image.ColorMap : gif->SColorMap;
+  auto bmp = gdi::Bitmap::Create(w, h, gdi::Format::Indexed8, TableOf(map));
+  if (!bmp) return std::nullopt;
+  if (w > 0 && h > 0) {
+    if (gif->Image.Interlace) {
+      static constexpr int kStart[] = {0, 4, 2, 1}, kStep[] = {8, 8, 4, 2};
+      for (int pass = 0; pass < 4; ++pass) {
+        for (int y = kStart[pass]; y < h; y += kStep[pass]) {
+          if (DGifGetLine(gif.get(), bmp->Row8(y), w) != GIF_OK) return std::nullopt;
+        }
+      }
+    } else {
+      for (int y = 0; y < h; ++y) {
+        if (DGifGetLine(gif.get(), bmp->Row8(y), w) != GIF_OK) return std::nullopt;
+      }
+    }
+  }
+  return Picture(std::move(*bmp));
+}
+
+std::optional<Picture> LoadBmp(const std::uint8_t* data, std::size_t size) {
+  if (size < 26 || data[0] != 'B' || data[1] != 'M') return std::nullopt;
+  const std::uint32_t offBits = Le32(data + 10);
+  const std::uint32_t hdrSize = Le32(data + 14);
+  std::int64_t w = 0, h = 0;
+  std::uint32_t bpp = 0, compression = 0, clrUsed = 0;
+  std::size_t palEntry = 4;
+  if (hdrSize == 12) {  // the old core header
+    w = Le16(data + 18);
+    h = std::int16_t(Le16(data + 20));
+    bpp = Le16(data + 24);
+    palEntry = 3;
+  } else if (hdrSize >= 40 && 14 + std::size_t(hdrSize) <= size) {
+    w = std::int32_t(Le32(data + 18));
+    h = std::int32_t(Le32(data + 22));
+    bpp = Le16(data + 28);
+    compression = Le32(data + 30);
+    clrUsed = Le32(data + 46);
+  } else {
+    return std::nullopt;
+  }
+  const bool topDown = h < 0;
+  if (topDown) h = -h;
+  if (w < 0 || !gdi::SizeAllowed(w, h)) return std::nullopt;
+  const bool bitfields32 = compression == 3 && bpp == 32 && hdrSize >= 52 &&
+                           Le32(data + 54) == 0x00FF0000 && Le32(data + 58) == 0x0000FF00 &&
+                           Le32(data + 62) == 0x000000FF;
+  if (compression != 0 && !bitfields32) return std::nullopt;
+  if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24 && bpp != 32) return std::nullopt;
+
+  const std::uint64_t stride = (std::uint64_t(w) * bpp + 31) / 32 * 4;
+  if (offBits > size || stride * std::uint64_t(h) > size - offBits) return std::nullopt;
+
+  std::optional<gdi::Bitmap> bmp;
+  if (bpp <= 8) {
+    std::size_t colours = clrUsed == 0 ? (std::size_t(1) << bpp) : clrUsed;
+    if (colours > 256) return std::nullopt;
+    const std::size_t palStart = 14 + hdrSize;
+    if (palStart + colours * palEntry > offBits) colours = 0;  // no room: black table
+    std::vector<gdi::RGBQUAD> pal(256);
+    for (std::size_t i = 0; i < colours; ++i) {
+      const std::uint8_t* q = data + palStart + i * palEntry;
+      pal[i] = {q[0], q[1], q[2], 0};
+    }
+    bmp = gdi::Bitmap::Create(int(w), int(h), gdi::Format::Indexed8, std::move(pal));
+  } else {
+    bmp = gdi::Bitmap::Create(int(w), int(h), gdi::Format::Rgb32);
+  }
+  if (!bmp) return std::nullopt;
+  for (std::int64_t row = 0; row < h; ++row) {
+    const std::uint8_t* s = data + offBits + std::size_t(row) * stride;
+    const int y = int(topDown ? row : h - 1 - row);
+    if (bpp <= 8) {
+      std::uint8_t* d = bmp->Row8(y);
+      const unsigned perByte = 8 / bpp, mask = (1u << bpp) - 1;
+      for (std::int64_t x = 0; x < w; ++x) {
+        const std::uint8_t byte = s[std::size_t(x) / perByte];
+        const unsigned shift = 8 - bpp * (unsigned(x % perByte) + 1);
+        d[x] = std::uint8_t((byte >> shift) & mask);
+      }
+    } else {
+      std::uint32_t* d = bmp->Row32(y);
+      const std::size_t step = bpp / 8;
+      for (std::int64_t x = 0; x < w; ++x) {
+        const std::uint8_t* p = s + std::size_t(x) * step;
+        d[x] = (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[1]) << 8) | p[0];
+      }
+    }
+  }
+  return Picture(std::move(*bmp));
+}
+
+std::optional<Picture> LoadPictureFromMemory(const std::uint8_t* data, std::size_t size) {
+  if (size >= 3 && std::memcmp(data, "GIF", 3) == 0) return LoadGif(data, size);
+  if (size >= 2 && data[0] == 'B' && data[1] == 'M') return LoadBmp(data, size);
+  return std::nullopt;
+}
+
+std::optional<Picture> LoadPicture(const std::string& path) {
+  const auto bytes = sys::ReadWholeFile(path);
+  if (!bytes) return std::nullopt;
+  return LoadPictureFromMemory(bytes->data(), bytes->size());
+}
+
+std::vector<std::uint8_t> EncodeBmp24(const gdi::Bitmap& bmp) {
+  const std::uint32_t w = std::uint32_t(bmp.Width()), h = std::uint32_t(bmp.Height());
+  const std::uint64_t stride = (std::uint64_t(w) * 3 + 3) / 4 * 4;
+  const std::uint64_t imageSize = stride * h;
+  std::vector<std::uint8_t> out;
+  out.reserve(std::size_t(54 + imageSize));
+  out.push_back('B');
+  out.push_back('M');
+  Put32(out, std::uint32_t(54 + imageSize));
+  Put32(out, 0);
+  Put32(out, 54);
+  Put32(out, 40);
+  Put32(out, w);
+  Put32(out, h);  // positive: bottom-up
+  Put16(out, 1);
+  Put16(out, 24);
+  Put32(out, 0);
+  Put32(out, std::uint32_t(imageSize));
+  Put32(out, 2835);  // 72 dpi
+  Put32(out, 2835);
+  Put32(out, 0);
+  Put32(out, 0);
+  std::vector<std::uint8_t> row(std::size_t(stride), 0);
+  for (std::int64_t y = std::int64_t(h) - 1; y >= 0; --y) {
+    std::uint8_t* d = row.data();
+    if (bmp.PixelFormat() == gdi::Format::Rgb32) {
+      const std::uint32_t* s = bmp.Row32(int(y));
+      for (std::uint32_t x = 0; x < w; ++x, d += 3) {
+        d[0] = std::uint8_t(s[x]);
+        d[1] = std::uint8_t(s[x] >> 8);
+        d[2] = std::uint8_t(s[x] >> 16);
+      }
+    } else {
+      for (std::uint32_t x = 0; x < w; ++x, d += 3) {
+        const gdi::COLORREF c = bmp.ColorAt(int(x), int(y));
+        d[0] = gdi::GetBValue(c);
+        d[1] = gdi::GetGValue(c);
+        d[2] = gdi::GetRValue(c);
+      }
+    }
+    out.insert(out.end(), row.begin(), row.end());
+  }
+  return out;
+}
+
+bool SavePicture(const Picture& pic, const std::string& path) {
+  if (!pic) return false;
+  return sys::WriteBinaryFile(path, EncodeBmp24(*pic.Handle()));
+}
+
+}  // namespace platform

@@ -1,0 +1,58 @@
+// Picture objects: shared ownership of one bitmap, loaded from GIF or Windows
+// bitmap files, saved as 24-bit Windows bitmaps.
+//
+// Loader policy (GIF):
+//   - the first image only; what follows it is never read, so any bytes after
+//     the image data (for example 21 F9 3B) are accepted;
+//   - before that image, bytes that start no block are skipped one at a time,
+//     and extensions are stepped over, the same way the engine's block walk does;
+//   - the result is an 8-bit bitmap of the image's own size whose colour table is
+//     the local table, else the global one, padded to 256 entries with black:
+//     an index beyond the table shows black;
+//   - an image with no colour table at all gets black (index 0), white (index 1)
+//     and black for every other index;
+//   - an image of zero width or height loads as an empty picture of that size;
+//   - an image larger than the drawing layer allows is refused before any pixel
+//     memory is allocated, as is truncated or corrupt image data.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/gdi/gdi.h"
+
+namespace platform {
+
+class Picture {
+ public:
+  Picture() = default;
+  explicit Picture(gdi::Bitmap bmp) : bmp_(std::make_shared<gdi::Bitmap>(std::move(bmp))) {}
+  explicit Picture(std::shared_ptr<gdi::Bitmap> bmp) : bmp_(std::move(bmp)) {}
+
+  // The bitmap; nullptr for "no picture".
+  gdi::Bitmap* Handle() const { return bmp_.get(); }
+  const std::shared_ptr<gdi::Bitmap>& Shared() const { return bmp_; }
+  explicit operator bool() const { return bmp_ != nullptr; }
+  int Width() const { return bmp_ ? bmp_->Width() : 0; }
+  int Height() const { return bmp_ ? bmp_->Height() : 0; }
+  int BitsPerPixel() const { return bmp_ ? bmp_->BitsPerPixel() : 0; }
+
+ private:
+  std::shared_ptr<gdi::Bitmap> bmp_;
+};
+
+std::optional<Picture> LoadPicture(const std::string& path);
+std::optional<Picture> LoadPictureFromMemory(const std::uint8_t* data, std::size_t size);
+std::optional<Picture> LoadGif(const std::uint8_t* data, std::size_t size);
+std::optional<Picture> LoadBmp(const std::uint8_t* data, std::size_t size);
+
+// Writes an uncompressed 24-bit bottom-up Windows bitmap, replacing an
+// existing file of that name.
+bool SavePicture(const Picture& pic, const std::string& path);
+// The bytes SavePicture writes.
+std::vector<std::uint8_t> EncodeBmp24(const gdi::Bitmap& bmp);
+
+}  // namespace platform

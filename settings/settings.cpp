@@ -1,0 +1,101 @@
+#include "settings/settings.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/system/system.h"
+
+namespace {
+constexpr const char* kSection = "Section";
+}
+
+std::string FolderOf(const std::string& path, const char* separators) {
+  if (path.size() > 32767) return {};
+  const auto p = path.find_last_of(separators);
+  if (p == std::string::npos) return {};
+  std::string folder = path.substr(0, p + 1);
+  if (!folder.empty() && folder.back() == separators[std::strlen(separators) - 1]) {
+    folder.pop_back();
+  }
+  return folder;
+}
+
+std::string ReadProfileString(const std::string& section, const std::string& key,
+                              const std::string& file) {
+  return sys::GetPrivateProfileString(section, key, "", file, 256);
+}
+
+void WriteProfileString(SharedState& state, const std::string& section, const std::string& key,
+                        const std::string& value, const std::string& file) {
+  // Names pass through 128-character fields: longer ones arrive cut to 127.
+  const std::string s = section.substr(0, 127), k = key.substr(0, 127);
+  state.ApiResult = sys::WritePrivateProfileString(s, k, value, file) ? 1 : 0;
+}
+
+std::string DefaultSettingsPath() { return sys::ProgramFolder() + "/Velkor.ini"; }
+
+std::string FormatSettingNumber(std::int16_t v) {
+  return (v >= 0 ? " " : "") + std::to_string(v);
+}
+
+std::optional<std::int16_t> ParseSettingNumber(const std::string& text) {
+  const auto b = text.find_first_not_of(" \t");
+  if (b == std::string::npos) return std::nullopt;
+  const auto e = text.find_last_not_of(" \t");
+  const std::string t = text.substr(b, e - b + 1);
+  // Decimal only: digits, one sign, a point and an exponent.
+  for (char c : t) {
+    if (!std::strchr("0123456789+-.eE", c)) return std::nullopt;
+  }
+  char* end = nullptr;
+  const double v = std::strtod(t.c_str(), &end);
+  if (end == t.c_str() || *end != '\0' || !std::isfinite(v)) return std::nullopt;
+  const double f = std::floor(v);
+  if (f < -32768.0 || f > 32767.0) return std::nullopt;
+  return static_cast<std::int16_t>(f);
+}
+
+void LoadSettings(SharedState& state, const std::string& file, const std::string& programFolder) {
+  const std::string pass = ReadProfileString(kSection, "Pass", file);
+  state.LastFolder = pass.empty() ? programFolder : pass;
+
+  const std::string type = ReadProfileString(kSection, "File", file);
+  if (type.empty()) {
+    state.OutputFileType = 1;
+  } else if (auto v = ParseSettingNumber(type)) {
+    state.OutputFileType = *v;
+  }
+
+  const std::string trans = ReadProfileString(kSection, "Trans", file);
+  if (trans.empty()) {
+    state.TransparentOption = 0;
+  } else if (auto v = ParseSettingNumber(trans)) {
+    state.TransparentOption = *v;
+  }
+}
+
+void SaveSettings(SharedState& state, const std::string& file) {
+  WriteProfileString(state, kSection, "Pass", state.LastFolder, file);
+  WriteProfileString(state, kSection, "File", FormatSettingNumber(state.OutputFileType), file);
+  WriteProfileString(state, kSection, "Trans", FormatSettingNumber(state.TransparentOption), file);
+}
+
+SourceNames DeriveSourceNames(const std::string& path, const char* separators, char separator) {
+  SourceNames names;
+  names.LastFolder = FolderOf(path, separators);
+  const auto p = path.find_last_of(separators);
+  const std::string name = p == std::string::npos ? path : path.substr(p + 1);
+  // A leading dot belongs to the name (hidden files): split at the first dot
+  // after it.
+  const auto first = name.find_first_not_of('.');
+  const auto dot = first == std::string::npos ? std::string::npos : name.find('.', first);
+  names.OutputBaseName = names.LastFolder + separator + name.substr(0, dot);
+  return names;
+}
+
+void ApplySourceNames(SharedState& state, const std::string& path) {
+  const SourceNames names = DeriveSourceNames(path);
+  state.LastFolder = names.LastFolder;
+  state.OutputBaseName = names.OutputBaseName;
+}

@@ -1,0 +1,67 @@
+// The program-wide record, the settings file, and path helpers.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+class GIF;
+
+struct SharedState {
+  std::string SourcePath;
+  std::string DecoderPath;
+  std::string LastFolder;
+  std::string OutputBaseName;
+  std::int16_t OutputFileType = 0;     // 1 = GIF files, anything else bitmaps
+  std::int16_t TransparentOption = 0;  // 0 off, 1 on
+  std::int16_t TransparentRun = 0;     // -1 or 0
+  std::int16_t RunMode = 0;            // 0 preview, 1 split
+  std::int16_t ImageWidth = 0;
+  std::int16_t ImageHeight = 0;
+  std::int16_t NotAnimatedFlag = 0;    // -1 when the break-out failed
+  std::shared_ptr<GIF> GifEncoder;
+  std::int32_t ApiResult = 0;
+};
+
+// The folder separator(s) of this build: "/" here, ":" and "\" on Windows.
+#ifdef _WIN32
+inline constexpr const char* kPathSeparators = ":\\";
+inline constexpr char kPathSeparator = '\\';
+#else
+inline constexpr const char* kPathSeparators = "/";
+inline constexpr char kPathSeparator = '/';
+#endif
+
+// The text up to the last separator, without one trailing separator. A path
+// without a separator, or one of more than 32767 characters, gives "".
+std::string FolderOf(const std::string& path, const char* separators = kPathSeparators);
+
+std::string ReadProfileString(const std::string& section, const std::string& key,
+                              const std::string& file);
+void WriteProfileString(SharedState& state, const std::string& section, const std::string& key,
+                        const std::string& value, const std::string& file);
+
+// "Velkor.ini" in the program's folder.
+std::string DefaultSettingsPath();
+
+// Reads "Pass", "File" and "Trans" of section "Section". `programFolder` is
+// what a missing "Pass" gives.
+void LoadSettings(SharedState& state, const std::string& file, const std::string& programFolder);
+void SaveSettings(SharedState& state, const std::string& file);
+
+// The settings file's number form: a leading blank when not negative.
+std::string FormatSettingNumber(std::int16_t v);
+// The largest integer not above the number in `text`, when it is a number that
+// fits 16 bits signed.
+std::optional<std::int16_t> ParseSettingNumber(const std::string& text);
+
+// What choosing `path` sets: its folder and the base name the frames are
+// written under (folder, separator, the file's name up to its first ".").
+struct SourceNames {
+  std::string LastFolder;
+  std::string OutputBaseName;
+};
+SourceNames DeriveSourceNames(const std::string& path, const char* separators = kPathSeparators,
+                              char separator = kPathSeparator);
+void ApplySourceNames(SharedState& state, const std::string& path);
