@@ -40,7 +40,13 @@ bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
   return true;
 }
 
+std::function<std::string()>& TempNameSource() {
+  static std::function<std::string()> source;
+  return source;
+}
+
 std::string RandomSuffix() {
+  if (auto& source = TempNameSource()) return source();
   static std::mt19937_64 rng{std::random_device{}() ^
                              std::uint64_t(std::chrono::steady_clock::now().time_since_epoch().count())};
   static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
@@ -212,6 +218,10 @@ std::optional<std::string> CreateTempFile(const std::string& folder, const std::
     if (errno != EEXIST) return std::nullopt;
   }
   return std::nullopt;
+}
+
+void SetTempNameSource(std::function<std::string()> source) {
+  TempNameSource() = std::move(source);
 }
 
 std::string ProgramFolder() {

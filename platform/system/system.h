@@ -69,6 +69,10 @@ std::string TempFolder();
 std::optional<std::string> CreateTempFile(const std::string& folder, const std::string& prefix,
                                           const std::string& extension);
 
+// Tests replace the random part of temporary names to force collisions; an
+// empty function restores the random source.
+void SetTempNameSource(std::function<std::string()> source);
+
 // The folder holding the running executable, without a trailing "/".
 std::string ProgramFolder();
 

@@ -1,0 +1,128 @@
+#include "settings/settings.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/support/testutil.h"
+
+using namespace testutil;
+
+namespace {
+std::string Text(const std::string& path) {
+  const Bytes b = ReadFile(path);
+  return {b.begin(), b.end()};
+}
+void Put(const std::string& path, const std::string& text) {
+  WriteFile(path, Bytes(text.begin(), text.end()));
+}
+}  // namespace
+
+TEST(FolderOf, NativeAndWindowsSeparators) {
+  EXPECT_EQ(FolderOf("/home/u/anim/walk.gif"), "/home/u/anim");
+  EXPECT_EQ(FolderOf("/walk.gif"), "");
+  EXPECT_EQ(FolderOf("walk.gif"), "");
+  EXPECT_EQ(FolderOf("/home/u/pics/"), "/home/u/pics");
+  EXPECT_EQ(FolderOf("/home/u/a:b/c.gif"), "/home/u/a:b");  // ":" is a name character here
+  EXPECT_EQ(FolderOf(std::string(40000, 'a') + "/b"), "");
+
+  const char* win = ":\\";
+  EXPECT_EQ(FolderOf("C:\\Pictures\\Anim\\walk.gif", win), "C:\\Pictures\\Anim");
+  EXPECT_EQ(FolderOf("C:\\walk.gif", win), "C:");
+  EXPECT_EQ(FolderOf("C:walk.gif", win), "C:");
+  EXPECT_EQ(FolderOf("walk.gif", win), "");
+  EXPECT_EQ(FolderOf("C:\\Pictures\\", win), "C:\\Pictures");
+  EXPECT_EQ(FolderOf("\\\\server\\share\\f.gif", win), "\\\\server\\share");
+}
+
+TEST(SourceNames, FolderAndBaseName) {
+  auto n = DeriveSourceNames("/pics/anim.old.gif");
+  EXPECT_EQ(n.LastFolder, "/pics");
+  EXPECT_EQ(n.OutputBaseName, "/pics/anim");
+  EXPECT_EQ(DeriveSourceNames("/a.gif").OutputBaseName, "/a");
+  EXPECT_EQ(DeriveSourceNames("/x/noext").OutputBaseName, "/x/noext");
+  // A hidden file keeps its name: never an empty base name.
+  EXPECT_EQ(DeriveSourceNames("/x/.anim.gif").OutputBaseName, "/x/.anim");
+  const char* win = ":\\";
+  EXPECT_EQ(DeriveSourceNames("C:\\pics\\anim.old.gif", win, '\\').OutputBaseName, "C:\\pics\\anim");
+  auto root = DeriveSourceNames("C:\\a.gif", win, '\\');
+  EXPECT_EQ(root.LastFolder, "C:");
+  EXPECT_EQ(root.OutputBaseName, "C:\\a");
+}
+
+TEST(Settings, FirstRunDefaults) {
+  TempDir dir;
+  SharedState s;
+  LoadSettings(s, dir.File("Velkor.ini"), "/opt/velkor");
+  EXPECT_EQ(s.LastFolder, "/opt/velkor");
+  EXPECT_EQ(s.OutputFileType, 1);
+  EXPECT_EQ(s.TransparentOption, 0);
+}
+
+TEST(Settings, NumbersAreFlooredAndBadValuesLeaveTheField) {
+  struct Case {
+    const char* stored;
+    std::int16_t expected;
+  };
+  for (const Case c : {Case{"0", 0}, Case{"1.9", 1}, Case{"-0.5", -1}, Case{" 1", 1},
+                       Case{"abc", 7}, Case{"99999", 7}, Case{"-32768", -32768},
+                       Case{"32767.5", 32767}, Case{"0x10", 7}, Case{"12abc", 7}}) {
+    TempDir dir;
+    const std::string ini = dir.File("Velkor.ini");
+    Put(ini, std::string("[Section]\r\nFile=") + c.stored + "\r\nTrans=" + c.stored + "\r\n");
+    SharedState s;
+    s.OutputFileType = 7;
+    s.TransparentOption = 7;
+    LoadSettings(s, ini, "/p");
+    EXPECT_EQ(s.OutputFileType, c.expected) << c.stored;
+    EXPECT_EQ(s.TransparentOption, c.expected) << c.stored;
+  }
+  // At start-up a bad "File" leaves the initial 0: bitmap output.
+  TempDir dir;
+  Put(dir.File("v.ini"), "[Section]\r\nFile=abc\r\n");
+  SharedState fresh;
+  LoadSettings(fresh, dir.File("v.ini"), "/p");
+  EXPECT_EQ(fresh.OutputFileType, 0);
+}
+
+TEST(Settings, SaveWritesTheExactLinesAndKeepsTheRest) {
+  TempDir dir;
+  const std::string ini = dir.File("Velkor.ini");
+  SharedState s;
+  s.LastFolder = "/home/u/Anim";
+  s.OutputFileType = 1;
+  s.TransparentOption = 0;
+  SaveSettings(s, ini);
+  EXPECT_EQ(Text(ini), "[Section]\r\nPass=/home/u/Anim\r\nFile= 1\r\nTrans= 0\r\n");
+  EXPECT_EQ(s.ApiResult, 1);
+
+  Put(ini, "; mine\n[Other]\nkeep=me\n[Section]\nFile=3\n");
+  s.OutputFileType = -2;
+  SaveSettings(s, ini);
+  EXPECT_EQ(Text(ini), "; mine\n[Other]\nkeep=me\n[Section]\nFile=-2\nPass=/home/u/Anim\nTrans= 0\n");
+
+  SharedState back;
+  LoadSettings(back, ini, "/p");
+  EXPECT_EQ(back.LastFolder, "/home/u/Anim");
+  EXPECT_EQ(back.OutputFileType, -2);
+  EXPECT_EQ(back.TransparentOption, 0);
+}
+
+TEST(Settings, AnUnwritableFolderKeepsTheValuesAndCarriesOn) {
+  TempDir dir;
+  SharedState s;
+  s.LastFolder = "/x";
+  SaveSettings(s, dir.File("missing/sub/Velkor.ini"));
+  EXPECT_EQ(s.ApiResult, 0);
+  EXPECT_EQ(s.LastFolder, "/x");
+  EXPECT_FALSE(std::filesystem::exists(dir.File("missing")));
+}
+
+TEST(Settings, NumberForms) {
+  EXPECT_EQ(FormatSettingNumber(1), " 1");
+  EXPECT_EQ(FormatSettingNumber(0), " 0");
+  EXPECT_EQ(FormatSettingNumber(-3), "-3");
+  EXPECT_EQ(ParseSettingNumber(FormatSettingNumber(-32768)), -32768);
+  EXPECT_FALSE(ParseSettingNumber(""));
+  EXPECT_FALSE(ParseSettingNumber("inf"));
+}

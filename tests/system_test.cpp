@@ -1,0 +1,124 @@
+#include "platform/system/system.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <set>
+
+#include "tests/support/testutil.h"
+
+using namespace testutil;
+namespace fs = std::filesystem;
+
+TEST(Files, ReadWriteDeleteAndAttributes) {
+  TempDir dir;
+  const std::string f = dir.File("a.bin");
+  EXPECT_FALSE(sys::ReadWholeFile(f));
+  EXPECT_FALSE(sys::GetFileAttributes(f));
+  ASSERT_TRUE(sys::WriteBinaryFile(f, Bytes{1, 2, 3}));
+  EXPECT_EQ(*sys::ReadWholeFile(f), (Bytes{1, 2, 3}));
+  ASSERT_TRUE(sys::WriteBinaryFile(f, Bytes{9}));  // replaced, not appended
+  EXPECT_EQ(*sys::ReadWholeFile(f), (Bytes{9}));
+  EXPECT_TRUE(sys::GetFileAttributes(f));
+  EXPECT_TRUE(sys::GetFileAttributes(dir.path()));  // folders too
+  EXPECT_FALSE(sys::ReadWholeFile(dir.path()));
+  EXPECT_TRUE(sys::DeleteFile(f));
+  EXPECT_FALSE(sys::DeleteFile(f));
+  // A folder of that name can be neither deleted nor written.
+  fs::create_directory(dir.File("d"));
+  EXPECT_FALSE(sys::WriteBinaryFile(dir.File("d"), Bytes{1}));
+  EXPECT_TRUE(fs::is_directory(dir.File("d")));
+}
+
+TEST(Files, WritingReplacesALinkNeverItsTarget) {
+  TempDir dir;
+  WriteFile(dir.File("target"), Bytes{7, 7});
+  fs::create_symlink(dir.File("target"), dir.File("link"));
+  ASSERT_TRUE(sys::WriteBinaryFile(dir.File("link"), Bytes{1}));
+  EXPECT_EQ(ReadFile(dir.File("target")), (Bytes{7, 7}));
+  EXPECT_EQ(ReadFile(dir.File("link")), (Bytes{1}));
+}
+
+TEST(TempFiles, FreshExclusiveNamesWithTheExtension) {
+  TempDir dir;
+  std::set<std::string> names;
+  for (int i = 0; i < 200; ++i) {
+    auto n = sys::CreateTempFile(dir.path() + "/", " 1", "GIF");
+    ASSERT_TRUE(n);
+    EXPECT_TRUE(names.insert(*n).second);
+    EXPECT_EQ(n->substr(n->size() - 4), ".GIF");
+    EXPECT_EQ(fs::file_size(*n), 0u);
+  }
+  for (const auto& n : names) EXPECT_TRUE(sys::DeleteFile(n));
+  EXPECT_TRUE(ListDir(dir.path()).empty());
+}
+
+TEST(TempFiles, NeverOpensAnExistingFileOrLink) {
+  TempDir dir;
+  WriteFile(dir.File("taken.GIF"), Bytes{5});
+  fs::create_symlink(dir.File("victim"), dir.File("link.GIF"));
+  std::vector<std::string> names = {"taken", "link", "free"};
+  std::size_t next = 0;
+  sys::SetTempNameSource([&] { return names[std::min(next++, names.size() - 1)]; });
+  auto n = sys::CreateTempFile(dir.path(), "", "GIF");
+  sys::SetTempNameSource({});
+  ASSERT_TRUE(n);
+  EXPECT_EQ(*n, dir.File("free.GIF"));
+  EXPECT_EQ(ReadFile(dir.File("taken.GIF")), (Bytes{5}));
+  EXPECT_FALSE(fs::exists(dir.File("victim")));
+  EXPECT_FALSE(sys::CreateTempFile(dir.File("no/such/folder"), "", "GIF"));
+}
+
+TEST(Profile, KernelSemantics) {
+  TempDir dir;
+  const std::string ini = dir.File("t.ini");
+  EXPECT_EQ(sys::GetPrivateProfileString("S", "k", "dflt", ini), "dflt");  // no file
+  WriteFile(ini, Bytes{});
+  const std::string text =
+      "; a comment\r\n[Other]\r\nPass=elsewhere\r\n[section]\r\n  PASS =  C:\\x y  \r\n"
+      "File= 1\r\n\r\n[Last]\r\nz=1\r\n";
+  WriteFile(ini, Bytes(text.begin(), text.end()));
+  EXPECT_EQ(sys::GetPrivateProfileString("Section", "pass", "", ini), "C:\\x y");
+  EXPECT_EQ(sys::GetPrivateProfileString("SECTION", "File", "", ini), "1");
+  EXPECT_EQ(sys::GetPrivateProfileString("Section", "Trans", "", ini), "");
+  EXPECT_EQ(sys::GetPrivateProfileString("Nope", "File", "", ini), "");
+  EXPECT_EQ(sys::GetPrivateProfileString("Section", "Pass", "", ini, 4), "C:\\");
+
+  ASSERT_TRUE(sys::WritePrivateProfileString("Section", "Trans", " 0", ini));
+  ASSERT_TRUE(sys::WritePrivateProfileString("Section", "file", " 5", ini));
+  ASSERT_TRUE(sys::WritePrivateProfileString("New", "a", "b", ini));
+  const Bytes after = ReadFile(ini);
+  EXPECT_EQ(std::string(after.begin(), after.end()),
+            "; a comment\r\n[Other]\r\nPass=elsewhere\r\n[section]\r\n  PASS =  C:\\x y  \r\n"
+            "file= 5\r\nTrans= 0\r\n\r\n[Last]\r\nz=1\r\n[New]\r\na=b\r\n");
+  // Nothing is left beside the file.
+  EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"t.ini"}));
+}
+
+TEST(Profile, AFailedWriteLeavesTheFileWhole) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+  TempDir dir;
+  const std::string ini = dir.File("t.ini");
+  ASSERT_TRUE(sys::WritePrivateProfileString("S", "a", "1", ini));
+  fs::permissions(dir.path(), fs::perms::owner_read | fs::perms::owner_exec);
+  EXPECT_FALSE(sys::WritePrivateProfileString("S", "a", "2", ini));
+  fs::permissions(dir.path(), fs::perms::owner_all);
+  EXPECT_EQ(sys::GetPrivateProfileString("S", "a", "", ini), "1");
+}
+
+TEST(Hooks, SleepAndYieldAreReplaceable) {
+  std::vector<std::int64_t> slept;
+  int yields = 0;
+  sys::SetSleepHook([&](std::int64_t ms) { slept.push_back(ms); });
+  sys::SetYieldHook([&] { ++yields; });
+  sys::Sleep(5);
+  sys::DoEvents();
+  sys::SetSleepHook({});
+  sys::SetYieldHook({});
+  sys::DoEvents();
+  EXPECT_EQ(slept, (std::vector<std::int64_t>{5}));
+  EXPECT_EQ(yields, 1);
+  EXPECT_FALSE(sys::ProgramFolder().empty());
+  EXPECT_EQ(sys::TempFolder().back(), '/');
+}
