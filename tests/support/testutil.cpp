@@ -122,7 +122,9 @@ Bytes Image(int l, int t, int w, int h, std::uint8_t packed, std::uint8_t pixel,
             std::uint8_t(h >> 8),
             packed};
   out.insert(out.end(), localTable.begin(), localTable.end());
-  const Bytes data = ImageData(std::vector<std::uint8_t>(std::size_t(w) * std::size_t(h), pixel));
+  const int codeSize = pixel < 4 ? 2 : pixel < 8 ? 3 : 8;
+  const Bytes data =
+      ImageData(std::vector<std::uint8_t>(std::size_t(w) * std::size_t(h), pixel), codeSize);
   out.insert(out.end(), data.begin(), data.end());
   return out;
 }

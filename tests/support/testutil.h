@@ -39,7 +39,7 @@ Bytes Header(int w, int h, std::uint8_t packed);
 // A graphic control extension.
 Bytes Gce(std::uint8_t packed, int delay, std::uint8_t transparentIndex);
 // An image descriptor at (l, t) of w x h with `packed`, followed by a minimal
-// valid image data stream of code size 2 for w*h pixels of index `pixel`
+// valid image data stream (code size 2, 3 or 8 as `pixel` needs) for w*h pixels of index `pixel`
 // (encoded uncompressed: a clear code before every pixel keeps 3-bit codes).
 Bytes Image(int l, int t, int w, int h, std::uint8_t packed, std::uint8_t pixel = 0,
             const Bytes& localTable = {});

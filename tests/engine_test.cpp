@@ -1,0 +1,344 @@
+#include "engine/gif24bit.h"
+
+#include <gif_lib.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+
+#include "engine/run.h"
+#include "platform/system/system.h"
+#include "tests/support/testutil.h"
+
+using namespace testutil;
+
+namespace {
+
+const Bytes kTable4 = Table({{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}});
+
+// An engine on a Master box, with temporary files in a private folder and the
+// bytes of every single-frame file kept.
+class Engine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    oldTmp_ = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
+    setenv("TMPDIR", tmp_.path().c_str(), 1);
+    engine_.PictureLoader = [this](const std::string& path) {
+      if (path != state_.DecoderPath) frameFiles_.push_back(ReadFile(path));
+      return platform::LoadPicture(path);
+    };
+  }
+  void TearDown() override {
+    EXPECT_TRUE(ListDir(tmp_.path()).empty()) << "a temporary file outlived the break-out";
+    if (oldTmp_.empty()) unsetenv("TMPDIR");
+    else setenv("TMPDIR", oldTmp_.c_str(), 1);
+  }
+
+  // Breaks out `gif`; returns NotAnimatedFlag.
+  int BreakOut(const Bytes& gif) {
+    WriteFile(files_.File("a.gif"), gif);
+    state_.DecoderPath = files_.File("a.gif");
+    state_.NotAnimatedFlag = 0;
+    frameFiles_.clear();
+    engine_.fGifBreakOutFrames();
+    return state_.NotAnimatedFlag;
+  }
+
+  TempDir tmp_, files_;
+  std::string oldTmp_;
+  SharedState state_;
+  platform::PictureBox master_{MasterBoxOptions()};
+  clsGif24bit engine_{master_, state_};
+  std::vector<Bytes> frameFiles_;
+};
+
+Bytes Sub(const Bytes& b, std::size_t from, std::size_t to) {
+  return Bytes(b.begin() + std::ptrdiff_t(from), b.begin() + std::ptrdiff_t(to));
+}
+
+}  // namespace
+
+TEST_F(Engine, SignatureRules) {
+  for (const char* sig : {"GIF87a", "GIF89a", "GIF8zz"}) {
+    Bytes gif = Cat({Header(2, 2, 0x81), kTable4, Image(0, 0, 2, 2, 0, 1), {0x3B}});
+    std::copy(sig, sig + 6, gif.begin());
+    EXPECT_EQ(BreakOut(gif), 0) << sig;
+    EXPECT_EQ(engine_.FrameStart.size(), 1u);
+  }
+  const auto before = engine_.FrameStart;
+  Bytes bad = Cat({Header(2, 2, 0x81), kTable4, Image(0, 0, 2, 2, 0, 1), {0x3B}});
+  bad[3] = '9';
+  EXPECT_EQ(BreakOut(bad), -1);
+  EXPECT_EQ(engine_.FrameStart, before);  // left as it was after CleanUp
+  EXPECT_TRUE(engine_.FrameLeft.empty());
+  EXPECT_EQ(BreakOut(Bytes{'G', 'I', 'F'}), -1);
+  EXPECT_EQ(BreakOut(Bytes{}), -1);
+  state_.DecoderPath.clear();
+  state_.NotAnimatedFlag = 0;
+  engine_.fGifBreakOutFrames();
+  EXPECT_EQ(state_.NotAnimatedFlag, 0);  // an empty path sets nothing
+}
+
+TEST_F(Engine, NoGlobalTableSingleFrameFilesAndTheirExactBytes) {
+  const Bytes local = Table({{1, 1, 1}, {2, 2, 2}});
+  const Bytes frame0 = Cat({Gce(0x04, 10, 0), Image(0, 0, 2, 1, 0x80, 1, local)});
+  const Bytes frame1 = Image(1, 0, 1, 1, 0x80, 0, local);
+  const Bytes gif = Cat({Header(3, 1, 0x00), frame0, frame1, {0x3B}});
+  ASSERT_EQ(BreakOut(gif), 0);
+  ASSERT_EQ(engine_.FrameStart.size(), 2u);
+  EXPECT_EQ(engine_.FrameStart[0], 14);
+  EXPECT_EQ(engine_.FrameEnd[0], 13 + std::int32_t(frame0.size()));
+  EXPECT_EQ(engine_.FrameStart[1], 14 + std::int32_t(frame0.size()));
+  ASSERT_EQ(frameFiles_.size(), 2u);
+  // Header, the frame's bytes up to its terminator, then 00 21 F9 3B.
+  EXPECT_EQ(frameFiles_[0], Cat({Sub(gif, 0, 13), Sub(frame0, 0, frame0.size() - 1),
+                                 {0x00, 0x21, 0xF9, 0x3B}}));
+  EXPECT_EQ(frameFiles_[1], Cat({Sub(gif, 0, 13), Sub(frame1, 0, frame1.size() - 1),
+                                 {0x00, 0x21, 0xF9, 0x3B}}));
+  EXPECT_EQ(engine_.FramePicture[1].Handle()->ColorAt(0, 0), gdi::RGB(1, 1, 1));
+  EXPECT_EQ(engine_.DisposalMethod[0], 1);
+  EXPECT_EQ(engine_.DelayTime[0], 10);
+}
+
+TEST_F(Engine, ExtensionsBelongToTheFrameTheyPrecede) {
+  const Bytes app = {0x21, 0xFF, 0x0B, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0',
+                     0x03, 0x01, 0x00, 0x00, 0x00};
+  Bytes comment = {0x21, 0xFE};
+  for (int b = 0; b < 3; ++b) {  // 600 bytes of text over three sub-blocks
+    comment.push_back(200);
+    comment.insert(comment.end(), 200, std::uint8_t(b == 1 ? 0x2C : 0x21));
+  }
+  comment.push_back(0);
+  Bytes plain = {0x21, 0x01, 0x0C, 0, 0, 0, 0, 8, 0, 8, 0, 8, 8, 1, 0, 0x03, 'a', 0x2C, 'b', 0x00};
+  const Bytes stray = {0x00, 0x55, 0x21, 0x99, 0x07};
+  const Bytes f0 = Cat({app, comment, Image(0, 0, 1, 1, 0, 1)});
+  const Bytes f1 = Cat({plain, stray, Image(0, 0, 1, 1, 0, 2)});
+  const Bytes gif = Cat({Header(1, 1, 0x81), kTable4, f0, f1, {0x3B}});
+  ASSERT_EQ(BreakOut(gif), 0);
+  ASSERT_EQ(frameFiles_.size(), 2u);
+  EXPECT_EQ(Sub(frameFiles_[0], 25, 25 + app.size()), app);  // only frame 0 has the loop block
+  EXPECT_EQ(frameFiles_[1].size(), 25 + f1.size() + 3);
+  EXPECT_EQ(engine_.FramePicture[0].Handle()->ColorAt(0, 0), gdi::RGB(255, 0, 0));
+  EXPECT_EQ(engine_.FramePicture[1].Handle()->ColorAt(0, 0), gdi::RGB(0, 255, 0));
+}
+
+TEST_F(Engine, TwoGraphicControlsCombine) {
+  const Bytes gif = Cat({Header(1, 1, 0x81), kTable4, Gce(0x11, 5, 1), Gce(0x0A, 7, 2),
+                         Image(0, 0, 1, 1, 0, 0), {0x3B}});
+  ASSERT_EQ(BreakOut(gif), 0);
+  EXPECT_EQ(engine_.DelayTime[0], 7);
+  EXPECT_EQ(engine_.TransparentIndex[0], 2);
+  EXPECT_EQ(engine_.DisposalMethod[0], 4 | 2);
+  EXPECT_EQ(engine_.TransparentFlag[0], -1);
+  EXPECT_EQ(engine_.UserInputFlag[0], -1);
+}
+
+TEST_F(Engine, ExtensionsAfterTheLastImageAddARowButNoFrame) {
+  const Bytes gif = Cat({Header(1, 1, 0x81), kTable4, Image(0, 0, 1, 1, 0, 1), Gce(0x08, 40000, 3),
+                         {0x3B}});
+  ASSERT_EQ(BreakOut(gif), 0);
+  EXPECT_EQ(engine_.FrameStart.size(), 1u);
+  EXPECT_EQ(engine_.FramePicture.size(), 1u);
+  EXPECT_EQ(frameFiles_.size(), 1u);
+  ASSERT_EQ(engine_.DelayTime.size(), 2u);
+  EXPECT_EQ(engine_.DelayTime[1], std::int16_t(40000 - 65536));  // 16-bit reads as negative
+  EXPECT_EQ(engine_.DisposalMethod[1], 2);
+}
+
+TEST_F(Engine, RejectedStreams) {
+  // No trailer after the last image.
+  EXPECT_EQ(BreakOut(Cat({Header(1, 1, 0x81), kTable4, Image(0, 0, 1, 1, 0, 1)})), -1);
+  // No image: the trailer at the walk's start is skipped like any byte.
+  EXPECT_EQ(BreakOut(Cat({Header(1, 1, 0x81), kTable4, {0x3B}})), -1);
+  // Truncated global table, truncated sub-blocks.
+  EXPECT_EQ(BreakOut(Cat({Header(1, 1, 0x81), {0, 0, 0}})), -1);
+  Bytes cut = Cat({Header(1, 1, 0x81), kTable4, Image(0, 0, 9, 9, 0, 1), {0x3B}});
+  cut.resize(cut.size() - 6);
+  EXPECT_EQ(BreakOut(cut), -1);
+  // A picture the loader refuses (an image larger than the drawing layer allows):
+  // its temporary file is deleted all the same (checked in TearDown).
+  EXPECT_EQ(BreakOut(Cat({Header(1, 1, 0x81), kTable4,
+                          {0x2C, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0x02, 0x01, 0x04, 0x00},
+                          {0x3B}})),
+            -1);
+  // Logical screens the drawing layer refuses end through the flag.
+  EXPECT_EQ(BreakOut(Cat({Header(0xFFFF, 0xFFFF, 0x81), kTable4, Image(0, 0, 1, 1, 0, 1), {0x3B}})),
+            -1);
+  EXPECT_EQ(BreakOut(Cat({Header(10, 0x8000, 0x81), kTable4, Image(0, 0, 1, 1, 0, 1), {0x3B}})),
+            -1);
+  EXPECT_EQ(BreakOut(Cat({Header(32737, 1, 0x81), kTable4, Image(0, 0, 1, 1, 0, 1), {0x3B}})), -1);
+}
+
+TEST_F(Engine, TransparentColourRepair) {
+  struct Case {
+    Bytes table;
+    std::uint8_t index;
+    Bytes expected;  // the transparent entry afterwards
+  };
+  const std::vector<Case> cases = {
+      // Largest two colours 0xFFFFFF and 0x808080: Second / 2 = 0x404040.
+      {Table({{255, 255, 255}, {0x80, 0x80, 0x80}, {0, 0, 0}, {0, 0, 0}}), 3, {0x40, 0x40, 0x40}},
+      {Table({{9, 0, 0}, {5, 0, 0}, {0, 0, 0}, {0, 0, 0}}), 3, {2, 0, 0}},  // 2.5 -> 2
+      {Table({{9, 0, 0}, {7, 0, 0}, {0, 0, 0}, {0, 0, 0}}), 3, {4, 0, 0}},  // 3.5 -> 4
+      // Unique: left alone.
+      {Table({{9, 0, 0}, {7, 0, 0}, {1, 0, 0}, {0, 0, 0}}), 3, {0, 0, 0}},
+      // Second / 2 = 2 is entry 2's colour: moved down to 1.
+      {Table({{10, 0, 0}, {4, 0, 0}, {2, 0, 0}, {2, 0, 0}}), 3, {1, 0, 0}},
+  };
+  for (const auto& c : cases) {
+    const Bytes gif = Cat({Header(1, 1, 0x81), c.table, Gce(0x01, 0, c.index),
+                           Image(0, 0, 1, 1, 0, 0), {0x3B}});
+    ASSERT_EQ(BreakOut(gif), 0);
+    const std::size_t at = 13 + 3 * c.index;
+    EXPECT_EQ(Sub(engine_.FileBytes, at, at + 3), c.expected);
+    EXPECT_EQ(Sub(frameFiles_[0], at, at + 3), c.expected);
+    EXPECT_EQ(Bytes(engine_.GlobalColorTable.begin() + 3 * c.index,
+                    engine_.GlobalColorTable.begin() + 3 * c.index + 3),
+              c.expected);
+  }
+}
+
+TEST_F(Engine, RepairKeepsItsRunningSecondAndEachFrameItsOwnKey) {
+  // Frame 0 (local table) leaves Second = 5; frame 1's all-black local table
+  // then gets 5 / 2 = 2 for its transparent entry.
+  const Bytes t0 = Table({{9, 0, 0}, {5, 0, 0}, {0, 0, 0}, {0, 0, 0}});
+  const Bytes t1 = Table({{0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}});
+  const Bytes t2 = Table({{0, 0, 0}, {200, 0, 0}, {0, 50, 0}, {0, 0, 0}});
+  const Bytes gif = Cat({Header(1, 1, 0x00), Gce(0x01, 0, 3), Image(0, 0, 1, 1, 0x81, 0, t0),
+                         Gce(0x01, 0, 1), Image(0, 0, 1, 1, 0x81, 0, t1), Gce(0x01, 0, 2),
+                         Image(0, 0, 1, 1, 0x81, 0, t2), Gce(0x01, 0, 3),
+                         Image(0, 0, 1, 1, 0x00, 0), {0x3B}});
+  ASSERT_EQ(BreakOut(gif), 0);
+  ASSERT_EQ(engine_.FrameKeyColor.size(), 4u);
+  EXPECT_EQ(engine_.FrameKeyColor[0], 2);
+  EXPECT_EQ(engine_.FrameKeyColor[1], 2);
+  EXPECT_EQ(engine_.FrameKeyColor[2], 50 << 8);
+  EXPECT_EQ(engine_.FrameKeyColor[3], -1);  // no table at all: nothing repaired
+  // The single buffer holds the last local table.
+  EXPECT_EQ(engine_.LocalColorTable[3], 200);
+}
+
+TEST_F(Engine, PropertiesCanvasAndCleanUp) {
+  for (auto [in, out] : std::vector<std::pair<int, int>>{{0, 1}, {-5, 1}, {5000, 1000}, {7, 7}}) {
+    engine_.UserDelay(in);
+    EXPECT_EQ(engine_.UserDelay(), out);
+  }
+  engine_.StopRender(5);
+  EXPECT_EQ(engine_.StopRender(), -1);
+  engine_.StopRender(0);
+  EXPECT_EQ(engine_.StopRender(), 0);
+
+  for (auto [w, cw] : std::vector<std::pair<int, int>>{{1, 32}, {32, 32}, {33, 64}}) {
+    ASSERT_EQ(BreakOut(Cat({Header(w, 3, 0x81), kTable4, Image(0, 0, 1, 1, 0, 1), {0x3B}})), 0);
+    EXPECT_EQ(engine_.CanvasWidth, cw);
+    EXPECT_EQ(engine_.CanvasHeight, 3);
+    EXPECT_EQ(engine_.CanvasBitmap->Width(), cw);
+  }
+  // The target's back colour as a system-colour reference.
+  master_.BackColor(0x80000000u | gdi::COLOR_BTNFACE);
+  ASSERT_EQ(BreakOut(Cat({Header(4, 4, 0x81), kTable4, Image(0, 0, 1, 1, 0, 1), {0x3B}})), 0);
+  EXPECT_EQ(engine_.CanvasBackColor, gdi::RGB(212, 208, 200));
+  EXPECT_EQ(engine_.CanvasBitmap->ColorAt(3, 3), gdi::RGB(212, 208, 200));
+  EXPECT_EQ(master_.Picture().Width(), 1);  // the whole file went into the target
+
+  engine_.CleanUp();
+  EXPECT_TRUE(engine_.DelayTime.empty());
+  EXPECT_EQ(engine_.FramePicture.size(), 1u);
+  EXPECT_FALSE(engine_.FramePicture[0]);
+  EXPECT_EQ(engine_.FrameStart.size(), 1u);
+
+  SharedState s;
+  platform::PictureBox box;
+  clsGif24bit fresh(box, s);
+  fresh.CleanUp();
+  EXPECT_TRUE(fresh.FrameStart.empty());
+  EXPECT_EQ(fresh.CanvasBitmap, nullptr);
+  EXPECT_EQ(fresh.hDCImage(), &box.hDC());
+}
+
+TEST_F(Engine, MaskedBlitLeavesTheCanvasExactlyWhereTheKeyColourIs) {
+  ASSERT_EQ(BreakOut(Cat({Header(4, 2, 0x81), kTable4, Image(0, 0, 1, 1, 0, 1), {0x3B}})), 0);
+  // Canvas: a known pattern.
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < engine_.CanvasWidth; ++x)
+      engine_.CanvasBitmap->Set(x, y, std::uint32_t(0x010101 * (x + 10 * y + 1)));
+  const gdi::COLORREF key = gdi::RGB(10, 20, 30);
+  // An 8-bit frame 3x2 whose table holds the key, near misses and a duplicate
+  // of the key at a higher index (drawn, since only the nearest index keys).
+  std::vector<gdi::RGBQUAD> pal = {gdi::QuadOf(key), gdi::QuadOf(gdi::RGB(11, 20, 30)),
+                                   gdi::QuadOf(gdi::RGB(10, 21, 30)), gdi::QuadOf(gdi::RGB(10, 20, 31)),
+                                   gdi::QuadOf(key)};
+  auto frame = *gdi::Bitmap::Create(3, 2, gdi::Format::Indexed8, pal);
+  const std::uint32_t idx[6] = {0, 1, 2, 3, 4, 0};
+  for (int i = 0; i < 6; ++i) frame.Set(i % 3, i / 3, idx[i]);
+  auto frameDC = gdi::CreateCompatibleDC(&master_.hDC());
+  gdi::SelectObject(*frameDC, &frame);
+  std::vector<std::uint32_t> before;
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 4; ++x) before.push_back(engine_.CanvasBitmap->Get(x, y));
+  gdi::COLORREF k = key;
+  engine_.MaskedBlit(*engine_.CanvasDC, master_.hDC(), *frameDC, {0, 0, 3, 2}, 1, 0, k);
+  EXPECT_EQ(k, key);
+  EXPECT_EQ(frameDC->bkColor, gdi::RGB(255, 255, 255));  // put back
+  auto at = [&](int x, int y) { return engine_.CanvasBitmap->Get(x, y); };
+  EXPECT_EQ(at(0, 0), before[0]);                       // outside the frame
+  EXPECT_EQ(at(1, 0), before[1]);                       // key colour: canvas stays
+  EXPECT_EQ(at(2, 0), gdi::ToPixel32(gdi::RGB(11, 20, 30)));  // one unit off: drawn
+  EXPECT_EQ(at(3, 0), gdi::ToPixel32(gdi::RGB(10, 21, 30)));
+  EXPECT_EQ(at(1, 1), gdi::ToPixel32(gdi::RGB(10, 20, 31)));
+  EXPECT_EQ(at(2, 1), gdi::ToPixel32(key));             // duplicate at a higher index
+  EXPECT_EQ(at(3, 1), before[7]);
+  // The canvas was shown in the target (a 1 x 1 box here).
+  EXPECT_EQ(master_.Point(0, 0), gdi::COLORREF(gdi::FromPixel32(at(0, 0))));
+}
+
+// Every corpus GIF breaks out like giflib sees it, or is refused; no crash and
+// no temporary file left behind.
+TEST_F(Engine, Corpus) {
+  const auto files = CorpusGifs();
+  if (files.empty()) GTEST_SKIP() << "no ../shared/corpus beside this checkout";
+  gdi::SetPixelLimit(std::int64_t(4096) * 4096);
+  int compared = 0, refused = 0;
+  for (const auto& f : files) {
+    state_.DecoderPath = f;
+    state_.NotAnimatedFlag = 0;
+    engine_.fGifBreakOutFrames();
+    if (state_.NotAnimatedFlag) {
+      ++refused;
+      continue;
+    }
+    ASSERT_FALSE(engine_.FrameStart.empty()) << f;
+    ASSERT_EQ(engine_.FramePicture.size(), engine_.FrameStart.size()) << f;
+    int err = 0;
+    GifFileType* g = DGifOpenFileName(f.c_str(), &err);
+    if (g == nullptr) continue;
+    if (DGifSlurp(g) == GIF_OK) {
+      ++compared;
+      ASSERT_EQ(std::size_t(g->ImageCount), engine_.FrameStart.size()) << f;
+      for (int k = 0; k < g->ImageCount; ++k) {
+        const auto& d = g->SavedImages[k].ImageDesc;
+        EXPECT_EQ(engine_.FrameLeft[std::size_t(k)], std::int16_t(d.Left)) << f;
+        EXPECT_EQ(engine_.FrameTop[std::size_t(k)], std::int16_t(d.Top)) << f;
+        EXPECT_EQ(engine_.FrameWidth[std::size_t(k)], std::int16_t(d.Width)) << f;
+        EXPECT_EQ(engine_.FrameHeight[std::size_t(k)], std::int16_t(d.Height)) << f;
+        EXPECT_EQ(engine_.FramePicture[std::size_t(k)].Width(), d.Width) << f;
+        int gces = 0;
+        for (int e = 0; e < g->SavedImages[k].ExtensionBlockCount; ++e)
+          gces += g->SavedImages[k].ExtensionBlocks[e].Function == GRAPHICS_EXT_FUNC_CODE;
+        GraphicsControlBlock gcb;
+        if (gces == 1 && DGifSavedExtensionToGCB(g, k, &gcb) == GIF_OK) {
+          EXPECT_EQ(engine_.DelayTime[std::size_t(k)], std::int16_t(gcb.DelayTime)) << f;
+          EXPECT_EQ(engine_.DisposalMethod[std::size_t(k)], gcb.DisposalMode) << f;
+          EXPECT_EQ(engine_.TransparentFlag[std::size_t(k)] != 0, gcb.TransparentColor >= 0) << f;
+          if (gcb.TransparentColor >= 0) {
+            EXPECT_EQ(engine_.TransparentIndex[std::size_t(k)], gcb.TransparentColor) << f;
+          }
+        }
+      }
+    }
+    DGifCloseFile(g, &err);
+  }
+  gdi::SetPixelLimit(gdi::kMaxBitmapPixels);
+  EXPECT_GT(compared, 100);
+  EXPECT_GT(refused, 5);
+}
