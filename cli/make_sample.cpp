@@ -15,8 +15,8 @@ int main(int argc, char** argv) {
   gifgen::Animation a;
   a.width = kW;
   a.height = kH;
-  a.globalTable = {{0, 0, 0},       {255, 255, 255}, {220, 40, 40},   {40, 160, 60},
-                   {40, 80, 200},   {250, 210, 60},  {120, 120, 120}, {200, 200, 230}};
+  a.globalTable = {{0, 0, 0},     {255, 255, 255}, {220, 40, 40},   {40, 160, 60},
+                   {40, 80, 200}, {250, 210, 60},  {120, 120, 120}, {200, 200, 230}};
   gifgen::Frame back;
   back.width = kW;
   back.height = kH;

@@ -129,8 +129,8 @@ std::vector<std::uint8_t> GIF::EncodeImageData(const std::uint8_t* matrix, int w
   return std::move(out_);
 }
 
-std::int16_t GIF::SaveGIF(const platform::Picture& Pic, const std::string& sFileName,
-                          gdi::DC* hDc, const std::int16_t& UseTrans, gdi::COLORREF TransColor) {
+std::int16_t GIF::SaveGIF(const platform::Picture& Pic, const std::string& sFileName, gdi::DC* hDc,
+                          const std::int16_t& UseTrans, gdi::COLORREF TransColor) {
   if (busy_) return 0;  // a nested call leaves the running save and `error_` alone
   busy_ = true;
   error_ = Error::None;

@@ -483,9 +483,9 @@ void clsGif24bit::RenderGif() {
       if (gifOutput) {
         auto encoder = state_.GifEncoder;
         if (encoder) {
-          written = encoder->SaveGIF(display_->Image(), name, &display_->hDC(),
-                                     state_.TransparentRun,
-                                     gdi::COLORREF(display_->Point(0, 0))) != 0;
+          written =
+              encoder->SaveGIF(display_->Image(), name, &display_->hDC(), state_.TransparentRun,
+                               gdi::COLORREF(display_->Point(0, 0))) != 0;
         }
         state_.GifEncoder.reset();
       } else {

@@ -35,9 +35,7 @@ void WriteProfileString(SharedState& state, const std::string& section, const st
 
 std::string DefaultSettingsPath() { return sys::ProgramFolder() + "/Velkor.ini"; }
 
-std::string FormatSettingNumber(std::int16_t v) {
-  return (v >= 0 ? " " : "") + std::to_string(v);
-}
+std::string FormatSettingNumber(std::int16_t v) { return (v >= 0 ? " " : "") + std::to_string(v); }
 
 std::optional<std::int16_t> ParseSettingNumber(const std::string& text) {
   const auto b = text.find_first_not_of(" \t");

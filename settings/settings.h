@@ -19,7 +19,7 @@ struct SharedState {
   std::int16_t RunMode = 0;            // 0 preview, 1 split
   std::int16_t ImageWidth = 0;
   std::int16_t ImageHeight = 0;
-  std::int16_t NotAnimatedFlag = 0;    // -1 when the break-out failed
+  std::int16_t NotAnimatedFlag = 0;  // -1 when the break-out failed
   std::shared_ptr<GIF> GifEncoder;
   std::int32_t ApiResult = 0;
 };

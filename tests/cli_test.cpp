@@ -52,8 +52,9 @@ TEST(Cli, SplitsNextToTheFileAndListsThePaths) {
   gifgen::WriteFile(src, gifgen::Encode(gifgen::Moving(40, 30, 3)));
   Result r = Split(Quote(src));
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(Lines(r.out), (std::vector<std::string>{dir.File("walk_001.gif"), dir.File("walk_002.gif"),
-                                                    dir.File("walk_003.gif")}));
+  EXPECT_EQ(Lines(r.out),
+            (std::vector<std::string>{dir.File("walk_001.gif"), dir.File("walk_002.gif"),
+                                      dir.File("walk_003.gif")}));
   r = Split("--bmp --transparent " + Quote(src));
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Lines(r.out).back(), dir.File("walk_003.bmp"));

@@ -93,8 +93,7 @@ TEST(Lzw, KnownStreams) {
   EXPECT_EQ(Encode({1, 2, 1, 2, 1, 2}, 6, 1),
             (Bytes{0x07, 0x00, 0x03, 0x08, 0x10, 0x28, 0x30, 0x20, 0x00}));
   EXPECT_EQ(Encode({}, 4, 0), (Bytes{0x02, 0x01, 0x01, 0x00}));
-  EXPECT_EQ(Codes(Encode({1, 2, 1, 2, 1, 2}, 6, 1)),
-            (std::vector<int>{256, 1, 2, 258, 258, 257}));
+  EXPECT_EQ(Codes(Encode({1, 2, 1, 2, 1, 2}, 6, 1)), (std::vector<int>{256, 1, 2, 258, 258, 257}));
   // One pixel wide: a clear and the pixel per row, no entries.
   EXPECT_EQ(Codes(Encode({7, 7, 9}, 1, 3)), (std::vector<int>{256, 7, 256, 7, 256, 9, 257}));
 }
@@ -202,7 +201,8 @@ TEST(SaveGIF, LayoutWithAndWithoutTransparency) {
 TEST(SaveGIF, EightBitPicturesKeepTheirIndicesAndColours) {
   TempDir dir;
   std::vector<gdi::RGBQUAD> pal(256);
-  for (int i = 0; i < 256; ++i) pal[std::size_t(i)] = {std::uint8_t(i), 3, std::uint8_t(255 - i), 0};
+  for (int i = 0; i < 256; ++i)
+    pal[std::size_t(i)] = {std::uint8_t(i), 3, std::uint8_t(255 - i), 0};
   pal[9] = pal[4];  // duplicate colours keep their own index
   auto b = *gdi::Bitmap::Create(5, 3, gdi::Format::Indexed8, pal);
   for (int y = 0; y < 3; ++y)
@@ -226,8 +226,8 @@ TEST(SaveGIF, RoundTripThroughGiflibAndImageMagick) {
     int w, h;
     bool photo;
   };
-  for (const Case c : {Case{1, 1, false}, Case{257, 31, false}, Case{640, 480, true},
-                       Case{1920, 1080, true}}) {
+  for (const Case c :
+       {Case{1, 1, false}, Case{257, 31, false}, Case{640, 480, true}, Case{1920, 1080, true}}) {
     auto pic = Rgb32(c.w, c.h, [&](int x, int y) -> std::uint32_t {
       if (!c.photo) return rng() & 0xFFFFFF;
       // Smooth gradients with a little noise, like a photograph.

@@ -30,8 +30,10 @@ class Engine : public ::testing::Test {
   }
   void TearDown() override {
     EXPECT_TRUE(ListDir(tmp_.path()).empty()) << "a temporary file outlived the break-out";
-    if (oldTmp_.empty()) unsetenv("TMPDIR");
-    else setenv("TMPDIR", oldTmp_.c_str(), 1);
+    if (oldTmp_.empty())
+      unsetenv("TMPDIR");
+    else
+      setenv("TMPDIR", oldTmp_.c_str(), 1);
   }
 
   // Breaks out `gif`; returns NotAnimatedFlag.
@@ -91,18 +93,18 @@ TEST_F(Engine, NoGlobalTableSingleFrameFilesAndTheirExactBytes) {
   EXPECT_EQ(engine_.FrameStart[1], 14 + std::int32_t(frame0.size()));
   ASSERT_EQ(frameFiles_.size(), 2u);
   // Header, the frame's bytes up to its terminator, then 00 21 F9 3B.
-  EXPECT_EQ(frameFiles_[0], Cat({Sub(gif, 0, 13), Sub(frame0, 0, frame0.size() - 1),
-                                 {0x00, 0x21, 0xF9, 0x3B}}));
-  EXPECT_EQ(frameFiles_[1], Cat({Sub(gif, 0, 13), Sub(frame1, 0, frame1.size() - 1),
-                                 {0x00, 0x21, 0xF9, 0x3B}}));
+  EXPECT_EQ(frameFiles_[0],
+            Cat({Sub(gif, 0, 13), Sub(frame0, 0, frame0.size() - 1), {0x00, 0x21, 0xF9, 0x3B}}));
+  EXPECT_EQ(frameFiles_[1],
+            Cat({Sub(gif, 0, 13), Sub(frame1, 0, frame1.size() - 1), {0x00, 0x21, 0xF9, 0x3B}}));
   EXPECT_EQ(engine_.FramePicture[1].Handle()->ColorAt(0, 0), gdi::RGB(1, 1, 1));
   EXPECT_EQ(engine_.DisposalMethod[0], 1);
   EXPECT_EQ(engine_.DelayTime[0], 10);
 }
 
 TEST_F(Engine, ExtensionsBelongToTheFrameTheyPrecede) {
-  const Bytes app = {0x21, 0xFF, 0x0B, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0',
-                     0x03, 0x01, 0x00, 0x00, 0x00};
+  const Bytes app = {0x21, 0xFF, 0x0B, 'N', 'E',  'T',  'S',  'C',  'A', 'P',
+                     'E',  '2',  '.',  '0', 0x03, 0x01, 0x00, 0x00, 0x00};
   Bytes comment = {0x21, 0xFE};
   for (int b = 0; b < 3; ++b) {  // 600 bytes of text over three sub-blocks
     comment.push_back(200);
@@ -123,8 +125,12 @@ TEST_F(Engine, ExtensionsBelongToTheFrameTheyPrecede) {
 }
 
 TEST_F(Engine, TwoGraphicControlsCombine) {
-  const Bytes gif = Cat({Header(1, 1, 0x81), kTable4, Gce(0x11, 5, 1), Gce(0x0A, 7, 2),
-                         Image(0, 0, 1, 1, 0, 0), {0x3B}});
+  const Bytes gif = Cat({Header(1, 1, 0x81),
+                         kTable4,
+                         Gce(0x11, 5, 1),
+                         Gce(0x0A, 7, 2),
+                         Image(0, 0, 1, 1, 0, 0),
+                         {0x3B}});
   ASSERT_EQ(BreakOut(gif), 0);
   EXPECT_EQ(engine_.DelayTime[0], 7);
   EXPECT_EQ(engine_.TransparentIndex[0], 2);
@@ -134,8 +140,8 @@ TEST_F(Engine, TwoGraphicControlsCombine) {
 }
 
 TEST_F(Engine, ExtensionsAfterTheLastImageAddARowButNoFrame) {
-  const Bytes gif = Cat({Header(1, 1, 0x81), kTable4, Image(0, 0, 1, 1, 0, 1), Gce(0x08, 40000, 3),
-                         {0x3B}});
+  const Bytes gif =
+      Cat({Header(1, 1, 0x81), kTable4, Image(0, 0, 1, 1, 0, 1), Gce(0x08, 40000, 3), {0x3B}});
   ASSERT_EQ(BreakOut(gif), 0);
   EXPECT_EQ(engine_.FrameStart.size(), 1u);
   EXPECT_EQ(engine_.FramePicture.size(), 1u);
@@ -157,7 +163,8 @@ TEST_F(Engine, RejectedStreams) {
   EXPECT_EQ(BreakOut(cut), -1);
   // A picture the loader refuses (an image larger than the drawing layer allows):
   // its temporary file is deleted all the same (checked in TearDown).
-  EXPECT_EQ(BreakOut(Cat({Header(1, 1, 0x81), kTable4,
+  EXPECT_EQ(BreakOut(Cat({Header(1, 1, 0x81),
+                          kTable4,
                           {0x2C, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0x02, 0x01, 0x04, 0x00},
                           {0x3B}})),
             -1);
@@ -186,8 +193,8 @@ TEST_F(Engine, TransparentColourRepair) {
       {Table({{10, 0, 0}, {4, 0, 0}, {2, 0, 0}, {2, 0, 0}}), 3, {1, 0, 0}},
   };
   for (const auto& c : cases) {
-    const Bytes gif = Cat({Header(1, 1, 0x81), c.table, Gce(0x01, 0, c.index),
-                           Image(0, 0, 1, 1, 0, 0), {0x3B}});
+    const Bytes gif =
+        Cat({Header(1, 1, 0x81), c.table, Gce(0x01, 0, c.index), Image(0, 0, 1, 1, 0, 0), {0x3B}});
     ASSERT_EQ(BreakOut(gif), 0);
     const std::size_t at = 13 + 3 * c.index;
     EXPECT_EQ(Sub(engine_.FileBytes, at, at + 3), c.expected);
@@ -204,10 +211,16 @@ TEST_F(Engine, RepairKeepsItsRunningSecondAndEachFrameItsOwnKey) {
   const Bytes t0 = Table({{9, 0, 0}, {5, 0, 0}, {0, 0, 0}, {0, 0, 0}});
   const Bytes t1 = Table({{0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {0, 0, 0}});
   const Bytes t2 = Table({{0, 0, 0}, {200, 0, 0}, {0, 50, 0}, {0, 0, 0}});
-  const Bytes gif = Cat({Header(1, 1, 0x00), Gce(0x01, 0, 3), Image(0, 0, 1, 1, 0x81, 0, t0),
-                         Gce(0x01, 0, 1), Image(0, 0, 1, 1, 0x81, 0, t1), Gce(0x01, 0, 2),
-                         Image(0, 0, 1, 1, 0x81, 0, t2), Gce(0x01, 0, 3),
-                         Image(0, 0, 1, 1, 0x00, 0), {0x3B}});
+  const Bytes gif = Cat({Header(1, 1, 0x00),
+                         Gce(0x01, 0, 3),
+                         Image(0, 0, 1, 1, 0x81, 0, t0),
+                         Gce(0x01, 0, 1),
+                         Image(0, 0, 1, 1, 0x81, 0, t1),
+                         Gce(0x01, 0, 2),
+                         Image(0, 0, 1, 1, 0x81, 0, t2),
+                         Gce(0x01, 0, 3),
+                         Image(0, 0, 1, 1, 0x00, 0),
+                         {0x3B}});
   ASSERT_EQ(BreakOut(gif), 0);
   ASSERT_EQ(engine_.FrameKeyColor.size(), 4u);
   EXPECT_EQ(engine_.FrameKeyColor[0], 2);
@@ -266,8 +279,8 @@ TEST_F(Engine, MaskedBlitLeavesTheCanvasExactlyWhereTheKeyColourIs) {
   // An 8-bit frame 3x2 whose table holds the key, near misses and a duplicate
   // of the key at a higher index (drawn, since only the nearest index keys).
   std::vector<gdi::RGBQUAD> pal = {gdi::QuadOf(key), gdi::QuadOf(gdi::RGB(11, 20, 30)),
-                                   gdi::QuadOf(gdi::RGB(10, 21, 30)), gdi::QuadOf(gdi::RGB(10, 20, 31)),
-                                   gdi::QuadOf(key)};
+                                   gdi::QuadOf(gdi::RGB(10, 21, 30)),
+                                   gdi::QuadOf(gdi::RGB(10, 20, 31)), gdi::QuadOf(key)};
   auto frame = *gdi::Bitmap::Create(3, 2, gdi::Format::Indexed8, pal);
   const std::uint32_t idx[6] = {0, 1, 2, 3, 4, 0};
   for (int i = 0; i < 6; ++i) frame.Set(i % 3, i / 3, idx[i]);
@@ -281,12 +294,12 @@ TEST_F(Engine, MaskedBlitLeavesTheCanvasExactlyWhereTheKeyColourIs) {
   EXPECT_EQ(k, key);
   EXPECT_EQ(frameDC->bkColor, gdi::RGB(255, 255, 255));  // put back
   auto at = [&](int x, int y) { return engine_.CanvasBitmap->Get(x, y); };
-  EXPECT_EQ(at(0, 0), before[0]);                       // outside the frame
-  EXPECT_EQ(at(1, 0), before[1]);                       // key colour: canvas stays
+  EXPECT_EQ(at(0, 0), before[0]);                             // outside the frame
+  EXPECT_EQ(at(1, 0), before[1]);                             // key colour: canvas stays
   EXPECT_EQ(at(2, 0), gdi::ToPixel32(gdi::RGB(11, 20, 30)));  // one unit off: drawn
   EXPECT_EQ(at(3, 0), gdi::ToPixel32(gdi::RGB(10, 21, 30)));
   EXPECT_EQ(at(1, 1), gdi::ToPixel32(gdi::RGB(10, 20, 31)));
-  EXPECT_EQ(at(2, 1), gdi::ToPixel32(key));             // duplicate at a higher index
+  EXPECT_EQ(at(2, 1), gdi::ToPixel32(key));  // duplicate at a higher index
   EXPECT_EQ(at(3, 1), before[7]);
   // The canvas was shown in the target (a 1 x 1 box here).
   EXPECT_EQ(master_.Point(0, 0), gdi::COLORREF(gdi::FromPixel32(at(0, 0))));

@@ -57,7 +57,7 @@ TEST_P(RasterOps, AppliesToStoredValues) {
   const auto& c = GetParam();
   const auto pal = c.format == Format::Indexed8
                        ? Pal({0, RGB(255, 0, 0), RGB(0, 255, 0), RGB(0, 0, 255)})
-                                                : std::vector<RGBQUAD>{};
+                       : std::vector<RGBQUAD>{};
   Bitmap s = Make(c.format, 4, 1, c.src, pal), d = Make(c.format, 4, 1, c.dst, pal);
   auto ctx = Contexts(s, d);
   ASSERT_TRUE(BitBlt(*ctx.dst, 0, 0, 4, 1, *ctx.src, 0, 0, c.rop));
@@ -76,13 +76,25 @@ INSTANTIATE_TEST_SUITE_P(
         RopCase{Format::Indexed8, {1, 2, 3, 0}, {3, 2, 1, 1}, SRCAND, {1, 2, 1, 0}},
         RopCase{Format::Indexed8, {1, 2, 3, 0}, {3, 2, 1, 1}, SRCINVERT, {2, 0, 2, 1}},
         RopCase{Format::Indexed8, {1, 2, 0, 0}, {0, 0, 0, 0}, NOTSRCCOPY, {254, 253, 255, 255}},
-        RopCase{Format::Rgb32, {0x123456, 0xFF00FF, 0, 0xFFFFFF}, {1, 2, 3, 4}, SRCCOPY,
+        RopCase{Format::Rgb32,
+                {0x123456, 0xFF00FF, 0, 0xFFFFFF},
+                {1, 2, 3, 4},
+                SRCCOPY,
                 {0x123456, 0xFF00FF, 0, 0xFFFFFF}},
-        RopCase{Format::Rgb32, {0x0F0F0F, 0xFF00FF, 0, 0xFFFFFF}, {0xFFFF00, 0x0000FF, 7, 5},
-                SRCAND, {0x0F0F00, 0x0000FF, 0, 5}},
-        RopCase{Format::Rgb32, {0x0F0F0F, 0xFF00FF, 0, 0xFFFFFF}, {0xFFFF00, 0x0000FF, 7, 5},
-                SRCINVERT, {0xF0F00F, 0xFF0000, 7, 0xFFFFFA}},
-        RopCase{Format::Rgb32, {0x0F0F0F, 0xFF00FF, 0, 0xFFFFFF}, {0, 0, 0, 0}, NOTSRCCOPY,
+        RopCase{Format::Rgb32,
+                {0x0F0F0F, 0xFF00FF, 0, 0xFFFFFF},
+                {0xFFFF00, 0x0000FF, 7, 5},
+                SRCAND,
+                {0x0F0F00, 0x0000FF, 0, 5}},
+        RopCase{Format::Rgb32,
+                {0x0F0F0F, 0xFF00FF, 0, 0xFFFFFF},
+                {0xFFFF00, 0x0000FF, 7, 5},
+                SRCINVERT,
+                {0xF0F00F, 0xFF0000, 7, 0xFFFFFA}},
+        RopCase{Format::Rgb32,
+                {0x0F0F0F, 0xFF00FF, 0, 0xFFFFFF},
+                {0, 0, 0, 0},
+                NOTSRCCOPY,
                 {0xF0F0F0, 0x00FF00, 0xFFFFFF, 0}}));
 
 TEST(ColourToMono, KeysOnTheSourceBackgroundColourOnly) {
@@ -142,11 +154,11 @@ TEST(EightBitSection, MapsColoursToTheNearestEntry) {
   auto screen = GetDC();
   auto section = CreateDIBSection(*screen, info, DIB_RGB_COLORS);
   ASSERT_TRUE(section);
-  Bitmap s = Make(Format::Rgb32, 6, 1,
-                  {ToPixel32(RGB(0, 0, 0)), ToPixel32(RGB(100, 100, 100)),
-                   ToPixel32(RGB(150, 100, 100)),  // tie between 1 and 3: lowest
-                   ToPixel32(RGB(151, 100, 100)), ToPixel32(RGB(40, 40, 40)),
-                   ToPixel32(RGB(255, 255, 255))});
+  Bitmap s = Make(
+      Format::Rgb32, 6, 1,
+      {ToPixel32(RGB(0, 0, 0)), ToPixel32(RGB(100, 100, 100)),
+       ToPixel32(RGB(150, 100, 100)),  // tie between 1 and 3: lowest
+       ToPixel32(RGB(151, 100, 100)), ToPixel32(RGB(40, 40, 40)), ToPixel32(RGB(255, 255, 255))});
   auto ctx = Contexts(s, *section);
   BitBlt(*ctx.dst, 0, 0, 6, 1, *ctx.src, 0, 0, SRCCOPY);
   EXPECT_EQ(Values(*section), (std::vector<std::uint32_t>{0, 1, 1, 3, 0, 3}));
@@ -176,8 +188,7 @@ TEST(EightBitSection, LargeTrueColourPictureMatchesTheExhaustiveSearch) {
   BitBlt(*ctx.dst, 0, 0, 256, 64, *ctx.src, 0, 0, SRCCOPY);
   for (int y = 0; y < 64; ++y)
     for (int x = 0; x < 256; ++x)
-      ASSERT_EQ(section.Get(x, y), section.NearestIndex(FromPixel32(s.Get(x, y))))
-          << x << "," << y;
+      ASSERT_EQ(section.Get(x, y), section.NearestIndex(FromPixel32(s.Get(x, y)))) << x << "," << y;
 }
 
 TEST(Stretch, NearestNeighbourBothWays) {
@@ -186,9 +197,9 @@ TEST(Stretch, NearestNeighbourBothWays) {
   auto up = Contexts(s, big);
   SetStretchBltMode(*up.dst, COLORONCOLOR);
   StretchBlt(*up.dst, 0, 0, 8, 4, *up.src, 0, 0, 4, 2, SRCCOPY);
-  EXPECT_EQ(Values(big), (std::vector<std::uint32_t>{1, 1, 2, 2, 3, 3, 4, 4, 1, 1, 2, 2, 3, 3, 4,
-                                                     4, 5, 5, 6, 6, 7, 7, 8, 8, 5, 5, 6, 6, 7, 7,
-                                                     8, 8}));
+  EXPECT_EQ(Values(big),
+            (std::vector<std::uint32_t>{1, 1, 2, 2, 3, 3, 4, 4, 1, 1, 2, 2, 3, 3, 4, 4,
+                                        5, 5, 6, 6, 7, 7, 8, 8, 5, 5, 6, 6, 7, 7, 8, 8}));
   Bitmap small = *Bitmap::Create(2, 1, Format::Rgb32);
   auto down = Contexts(s, small);
   StretchBlt(*down.dst, 0, 0, 2, 1, *down.src, 0, 0, 4, 2, SRCCOPY);
@@ -287,8 +298,7 @@ TEST(DrawEdge, RaisedRectangle) {
 }
 
 TEST(GetDIBits, BottomUpRowsPaddedToFourBytesWithColours) {
-  Bitmap b = Make(Format::Indexed8, 3, 2, {1, 2, 3, 4, 5, 6},
-                  Pal({0, RGB(1, 2, 3), RGB(4, 5, 6)}));
+  Bitmap b = Make(Format::Indexed8, 3, 2, {1, 2, 3, 4, 5, 6}, Pal({0, RGB(1, 2, 3), RGB(4, 5, 6)}));
   auto dc = CreateCompatibleDC(nullptr);
   BITMAPINFO info;
   info.bmiHeader.biBitCount = 8;
@@ -300,4 +310,26 @@ TEST(GetDIBits, BottomUpRowsPaddedToFourBytesWithColours) {
 
   Bitmap t = *Bitmap::Create(1, 1, Format::Rgb32);
   EXPECT_EQ(GetDIBits(*dc, t, 0, 1, bits.data(), info, DIB_RGB_COLORS), 0);
+}
+
+TEST(Sizes, RecycledPixelStorageReadsAsZero) {
+  // Large buffers are reused after a bitmap goes; the new bitmap must still
+  // start black, whether it is read first or partly drawn first.
+  for (int round = 0; round < 2; ++round) {
+    {
+      auto old = *Bitmap::Create(300, 200, Format::Rgb32);
+      for (int y = 0; y < 200; ++y) std::fill(old.Row32(y), old.Row32(y) + 300, 0xABCDEFu);
+    }
+    auto fresh = *Bitmap::Create(300, 200, Format::Rgb32);
+    if (round == 0) {
+      EXPECT_EQ(fresh.Get(299, 199), 0u);
+    } else {
+      Bitmap s = Make(Format::Rgb32, 1, 1, {5});
+      auto ctx = Contexts(s, fresh);
+      BitBlt(*ctx.dst, 10, 10, 1, 1, *ctx.src, 0, 0, SRCCOPY);
+      EXPECT_EQ(fresh.Get(10, 10), 5u);
+      EXPECT_EQ(fresh.Get(0, 0), 0u);
+      EXPECT_EQ(fresh.Get(299, 199), 0u);
+    }
+  }
 }

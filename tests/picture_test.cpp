@@ -14,7 +14,9 @@ using platform::LoadPictureFromMemory;
 
 namespace {
 
-std::optional<platform::Picture> Load(const Bytes& b) { return LoadPictureFromMemory(b.data(), b.size()); }
+std::optional<platform::Picture> Load(const Bytes& b) {
+  return LoadPictureFromMemory(b.data(), b.size());
+}
 
 const Bytes kTable4 = Table({{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}});
 
@@ -78,8 +80,12 @@ Bytes MakeBmp(int bpp, int w, int h, bool topDown, const std::vector<gdi::RGBQUA
 TEST(GifLoader, FirstImageWithTableColoursTransparentIndexIncluded) {
   // Screen 4x2 with a 4-entry global table; a 2x1 image at (1, 1) of index 3
   // that is marked transparent: the loader applies no transparency.
-  const Bytes gif = Cat({Header(4, 2, 0x81), kTable4, Gce(0x01, 0, 3), Image(1, 1, 2, 1, 0, 3),
-                         Image(0, 0, 1, 1, 0, 1), {0x3B}});
+  const Bytes gif = Cat({Header(4, 2, 0x81),
+                         kTable4,
+                         Gce(0x01, 0, 3),
+                         Image(1, 1, 2, 1, 0, 3),
+                         Image(0, 0, 1, 1, 0, 1),
+                         {0x3B}});
   auto pic = Load(gif);
   ASSERT_TRUE(pic);
   EXPECT_EQ(pic->Width(), 2);
@@ -91,7 +97,8 @@ TEST(GifLoader, FirstImageWithTableColoursTransparentIndexIncluded) {
 
 TEST(GifLoader, LocalTableWinsAndTablePolicies) {
   const Bytes local = Table({{9, 9, 9}, {1, 2, 3}});
-  auto withLocal = Load(Cat({Header(1, 1, 0x81), kTable4, Image(0, 0, 1, 1, 0x80, 1, local), {0x3B}}));
+  auto withLocal =
+      Load(Cat({Header(1, 1, 0x81), kTable4, Image(0, 0, 1, 1, 0x80, 1, local), {0x3B}}));
   ASSERT_TRUE(withLocal);
   EXPECT_EQ(withLocal->Handle()->ColorAt(0, 0), gdi::RGB(1, 2, 3));
 
@@ -102,8 +109,8 @@ TEST(GifLoader, LocalTableWinsAndTablePolicies) {
   EXPECT_EQ(none->Handle()->Palette().size(), 256u);
 
   // An index beyond a 2-entry table shows black.
-  auto beyond = Load(Cat({Header(1, 1, 0x80), Table({{5, 5, 5}, {6, 6, 6}}), Image(0, 0, 1, 1, 0, 3),
-                          {0x3B}}));
+  auto beyond = Load(
+      Cat({Header(1, 1, 0x80), Table({{5, 5, 5}, {6, 6, 6}}), Image(0, 0, 1, 1, 0, 3), {0x3B}}));
   ASSERT_TRUE(beyond);
   EXPECT_EQ(beyond->Handle()->Get(0, 0), 3u);
   EXPECT_EQ(beyond->Handle()->ColorAt(0, 0), 0u);
@@ -112,10 +119,14 @@ TEST(GifLoader, LocalTableWinsAndTablePolicies) {
 TEST(GifLoader, SkipsWhatTheBlockWalkSkipsAndIgnoresWhatFollows) {
   // Stray bytes, an unknown extension label, a comment and an application
   // extension before the image; the single-frame tail 00 21 F9 3B after it.
-  const Bytes app = {0x21, 0xFF, 0x0B, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0',
-                     0x03, 0x01, 0x00, 0x00, 0x00};
-  const Bytes gif = Cat({Header(1, 1, 0x81), kTable4, {0x00, 0x07, 0x21, 0x99}, app,
-                         {0x21, 0xFE, 0x02, 'h', 'i', 0x00}, Image(0, 0, 1, 1, 0, 2),
+  const Bytes app = {0x21, 0xFF, 0x0B, 'N', 'E',  'T',  'S',  'C',  'A', 'P',
+                     'E',  '2',  '.',  '0', 0x03, 0x01, 0x00, 0x00, 0x00};
+  const Bytes gif = Cat({Header(1, 1, 0x81),
+                         kTable4,
+                         {0x00, 0x07, 0x21, 0x99},
+                         app,
+                         {0x21, 0xFE, 0x02, 'h', 'i', 0x00},
+                         Image(0, 0, 1, 1, 0, 2),
                          {0x21, 0xF9, 0x3B}});
   auto pic = Load(gif);
   ASSERT_TRUE(pic);
@@ -125,18 +136,21 @@ TEST(GifLoader, SkipsWhatTheBlockWalkSkipsAndIgnoresWhatFollows) {
 TEST(GifLoader, RefusalsAndZeroSizes) {
   EXPECT_FALSE(Load({}));
   EXPECT_FALSE(Load(Bytes{'G', 'I', 'F'}));
-  EXPECT_FALSE(Load(Cat({Header(1, 1, 0x81), {0, 0}})));          // truncated table
+  EXPECT_FALSE(Load(Cat({Header(1, 1, 0x81), {0, 0}})));           // truncated table
   EXPECT_FALSE(Load(Cat({Header(1, 1, 0x81), kTable4, {0x3B}})));  // no image
   // Truncated image data.
   Bytes cut = Cat({Header(1, 1, 0x81), kTable4, Image(0, 0, 4, 4, 0, 1)});
   cut.resize(cut.size() - 3);
   EXPECT_FALSE(Load(cut));
   // 65535 x 65535 is refused before any pixel memory exists.
-  EXPECT_FALSE(Load(Cat({Header(1, 1, 0x81), kTable4,
+  EXPECT_FALSE(Load(Cat({Header(1, 1, 0x81),
+                         kTable4,
                          {0x2C, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x02, 0x01, 0x04, 0x00},
                          {0x3B}})));
-  auto zero = Load(Cat({Header(1, 1, 0x81), kTable4,
-                        {0x2C, 0, 0, 0, 0, 0, 0, 5, 0, 0x00, 0x02, 0x02, 0x04, 0x05, 0x00}, {0x3B}}));
+  auto zero = Load(Cat({Header(1, 1, 0x81),
+                        kTable4,
+                        {0x2C, 0, 0, 0, 0, 0, 0, 5, 0, 0x00, 0x02, 0x02, 0x04, 0x05, 0x00},
+                        {0x3B}}));
   ASSERT_TRUE(zero);
   EXPECT_EQ(zero->Width(), 0);
   EXPECT_EQ(zero->Height(), 5);
@@ -165,7 +179,10 @@ TEST(BmpLoader, ReadsEveryUncompressedDepthBothRowOrders) {
   for (bool topDown : {false, true}) {
     for (int bpp : {1, 4, 8, 24, 32}) {
       const int w = 13, h = 5;
-      const auto& pal = bpp == 1 ? pal2 : bpp == 4 ? pal16 : bpp == 8 ? pal256 : std::vector<gdi::RGBQUAD>{};
+      const auto& pal = bpp == 1   ? pal2
+                        : bpp == 4 ? pal16
+                        : bpp == 8 ? pal256
+                                   : std::vector<gdi::RGBQUAD>{};
       auto value = [&](int x, int y) -> std::uint32_t {
         if (bpp <= 8) return std::uint32_t((x + 3 * y) % (1 << bpp));
         return std::uint32_t((x * 19) | (y * 40) << 8 | (x * y) << 16);

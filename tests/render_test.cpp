@@ -13,8 +13,14 @@ using namespace testutil;
 namespace {
 
 // Black, red, green, blue, white.
-const Bytes kTable = Table({{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255},
-                            {0, 0, 0}, {0, 0, 0}, {0, 0, 0}});
+const Bytes kTable = Table({{0, 0, 0},
+                            {255, 0, 0},
+                            {0, 255, 0},
+                            {0, 0, 255},
+                            {255, 255, 255},
+                            {0, 0, 0},
+                            {0, 0, 0},
+                            {0, 0, 0}});
 constexpr std::uint8_t kGlobal8 = 0x82;  // global table of 8 entries
 
 Bytes Frame(int l, int t, int w, int h, std::uint8_t pixel, int disposal = 1, int delay = 0,
@@ -83,9 +89,14 @@ constexpr gdi::COLORREF K = gdi::RGB(0, 0, 0), R = gdi::RGB(255, 0, 0), G = gdi:
 }  // namespace
 
 TEST_F(Render, DisposalTwoClearsTheWholeCanvasBeforeItsOwnFrame) {
-  const Bytes gif = Cat({Header(3, 2, kGlobal8), kTable, Frame(0, 0, 3, 2, 1),
-                         Frame(1, 1, 1, 1, 2, /*disposal=*/2), Frame(2, 0, 1, 1, 3, 1),
-                         Frame(0, 0, 1, 1, 4, /*disposal=*/3), Frame(0, 1, 1, 1, 3, 1), {0x3B}});
+  const Bytes gif = Cat({Header(3, 2, kGlobal8),
+                         kTable,
+                         Frame(0, 0, 3, 2, 1),
+                         Frame(1, 1, 1, 1, 2, /*disposal=*/2),
+                         Frame(2, 0, 1, 1, 3, 1),
+                         Frame(0, 0, 1, 1, 4, /*disposal=*/3),
+                         Frame(0, 1, 1, 1, 3, 1),
+                         {0x3B}});
   ASSERT_TRUE(Run(gif, 1));
   EXPECT_EQ(Pixels(Out(1)), (std::vector<gdi::COLORREF>{R, R, R, R, R, R}));
   EXPECT_EQ(Pixels(Out(2)), (std::vector<gdi::COLORREF>{K, K, K, K, G, K}));
@@ -101,9 +112,12 @@ TEST_F(Render, TransparentFramesKeyOnTheirOwnTables) {
   // last local table would draw its transparent pixels.
   const Bytes local2 = Table({{0, 0, 0}, {9, 9, 9}, {0, 0, 200}, {7, 7, 7}});
   const Bytes local3 = Table({{0, 0, 0}, {0, 0, 200}, {9, 9, 9}, {7, 7, 7}});
-  const Bytes gif = Cat({Header(2, 1, kGlobal8), kTable, Frame(0, 0, 2, 1, 1),
+  const Bytes gif = Cat({Header(2, 1, kGlobal8),
+                         kTable,
+                         Frame(0, 0, 2, 1, 1),
                          Frame(1, 0, 1, 1, 2, 1, 0, /*transparent=*/2),
-                         Frame(0, 0, 2, 1, 2, 1, 0, 2, local2), Frame(0, 0, 1, 1, 2, 1, 0, 1, local3),
+                         Frame(0, 0, 2, 1, 2, 1, 0, 2, local2),
+                         Frame(0, 0, 1, 1, 2, 1, 0, 1, local3),
                          {0x3B}});
   ASSERT_TRUE(Run(gif, 1));
   EXPECT_EQ(Pixels(Out(1)), (std::vector<gdi::COLORREF>{R, R}));
@@ -121,8 +135,12 @@ TEST_F(Render, WaitsFollowTheDelays) {
 }
 
 TEST_F(Render, SplitNamesListsAndFormats) {
-  const Bytes gif = Cat({Header(2, 2, kGlobal8), kTable, Frame(0, 0, 2, 2, 1),
-                         Frame(0, 0, 1, 1, 2), Frame(1, 1, 1, 1, 3), {0x3B}});
+  const Bytes gif = Cat({Header(2, 2, kGlobal8),
+                         kTable,
+                         Frame(0, 0, 2, 2, 1),
+                         Frame(0, 0, 1, 1, 2),
+                         Frame(1, 1, 1, 1, 3),
+                         {0x3B}});
   ASSERT_TRUE(Run(gif, 1, /*fileType=*/1));
   const std::vector<std::string> gifs = {Out(1, ".gif"), Out(2, ".gif"), Out(3, ".gif")};
   EXPECT_EQ(list_.Items(), gifs);
@@ -146,14 +164,14 @@ TEST_F(Render, TransparentRunMarksTheTopLeftColour) {
 }
 
 TEST_F(Render, PreviewWritesNothingAndLeavesDisplayAndListAlone) {
-  const Bytes gif = Cat({Header(2, 1, kGlobal8), kTable, Frame(0, 0, 2, 1, 1), Frame(0, 0, 1, 1, 2),
-                         {0x3B}});
+  const Bytes gif =
+      Cat({Header(2, 1, kGlobal8), kTable, Frame(0, 0, 2, 1, 1), Frame(0, 0, 1, 1, 2), {0x3B}});
   list_.AddItem("keep");
   ASSERT_TRUE(Run(gif, 0, 1));
   EXPECT_EQ(list_.Items(), (std::vector<std::string>{"keep"}));
   EXPECT_EQ(ListDir(dir_.path()), (std::vector<std::string>{"anim.gif"}));
-  EXPECT_EQ(display_.Point(0, 0), R);   // only the loaded picture
-  EXPECT_EQ(master_.Point(0, 0), G);    // the animation was shown
+  EXPECT_EQ(display_.Point(0, 0), R);  // only the loaded picture
+  EXPECT_EQ(master_.Point(0, 0), G);   // the animation was shown
 }
 
 TEST_F(Render, StopRenderEndsTheRunBeforeTheNextFrameAndKeepsWrittenFiles) {
@@ -166,8 +184,8 @@ TEST_F(Render, StopRenderEndsTheRunBeforeTheNextFrameAndKeepsWrittenFiles) {
   });
   ASSERT_TRUE(Run(Cat({Header(1, 1, kGlobal8), kTable, body, {0x3B}}), 1));
   EXPECT_EQ(list_.ListCount(), 2);
-  EXPECT_EQ(ListDir(dir_.path()), (std::vector<std::string>{"anim.gif", "anim_001.bmp",
-                                                            "anim_002.bmp"}));
+  EXPECT_EQ(ListDir(dir_.path()),
+            (std::vector<std::string>{"anim.gif", "anim_001.bmp", "anim_002.bmp"}));
 }
 
 TEST_F(Render, NotAnimatedWritesNothing) {
@@ -179,8 +197,12 @@ TEST_F(Render, NotAnimatedWritesNothing) {
 
 TEST_F(Render, AFrameThatCannotBeWrittenIsReportedAndTheRunGoesOn) {
   std::filesystem::create_directory(Out(2));
-  const Bytes gif = Cat({Header(1, 1, kGlobal8), kTable, Frame(0, 0, 1, 1, 1), Frame(0, 0, 1, 1, 2),
-                         Frame(0, 0, 1, 1, 3), {0x3B}});
+  const Bytes gif = Cat({Header(1, 1, kGlobal8),
+                         kTable,
+                         Frame(0, 0, 1, 1, 1),
+                         Frame(0, 0, 1, 1, 2),
+                         Frame(0, 0, 1, 1, 3),
+                         {0x3B}});
   ASSERT_TRUE(Run(gif, 1));
   EXPECT_EQ(engine_->FailedFiles, (std::vector<std::string>{Out(2)}));
   EXPECT_TRUE(std::filesystem::is_regular_file(Out(3)));

@@ -44,7 +44,8 @@ TEST(SourceNames, FolderAndBaseName) {
   // A hidden file keeps its name: never an empty base name.
   EXPECT_EQ(DeriveSourceNames("/x/.anim.gif").OutputBaseName, "/x/.anim");
   const char* win = ":\\";
-  EXPECT_EQ(DeriveSourceNames("C:\\pics\\anim.old.gif", win, '\\').OutputBaseName, "C:\\pics\\anim");
+  EXPECT_EQ(DeriveSourceNames("C:\\pics\\anim.old.gif", win, '\\').OutputBaseName,
+            "C:\\pics\\anim");
   auto root = DeriveSourceNames("C:\\a.gif", win, '\\');
   EXPECT_EQ(root.LastFolder, "C:");
   EXPECT_EQ(root.OutputBaseName, "C:\\a");
@@ -99,7 +100,8 @@ TEST(Settings, SaveWritesTheExactLinesAndKeepsTheRest) {
   Put(ini, "; mine\n[Other]\nkeep=me\n[Section]\nFile=3\n");
   s.OutputFileType = -2;
   SaveSettings(s, ini);
-  EXPECT_EQ(Text(ini), "; mine\n[Other]\nkeep=me\n[Section]\nFile=-2\nPass=/home/u/Anim\nTrans= 0\n");
+  EXPECT_EQ(Text(ini),
+            "; mine\n[Other]\nkeep=me\n[Section]\nFile=-2\nPass=/home/u/Anim\nTrans= 0\n");
 
   SharedState back;
   LoadSettings(back, ini, "/p");

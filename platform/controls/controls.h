@@ -33,8 +33,8 @@ constexpr gdi::COLORREF kButtonFace = 0x80000000u | gdi::COLOR_BTNFACE;
 struct PictureBoxOptions {
   int width = 32;
   int height = 32;
-  bool autoSize = false;    // takes its picture's size when one is assigned
-  bool persistent = true;   // keeps a persistent image (shown on refresh only)
+  bool autoSize = false;   // takes its picture's size when one is assigned
+  bool persistent = true;  // keeps a persistent image (shown on refresh only)
   gdi::COLORREF backColor = kButtonFace;
 };
 

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <utility>
 
 namespace gdi {
@@ -87,73 +89,96 @@ void ApplyRow(T* d, int n, const Get& get, DWORD rop, T notMask) {
 }
 
 // Nearest-index search for true-colour sources. The colour cube is cut into
-// 16 x 16 x 16 cells; for each cell, built when first needed, only the table
-// entries that can be nearest to some colour of the cell are kept (an entry
+// 32 x 32 x 32 cells, each built when first needed. For a cell only the table
+// entries that can be nearest to some colour in it are candidates (an entry
 // whose closest possible distance exceeds another entry's farthest one never
-// wins). The search over those candidates uses the same rule as NearestIndex:
-// smallest squared distance, then lowest index.
+// wins, nor does a colour an earlier entry already has). A cell with several
+// candidates gets its 512 answers worked out in one go with the same rule as
+// NearestIndex (smallest squared distance, then lowest index); a cell with one
+// shares a block that holds that index 512 times, so that every look-up is the
+// same two loads without a branch.
 class PaletteIndexer {
  public:
-  explicit PaletteIndexer(const std::vector<RGBQUAD>& pal) : pal_(pal) { cells_.fill({0, kUnbuilt}); }
+  explicit PaletteIndexer(const std::vector<RGBQUAD>& pal)
+      : pal_(pal), cells_(kCells, kUnbuilt), answers_(256 * kBlock) {
+    for (std::size_t v = 0; v < 256; ++v)
+      std::fill_n(answers_.begin() + std::ptrdiff_t(v * kBlock), kBlock, std::uint8_t(v));
+  }
   const std::vector<RGBQUAD>& palette() const { return pal_; }
 
   std::uint8_t Lookup(std::uint32_t word) {
-    const int r = int((word >> 16) & 0xFF), g = int((word >> 8) & 0xFF), b = int(word & 0xFF);
-    const std::size_t cell = std::size_t(((r >> 4) << 8) | ((g >> 4) << 4) | (b >> 4));
-    Cell& c = cells_[cell];
-    if (c.count == kUnbuilt) Build(cell, c);
-    if (c.count == 1) return candidates_[c.start];
-    long bestD = -1;
-    std::uint8_t best = 0;
-    for (std::uint32_t k = 0; k < c.count; ++k) {
-      const std::uint8_t i = candidates_[c.start + k];
-      const auto& q = pal_[i];
-      const long dr = q.rgbRed - r, dg = q.rgbGreen - g, db = q.rgbBlue - b;
-      const long d = dr * dr + dg * dg + db * db;
-      if (bestD < 0 || d < bestD) {
-        bestD = d;
-        best = i;
-      }
-    }
-    return best;
+    const std::uint32_t r = (word >> 16) & 0xFF, g = (word >> 8) & 0xFF, b = word & 0xFF;
+    const std::size_t cell =
+        ((r >> kShift) << (2 * kBits)) | ((g >> kShift) << kBits) | (b >> kShift);
+    std::uint32_t& c = cells_[cell];
+    if (c == kUnbuilt) c = Build(cell);
+    const std::uint32_t m = kSide - 1;
+    return answers_[c + (((r & m) << (2 * kShift)) | ((g & m) << kShift) | (b & m))];
   }
 
  private:
+  static constexpr int kBits = 5, kShift = 8 - kBits, kSide = 1 << kShift;
+  static constexpr std::size_t kCells = std::size_t(1) << (3 * kBits);
+  static constexpr std::size_t kBlock = std::size_t(1) << (3 * kShift);
   static constexpr std::uint32_t kUnbuilt = 0xFFFFFFFFu;
-  struct Cell {
-    std::uint32_t start, count;
+  struct Candidate {
+    int r, g, b;
+    std::uint8_t index;
   };
   static long AxisMin(int v, int lo, int hi) { return v < lo ? lo - v : v > hi ? v - hi : 0; }
-  static long AxisMax(int v, int lo, int hi) { return std::max(std::abs(v - lo), std::abs(v - hi)); }
+  static long AxisMax(int v, int lo, int hi) {
+    return std::max(std::abs(v - lo), std::abs(v - hi));
+  }
 
-  void Build(std::size_t cell, Cell& c) {
-    const int r0 = int(cell >> 8) * 16, g0 = int((cell >> 4) & 15) * 16, b0 = int(cell & 15) * 16;
+  // Where the cell's answers start.
+  std::uint32_t Build(std::size_t cell) {
+    const int r0 = int(cell >> (2 * kBits)) * kSide, g0 = int((cell >> kBits) & 31) * kSide,
+              b0 = int(cell & 31) * kSide, e = kSide - 1;
     std::array<long, 256> minD{};
     long bestMax = -1;
     for (std::size_t i = 0; i < pal_.size(); ++i) {
       const auto& q = pal_[i];
-      const long mr = AxisMin(q.rgbRed, r0, r0 + 15), mg = AxisMin(q.rgbGreen, g0, g0 + 15),
-                 mb = AxisMin(q.rgbBlue, b0, b0 + 15);
+      const long mr = AxisMin(q.rgbRed, r0, r0 + e), mg = AxisMin(q.rgbGreen, g0, g0 + e),
+                 mb = AxisMin(q.rgbBlue, b0, b0 + e);
       minD[i] = mr * mr + mg * mg + mb * mb;
-      const long xr = AxisMax(q.rgbRed, r0, r0 + 15), xg = AxisMax(q.rgbGreen, g0, g0 + 15),
-                 xb = AxisMax(q.rgbBlue, b0, b0 + 15);
+      const long xr = AxisMax(q.rgbRed, r0, r0 + e), xg = AxisMax(q.rgbGreen, g0, g0 + e),
+                 xb = AxisMax(q.rgbBlue, b0, b0 + e);
       const long maxD = xr * xr + xg * xg + xb * xb;
       if (bestMax < 0 || maxD < bestMax) bestMax = maxD;
     }
-    c.start = std::uint32_t(candidates_.size());
+    std::vector<Candidate> cand;
     for (std::size_t i = 0; i < pal_.size(); ++i) {
-      if (minD[i] <= bestMax) candidates_.push_back(std::uint8_t(i));
+      if (minD[i] > bestMax) continue;
+      const auto& q = pal_[i];
+      bool repeated = false;
+      for (const auto& k : cand)
+        repeated |= k.r == q.rgbRed && k.g == q.rgbGreen && k.b == q.rgbBlue;
+      if (!repeated) cand.push_back({q.rgbRed, q.rgbGreen, q.rgbBlue, std::uint8_t(i)});
     }
-    c.count = std::uint32_t(candidates_.size()) - c.start;
-    if (c.count == 0) {  // an empty table: index 0
-      candidates_.push_back(0);
-      c.count = 1;
+    if (cand.size() <= 1) {  // an empty table gives 0
+      return std::uint32_t((cand.empty() ? 0 : cand[0].index) * kBlock);
     }
+    const auto start = std::uint32_t(answers_.size());
+    for (int r = r0; r <= r0 + e; ++r)
+      for (int g = g0; g <= g0 + e; ++g)
+        for (int b = b0; b <= b0 + e; ++b) {
+          int bestD = INT32_MAX;
+          std::uint8_t best = 0;
+          for (const auto& k : cand) {  // in index order: ties keep the lower
+            const int d = (k.r - r) * (k.r - r) + (k.g - g) * (k.g - g) + (k.b - b) * (k.b - b);
+            if (d < bestD) {
+              bestD = d;
+              best = k.index;
+            }
+          }
+          answers_.push_back(best);
+        }
+    return start;
   }
 
   std::vector<RGBQUAD> pal_;
-  std::array<Cell, 4096> cells_{};
-  std::vector<std::uint8_t> candidates_;
+  std::vector<std::uint32_t> cells_;
+  std::vector<std::uint8_t> answers_;
 };
 
 // The indexers of the last few tables: the capture of every exported frame
@@ -174,13 +199,104 @@ std::shared_ptr<PaletteIndexer> IndexerFor(const std::vector<RGBQUAD>& pal) {
   return made;
 }
 
-struct Span {
-  int dx0 = 0;   // first destination column (absolute)
-  int count = 0; // number of columns
-  int sx0 = 0;   // source column of the first destination column (identity case)
-  std::vector<int> xmap;  // source column per destination column (stretch case)
-  bool identity = true;
+// The source column of destination column i: a plain offset for a copy, a
+// table for a stretch. A template parameter, so that copies compile to loops
+// the compiler can vectorise.
+template <bool Stretch>
+struct Columns {
+  int sx0;
+  const int* xmap;
+  int operator()(int i) const {
+    if constexpr (Stretch) {
+      return xmap[i];
+    } else {
+      return sx0 + i;
+    }
+  }
 };
+
+struct Conversion {
+  std::array<std::uint32_t, 256> lut{};  // 8-bit source -> destination value
+  std::uint32_t mono0 = 0, mono1 = 0;    // mono source -> destination value
+  std::uint32_t key32 = 0;               // colour -> mono: the source background
+  std::uint8_t key8 = 0;
+  std::shared_ptr<PaletteIndexer> indexer;  // true colour -> 8-bit
+};
+
+template <bool Stretch>
+void BlitRows(Bitmap& dst, int dx0, int count, std::int64_t j0, std::int64_t j1, int y,
+              const std::function<std::int64_t(std::int64_t)>& srcRow, const Bitmap& src,
+              Columns<Stretch> col, const Conversion& cv, DWORD rop) {
+  const Format df = dst.PixelFormat(), sf = src.PixelFormat();
+  const std::int64_t sH = src.Height();
+  const int n = count;
+  for (std::int64_t j = j0; j < j1; ++j) {
+    const std::int64_t sy = srcRow(j);
+    if (sy < 0 || sy >= sH) continue;
+    const int dy = int(y + j);
+    if (df == Format::Rgb32) {
+      std::uint32_t* d = dst.Row32(dy) + dx0;
+      constexpr std::uint32_t m = 0x00FFFFFFu;
+      if (sf == Format::Rgb32) {
+        const std::uint32_t* s = src.Row32(int(sy));
+        if (!Stretch && rop == SRCCOPY) {
+          std::memmove(d, s + col(0), std::size_t(n) * 4);
+        } else {
+          ApplyRow<std::uint32_t>(
+              d, n, [&](int i) { return s[col(i)]; }, rop, m);
+        }
+      } else if (sf == Format::Mono1) {
+        const std::uint8_t* s = src.Row8(int(sy));
+        const std::uint32_t v0 = cv.mono0, v1 = cv.mono1;
+        ApplyRow<std::uint32_t>(
+            d, n, [&](int i) { return s[col(i)] ? v1 : v0; }, rop, m);
+      } else {
+        const std::uint8_t* s = src.Row8(int(sy));
+        const std::uint32_t* lut = cv.lut.data();
+        ApplyRow<std::uint32_t>(
+            d, n, [&](int i) { return lut[s[col(i)]]; }, rop, m);
+      }
+      continue;
+    }
+    std::uint8_t* d = dst.Row8(dy) + dx0;
+    const std::uint8_t m = df == Format::Mono1 ? 1 : 0xFF;
+    if (sf == Format::Rgb32) {
+      const std::uint32_t* s = src.Row32(int(sy));
+      if (df == Format::Mono1) {
+        const std::uint32_t key = cv.key32;
+        ApplyRow<std::uint8_t>(
+            d, n, [&](int i) { return std::uint8_t(s[col(i)] == key); }, rop, m);
+      } else {
+        PaletteIndexer& ix = *cv.indexer;
+        ApplyRow<std::uint8_t>(
+            d, n, [&](int i) { return ix.Lookup(s[col(i)]); }, rop, m);
+      }
+    } else if (df == Format::Mono1 && sf == Format::Indexed8) {
+      const std::uint8_t* s = src.Row8(int(sy));
+      const std::uint8_t key = cv.key8;
+      ApplyRow<std::uint8_t>(
+          d, n, [&](int i) { return std::uint8_t(s[col(i)] == key); }, rop, m);
+    } else if (df == Format::Mono1) {  // mono -> mono: the stored bits as they are
+      const std::uint8_t* s = src.Row8(int(sy));
+      if (!Stretch && rop == SRCCOPY) {
+        std::memmove(d, s + col(0), std::size_t(n));
+      } else {
+        ApplyRow<std::uint8_t>(
+            d, n, [&](int i) { return s[col(i)]; }, rop, m);
+      }
+    } else if (sf == Format::Mono1) {
+      const std::uint8_t* s = src.Row8(int(sy));
+      const auto v0 = std::uint8_t(cv.mono0), v1 = std::uint8_t(cv.mono1);
+      ApplyRow<std::uint8_t>(
+          d, n, [&](int i) { return s[col(i)] ? v1 : v0; }, rop, m);
+    } else {
+      const std::uint8_t* s = src.Row8(int(sy));
+      const std::uint32_t* lut = cv.lut.data();
+      ApplyRow<std::uint8_t>(
+          d, n, [&](int i) { return std::uint8_t(lut[s[col(i)]]); }, rop, m);
+    }
+  }
+}
 
 // One blit with both rectangles already validated as positive. Converts the
 // source to the destination's format, stretches by nearest neighbour, then
@@ -188,119 +304,63 @@ struct Span {
 void Blit(Bitmap& dst, const DC& dstDC, int x, int y, int w, int h, const Bitmap& src,
           const DC& srcDC, int sx, int sy, int sw, int sh, DWORD rop) {
   const bool stretch = (w != sw) || (h != sh);
-  const std::int64_t dW = dst.Width(), dH = dst.Height(), sW = src.Width(), sH = src.Height();
+  const std::int64_t dW = dst.Width(), dH = dst.Height(), sW = src.Width();
 
   // Columns: destination inside its bitmap and mapped source inside its own.
-  Span span;
-  span.identity = !stretch;
   std::int64_t i0 = std::max<std::int64_t>(0, -std::int64_t(x));
   std::int64_t i1 = std::min<std::int64_t>(w, dW - x);
   auto srcCol = [&](std::int64_t i) { return sx + (stretch ? i * sw / w : i); };
   while (i0 < i1 && (srcCol(i0) < 0 || srcCol(i0) >= sW)) ++i0;
   while (i1 > i0 && (srcCol(i1 - 1) < 0 || srcCol(i1 - 1) >= sW)) --i1;
   if (i0 >= i1) return;
-  span.dx0 = int(x + i0);
-  span.count = int(i1 - i0);
-  span.sx0 = int(srcCol(i0));
-  if (stretch) {
-    span.xmap.resize(std::size_t(span.count));
-    for (int k = 0; k < span.count; ++k) span.xmap[std::size_t(k)] = int(srcCol(i0 + k));
-  }
+  const int dx0 = int(x + i0), count = int(i1 - i0);
 
-  std::int64_t j0 = std::max<std::int64_t>(0, -std::int64_t(y));
-  std::int64_t j1 = std::min<std::int64_t>(h, dH - y);
-  auto srcRow = [&](std::int64_t j) { return sy + (stretch ? j * sh / h : j); };
+  const std::int64_t j0 = std::max<std::int64_t>(0, -std::int64_t(y));
+  const std::int64_t j1 = std::min<std::int64_t>(h, dH - y);
+  const std::function<std::int64_t(std::int64_t)> srcRow = [&](std::int64_t j) {
+    return sy + (stretch ? j * sh / h : j);
+  };
 
   const Format df = dst.PixelFormat(), sf = src.PixelFormat();
-
-  // Per-pair translation tables.
-  std::array<std::uint32_t, 256> lut{};
-  std::uint32_t monoKey32 = 0;
-  std::uint8_t monoKey8 = 0;
+  Conversion cv;
   if (df == Format::Mono1) {
-    if (sf == Format::Rgb32) monoKey32 = ToPixel32(srcDC.bkColor);
-    if (sf == Format::Indexed8) monoKey8 = src.NearestIndex(srcDC.bkColor);
+    if (sf == Format::Rgb32) cv.key32 = ToPixel32(srcDC.bkColor);
+    if (sf == Format::Indexed8) cv.key8 = src.NearestIndex(srcDC.bkColor);
   } else if (sf == Format::Mono1) {
-    lut[0] = StoredValueFor(dst, dstDC.textColor);
-    lut[1] = StoredValueFor(dst, dstDC.bkColor);
+    cv.mono0 = StoredValueFor(dst, dstDC.textColor);
+    cv.mono1 = StoredValueFor(dst, dstDC.bkColor);
   } else if (sf == Format::Indexed8 && df == Format::Indexed8 && src.Palette() == dst.Palette()) {
     // The same table: indices carry over unchanged.
-    for (std::uint32_t k = 0; k < 256; ++k) lut[k] = k;
+    for (std::uint32_t k = 0; k < 256; ++k) cv.lut[k] = k;
   } else if (sf == Format::Indexed8) {
     const auto& pal = src.Palette();
     for (int k = 0; k < 256; ++k) {
       const COLORREF c = k < int(pal.size()) ? ColorOf(pal[std::size_t(k)]) : 0;
-      lut[std::size_t(k)] = StoredValueFor(dst, c);
+      cv.lut[std::size_t(k)] = StoredValueFor(dst, c);
     }
+  } else if (df == Format::Indexed8) {
+    cv.indexer = IndexerFor(dst.Palette());
   }
-  std::shared_ptr<PaletteIndexer> indexer;
-  if (df == Format::Indexed8 && sf == Format::Rgb32) indexer = IndexerFor(dst.Palette());
 
-  for (std::int64_t j = j0; j < j1; ++j) {
-    const std::int64_t syy = srcRow(j);
-    if (syy < 0 || syy >= sH) continue;
-    const int dy = int(y + j);
-    const int n = span.count;
-    auto col = [&](int i) { return span.identity ? span.sx0 + i : span.xmap[std::size_t(i)]; };
+  // A drawing that sets every destination pixel without reading it makes any
+  // pending zeroing moot.
+  if ((rop == SRCCOPY || rop == NOTSRCCOPY) && &src != &dst && dx0 == 0 && count == dW &&
+      y + j0 == 0 && y + j1 == dH && j0 < j1 && srcRow(j0) >= 0 && srcRow(j1 - 1) < src.Height()) {
+    dst.DiscardPendingZero();
+  }
 
-    if (df == Format::Rgb32) {
-      std::uint32_t* d = dst.Row32(dy) + span.dx0;
-      if (sf == Format::Rgb32) {
-        const std::uint32_t* s = src.Row32(int(syy));
-        if (span.identity) {
-          const std::uint32_t* ss = s + span.sx0;
-          if (rop == SRCCOPY) {
-            std::memmove(d, ss, std::size_t(n) * 4);
-          } else {
-            ApplyRow<std::uint32_t>(d, n, [ss](int i) { return ss[i]; }, rop, 0x00FFFFFFu);
-          }
-        } else {
-          ApplyRow<std::uint32_t>(d, n, [&](int i) { return s[col(i)]; }, rop, 0x00FFFFFFu);
-        }
-      } else {
-        const std::uint8_t* s = src.Row8(int(syy));
-        if (span.identity) {
-          const std::uint8_t* ss = s + span.sx0;
-          ApplyRow<std::uint32_t>(d, n, [&](int i) { return lut[ss[i]]; }, rop, 0x00FFFFFFu);
-        } else {
-          ApplyRow<std::uint32_t>(d, n, [&](int i) { return lut[s[col(i)]]; }, rop, 0x00FFFFFFu);
-        }
-      }
-      continue;
-    }
-
-    std::uint8_t* d = dst.Row8(dy) + span.dx0;
-    const std::uint8_t notMask = df == Format::Mono1 ? 1 : 0xFF;
-    if (sf == Format::Rgb32) {
-      const std::uint32_t* s = src.Row32(int(syy));
-      if (df == Format::Mono1) {
-        ApplyRow<std::uint8_t>(
-            d, n, [&](int i) { return std::uint8_t(s[col(i)] == monoKey32); }, rop, notMask);
-      } else {
-        ApplyRow<std::uint8_t>(
-            d, n, [&](int i) { return indexer->Lookup(s[col(i)]); }, rop, notMask);
-      }
-    } else {
-      const std::uint8_t* s = src.Row8(int(syy));
-      if (df == Format::Mono1 && sf == Format::Indexed8) {
-        ApplyRow<std::uint8_t>(
-            d, n, [&](int i) { return std::uint8_t(s[col(i)] == monoKey8); }, rop, notMask);
-      } else if (df == Format::Mono1) {  // mono -> mono: stored bits as they are
-        if (span.identity && rop == SRCCOPY) {
-          std::memmove(d, s + span.sx0, std::size_t(n));
-        } else {
-          ApplyRow<std::uint8_t>(d, n, [&](int i) { return s[col(i)]; }, rop, notMask);
-        }
-      } else {  // into 8-bit from mono or 8-bit: through the table
-        ApplyRow<std::uint8_t>(
-            d, n, [&](int i) { return std::uint8_t(lut[s[col(i)]]); }, rop, notMask);
-      }
-    }
+  if (stretch) {
+    std::vector<int> xmap(static_cast<std::size_t>(count));
+    for (int k = 0; k < count; ++k) xmap[std::size_t(k)] = int(srcCol(i0 + k));
+    BlitRows<true>(dst, dx0, count, j0, j1, y, srcRow, src, Columns<true>{0, xmap.data()}, cv, rop);
+  } else {
+    BlitRows<false>(dst, dx0, count, j0, j1, y, srcRow, src,
+                    Columns<false>{int(srcCol(i0)), nullptr}, cv, rop);
   }
 }
 
-bool BlitChecked(DC& dst, int x, int y, int w, int h, const DC& src, int sx, int sy, int sw,
-                 int sh, DWORD rop) {
+bool BlitChecked(DC& dst, int x, int y, int w, int h, const DC& src, int sx, int sy, int sw, int sh,
+                 DWORD rop) {
   if (rop != SRCCOPY && rop != SRCAND && rop != SRCINVERT && rop != NOTSRCCOPY) return false;
   Bitmap* d = dst.selected();
   const Bitmap* s = src.selected();
@@ -328,6 +388,66 @@ void FillPixels(Bitmap& bmp, int left, int top, int right, int bottom, std::uint
 
 }  // namespace
 
+// Pixel buffers of destroyed bitmaps, kept for the next bitmap of a similar
+// size: the masked draw makes and drops four frame-sized bitmaps per frame,
+// and fresh memory from the system costs a page fault per page.
+namespace {
+constexpr std::size_t kPoolMinWords = std::size_t(1) << 14;
+constexpr std::size_t kPoolBuffers = 8;
+constexpr std::size_t kPoolMaxWords = std::size_t(64) << 20;  // 256 MiB kept at most
+
+struct BufferPool {
+  std::mutex mutex;
+  std::vector<std::vector<std::uint32_t>> buffers;
+};
+// Never destroyed, so that bitmaps in static storage may still return their
+// buffers when the program ends.
+BufferPool& Pool() {
+  static BufferPool* pool = new BufferPool;
+  return *pool;
+}
+}  // namespace
+
+std::vector<std::uint32_t> TakeBuffer(std::size_t words, bool& recycled) {
+  std::vector<std::uint32_t> out;
+  recycled = false;
+  if (words >= kPoolMinWords) {
+    BufferPool& pool = Pool();
+    std::lock_guard lock(pool.mutex);
+    auto& buffers = pool.buffers;
+    std::size_t best = buffers.size();
+    for (std::size_t i = 0; i < buffers.size(); ++i) {
+      const std::size_t cap = buffers[i].capacity();
+      if (cap >= words && cap <= words * 2 &&
+          (best == buffers.size() || cap < buffers[best].capacity()))
+        best = i;
+    }
+    if (best < buffers.size()) {
+      out = std::move(buffers[best]);
+      buffers.erase(buffers.begin() + std::ptrdiff_t(best));
+      out.resize(words);  // keeps the old content: the caller zeroes it when needed
+      recycled = true;
+      return out;
+    }
+  }
+  out.assign(words, 0);
+  return out;
+}
+
+void ReturnBuffer(std::vector<std::uint32_t>&& buffer) {
+  if (buffer.capacity() < kPoolMinWords || buffer.capacity() > kPoolMaxWords) return;
+  BufferPool& pool = Pool();
+  std::lock_guard lock(pool.mutex);
+  auto& buffers = pool.buffers;
+  buffers.push_back(std::move(buffer));
+  std::size_t total = 0;
+  for (const auto& b : buffers) total += b.capacity();
+  while (buffers.size() > kPoolBuffers || total > kPoolMaxWords) {  // the oldest go
+    total -= buffers.front().capacity();
+    buffers.erase(buffers.begin());
+  }
+}
+
 void SetPixelLimit(std::int64_t pixels) {
   g_pixel_limit = std::clamp<std::int64_t>(pixels, 0, kMaxBitmapPixels);
 }
@@ -348,16 +468,29 @@ std::optional<Bitmap> Bitmap::Create(int width, int height, Format format,
   b.height_ = height;
   b.format_ = format;
   const std::size_t n = std::size_t(width) * std::size_t(height);
-  if (format == Format::Rgb32) {
-    b.data32_.assign(n, 0);
-  } else {
-    b.data8_.assign(n, 0);
-  }
+  bool recycled = false;
+  b.data_ = TakeBuffer(format == Format::Rgb32 ? n : (n + 3) / 4, recycled);
+  b.zeroPending_ = recycled;
   if (format == Format::Indexed8) {
     if (palette.empty()) palette.assign(256, RGBQUAD{});
     b.palette_ = std::move(palette);
   }
   return b;
+}
+
+Bitmap::~Bitmap() { ReturnBuffer(std::move(data_)); }
+
+Bitmap& Bitmap::operator=(Bitmap&& other) noexcept {
+  if (this != &other) {
+    ReturnBuffer(std::move(data_));
+    width_ = std::exchange(other.width_, 0);
+    height_ = std::exchange(other.height_, 0);
+    format_ = other.format_;
+    data_ = std::move(other.data_);
+    zeroPending_ = std::exchange(other.zeroPending_, false);
+    palette_ = std::move(other.palette_);
+  }
+  return *this;
 }
 
 int Bitmap::BitsPerPixel() const {
@@ -435,9 +568,9 @@ std::optional<Bitmap> CreateCompatibleBitmap(const DC& dc, int width, int height
   if (dc.kind() == DC::Kind::Screen) return Bitmap::Create(width, height, Format::Rgb32);
   const Bitmap* sel = dc.selected();
   if (sel == nullptr) return Bitmap::Create(width, height, Format::Mono1);
-  return Bitmap::Create(width, height, sel->PixelFormat(),
-                        sel->PixelFormat() == Format::Indexed8 ? sel->Palette()
-                                                               : std::vector<RGBQUAD>{});
+  return Bitmap::Create(
+      width, height, sel->PixelFormat(),
+      sel->PixelFormat() == Format::Indexed8 ? sel->Palette() : std::vector<RGBQUAD>{});
 }
 
 std::optional<Bitmap> CreateMonoBitmap(int width, int height) {
@@ -452,8 +585,8 @@ bool BitBlt(DC& dst, int x, int y, int w, int h, const DC& src, int sx, int sy, 
   return BlitChecked(dst, x, y, w, h, src, sx, sy, w, h, rop);
 }
 
-bool StretchBlt(DC& dst, int x, int y, int w, int h, const DC& src, int sx, int sy, int sw,
-                int sh, DWORD rop) {
+bool StretchBlt(DC& dst, int x, int y, int w, int h, const DC& src, int sx, int sy, int sw, int sh,
+                DWORD rop) {
   return BlitChecked(dst, x, y, w, h, src, sx, sy, sw, sh, rop);
 }
 

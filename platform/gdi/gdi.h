@@ -11,6 +11,7 @@
 // bit 31 set is a system-colour reference.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -90,13 +91,19 @@ std::int64_t PixelLimit();
 // within the limit).
 bool SizeAllowed(std::int64_t w, std::int64_t h);
 
+// Pixel storage recycling (used by Bitmap).
+// A recycled buffer comes back unzeroed, with `recycled` set.
+std::vector<std::uint32_t> TakeBuffer(std::size_t words, bool& recycled);
+void ReturnBuffer(std::vector<std::uint32_t>&& buffer);
+
 class Bitmap {
  public:
   static std::optional<Bitmap> Create(int width, int height, Format format,
                                       std::vector<RGBQUAD> palette = {});
 
   Bitmap(Bitmap&&) noexcept = default;
-  Bitmap& operator=(Bitmap&&) noexcept = default;
+  Bitmap& operator=(Bitmap&& other) noexcept;
+  ~Bitmap();
   Bitmap(const Bitmap&) = delete;
   Bitmap& operator=(const Bitmap&) = delete;
 
@@ -109,14 +116,34 @@ class Bitmap {
 
   // Row access (top-down). Mono and 8-bit rows hold one byte per pixel,
   // 32-bit rows one word per pixel.
-  std::uint8_t* Row8(int y) { return data8_.data() + std::size_t(y) * std::size_t(width_); }
+  std::uint8_t* Row8(int y) {
+    ZeroIfPending();
+    return reinterpret_cast<std::uint8_t*>(data_.data()) + std::size_t(y) * std::size_t(width_);
+  }
   const std::uint8_t* Row8(int y) const {
-    return data8_.data() + std::size_t(y) * std::size_t(width_);
+    ZeroIfPending();
+    return reinterpret_cast<const std::uint8_t*>(data_.data()) +
+           std::size_t(y) * std::size_t(width_);
   }
-  std::uint32_t* Row32(int y) { return data32_.data() + std::size_t(y) * std::size_t(width_); }
+  std::uint32_t* Row32(int y) {
+    ZeroIfPending();
+    return data_.data() + std::size_t(y) * std::size_t(width_);
+  }
   const std::uint32_t* Row32(int y) const {
-    return data32_.data() + std::size_t(y) * std::size_t(width_);
+    ZeroIfPending();
+    return data_.data() + std::size_t(y) * std::size_t(width_);
   }
+
+  // A new bitmap reads as all zero. On a recycled buffer the zeroing waits
+  // until the pixels are first touched, and is skipped altogether when the
+  // first drawing overwrites every pixel.
+  void ZeroIfPending() const {
+    if (zeroPending_) {
+      std::fill(data_.begin(), data_.end(), 0u);
+      zeroPending_ = false;
+    }
+  }
+  void DiscardPendingZero() { zeroPending_ = false; }
 
   // Stored value at (x, y); 0 outside.
   std::uint32_t Get(int x, int y) const;
@@ -132,8 +159,10 @@ class Bitmap {
   Bitmap() = default;
   int width_ = 0, height_ = 0;
   Format format_ = Format::Rgb32;
-  std::vector<std::uint8_t> data8_;
-  std::vector<std::uint32_t> data32_;
+  // Pixels: words for 32-bit bitmaps, bytes (viewed through the words) for
+  // the others. Large buffers are recycled when a bitmap is destroyed.
+  mutable std::vector<std::uint32_t> data_;
+  mutable bool zeroPending_ = false;
   std::vector<RGBQUAD> palette_;
 };
 
@@ -190,13 +219,13 @@ std::optional<Bitmap> CreateCompatibleBitmap(const DC& dc, int width, int height
 // A monochrome bitmap (CreateBitmap with 1 plane, 1 bit per pixel).
 std::optional<Bitmap> CreateMonoBitmap(int width, int height);
 
-COLORREF SetBkColor(DC& dc, COLORREF c);      // returns the previous colour
-COLORREF SetTextColor(DC& dc, COLORREF c);    // returns the previous colour
-int SetStretchBltMode(DC& dc, int mode);      // returns the previous mode
+COLORREF SetBkColor(DC& dc, COLORREF c);    // returns the previous colour
+COLORREF SetTextColor(DC& dc, COLORREF c);  // returns the previous colour
+int SetStretchBltMode(DC& dc, int mode);    // returns the previous mode
 
 bool BitBlt(DC& dst, int x, int y, int w, int h, const DC& src, int sx, int sy, DWORD rop);
-bool StretchBlt(DC& dst, int x, int y, int w, int h, const DC& src, int sx, int sy, int sw,
-                int sh, DWORD rop);
+bool StretchBlt(DC& dst, int x, int y, int w, int h, const DC& src, int sx, int sy, int sw, int sh,
+                DWORD rop);
 
 struct Brush {
   COLORREF color = 0;

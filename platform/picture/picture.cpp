@@ -23,19 +23,22 @@ struct GifSource {
 
 int ReadGifSource(GifFileType* gif, GifByteType* out, int want) {
   auto* src = static_cast<GifSource*>(gif->UserData);
-  int n = 0;
-  while (n < want) {
-    const std::size_t p = src->pos;
-    if (p < src->aLen) {
-      out[n++] = src->a[p];
-    } else if (p - src->aLen < src->bLen) {
-      out[n++] = src->b[p - src->aLen];
-    } else {
-      break;
-    }
-    ++src->pos;
+  std::size_t n = 0, left = want > 0 ? std::size_t(want) : 0;
+  if (src->pos < src->aLen) {
+    const std::size_t k = std::min(left, src->aLen - src->pos);
+    std::memcpy(out, src->a + src->pos, k);
+    src->pos += k;
+    n += k;
+    left -= k;
   }
-  return n;
+  const std::size_t inB = src->pos - src->aLen;
+  if (left > 0 && src->pos >= src->aLen && inB < src->bLen) {
+    const std::size_t k = std::min(left, src->bLen - inB);
+    std::memcpy(out + n, src->b + inB, k);
+    src->pos += k;
+    n += k;
+  }
+  return int(n);
 }
 
 struct GifCloser {
@@ -93,7 +96,9 @@ std::vector<gdi::RGBQUAD> TableOf(const ColorMapObject* map) {
   return pal;
 }
 
-std::uint32_t Le16(const std::uint8_t* p) { return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8); }
+std::uint32_t Le16(const std::uint8_t* p) {
+  return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8);
+}
 std::uint32_t Le32(const std::uint8_t* p) { return Le16(p) | (Le16(p + 2) << 16); }
 
 void Put16(std::vector<std::uint8_t>& v, std::uint32_t x) {
@@ -130,6 +135,8 @@ std::optional<Picture> LoadGif(const std::uint8_t* data, std::size_t size) {
   auto bmp = gdi::Bitmap::Create(w, h, gdi::Format::Indexed8, TableOf(map));
   if (!bmp) return std::nullopt;
   if (w > 0 && h > 0) {
+    // Every row is written below, or the picture is dropped.
+    bmp->DiscardPendingZero();
     if (gif->Image.Interlace) {
       static constexpr int kStart[] = {0, 4, 2, 1}, kStep[] = {8, 8, 4, 2};
       for (int pass = 0; pass < 4; ++pass) {
@@ -137,10 +144,8 @@ std::optional<Picture> LoadGif(const std::uint8_t* data, std::size_t size) {
           if (DGifGetLine(gif.get(), bmp->Row8(y), w) != GIF_OK) return std::nullopt;
         }
       }
-    } else {
-      for (int y = 0; y < h; ++y) {
-        if (DGifGetLine(gif.get(), bmp->Row8(y), w) != GIF_OK) return std::nullopt;
-      }
+    } else if (DGifGetLine(gif.get(), bmp->Row8(0), w * h) != GIF_OK) {
+      return std::nullopt;  // rows are contiguous: the whole image in one call
     }
   }
   return Picture(std::move(*bmp));

@@ -47,8 +47,9 @@ std::function<std::string()>& TempNameSource() {
 
 std::string RandomSuffix() {
   if (auto& source = TempNameSource()) return source();
-  static std::mt19937_64 rng{std::random_device{}() ^
-                             std::uint64_t(std::chrono::steady_clock::now().time_since_epoch().count())};
+  static std::mt19937_64 rng{
+      std::random_device{}() ^
+      std::uint64_t(std::chrono::steady_clock::now().time_since_epoch().count())};
   static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   std::string s;
   for (int i = 0; i < 8; ++i) s += kChars[rng() % (sizeof(kChars) - 1)];
@@ -209,8 +210,7 @@ std::optional<std::string> CreateTempFile(const std::string& folder, const std::
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string name = dir + prefix + RandomSuffix();
     if (!extension.empty()) name += "." + extension;
-    const int fd =
-        ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd >= 0) {
       ::close(fd);
       return name;
@@ -312,8 +312,10 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
   const int fd = ::mkstemp(name.data());
   if (fd < 0) return false;
   struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
-  else ::fchmod(fd, 0644);
+  if (::stat(path.c_str(), &st) == 0)
+    ::fchmod(fd, st.st_mode & 07777);
+  else
+    ::fchmod(fd, 0644);
   const bool written = WriteAll(fd, reinterpret_cast<const std::uint8_t*>(out.data()), out.size());
   const bool closed = ::close(fd) == 0;
   if (!written || !closed || std::rename(name.data(), path.c_str()) != 0) {

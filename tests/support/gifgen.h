@@ -17,9 +17,9 @@ struct Frame {
   std::vector<Rgb> localTable;        // empty: none; else 2, 4, ... 256 entries
   int delay = 0;                      // hundredths of a second
   int disposal = 0;
-  int transparentIndex = -1;          // -1: not transparent
+  int transparentIndex = -1;  // -1: not transparent
   bool interlace = false;
-  bool control = true;                // write a graphic control extension
+  bool control = true;  // write a graphic control extension
 };
 
 struct Animation {

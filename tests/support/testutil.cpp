@@ -65,13 +65,24 @@ void WriteFile(const std::string& path, const Bytes& bytes) {
 }
 
 Bytes Header(int w, int h, std::uint8_t packed) {
-  return {'G', 'I', 'F', '8', '9', 'a', std::uint8_t(w), std::uint8_t(w >> 8), std::uint8_t(h),
-          std::uint8_t(h >> 8), packed, 0, 0};
+  return {'G',
+          'I',
+          'F',
+          '8',
+          '9',
+          'a',
+          std::uint8_t(w),
+          std::uint8_t(w >> 8),
+          std::uint8_t(h),
+          std::uint8_t(h >> 8),
+          packed,
+          0,
+          0};
 }
 
 Bytes Gce(std::uint8_t packed, int delay, std::uint8_t transparentIndex) {
-  return {0x21, 0xF9, 0x04, packed, std::uint8_t(delay), std::uint8_t(delay >> 8),
-          transparentIndex, 0x00};
+  return {0x21, 0xF9, 0x04, packed, std::uint8_t(delay), std::uint8_t(delay >> 8), transparentIndex,
+          0x00};
 }
 
 Bytes ImageData(const std::vector<std::uint8_t>& pixels, int codeSize) {

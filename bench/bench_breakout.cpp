@@ -1,0 +1,71 @@
+// The whole break-out (temporary single-frame files included) of a 200-frame
+// 640 x 480 animation, against giflib's DGifSlurp of the same file.
+//
+//   bench_breakout                 run the benchmarks
+//   bench_breakout --once FILE     break FILE out once (for /usr/bin/time -v)
+//   bench_breakout --write FILE    write the 200-frame animation to FILE
+#include <benchmark/benchmark.h>
+#include <gif_lib.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+#include "engine/gif24bit.h"
+#include "engine/run.h"
+#include "tests/support/gifgen.h"
+
+namespace {
+
+const std::string& SampleFile() {
+  static const std::string path = [] {
+    std::string p = "/tmp/velkor-bench-breakout-" + std::to_string(::getpid()) + ".gif";
+    gifgen::WriteFile(p, gifgen::Encode(gifgen::Moving(640, 480, 200)));
+    return p;
+  }();
+  return path;
+}
+
+void BM_GiflibSlurp(benchmark::State& state) {
+  for (auto _ : state) {
+    int err = 0;
+    GifFileType* g = DGifOpenFileName(SampleFile().c_str(), &err);
+    DGifSlurp(g);
+    benchmark::DoNotOptimize(g->ImageCount);
+    DGifCloseFile(g, &err);
+  }
+}
+BENCHMARK(BM_GiflibSlurp)->Unit(benchmark::kMillisecond);
+
+int BreakOutOnce(const std::string& file) {
+  SharedState shared;
+  shared.DecoderPath = file;
+  platform::PictureBox master(MasterBoxOptions());
+  clsGif24bit engine(master, shared);
+  engine.fGifBreakOutFrames();
+  return shared.NotAnimatedFlag ? 1 : int(engine.FrameStart.size());
+}
+
+void BM_BreakOut(benchmark::State& state) {
+  for (auto _ : state) {
+    const int frames = BreakOutOnce(SampleFile());
+    if (frames != 200) state.SkipWithError("break-out failed");
+  }
+}
+BENCHMARK(BM_BreakOut)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "--once") == 0) {
+    return BreakOutOnce(argv[2]) > 0 ? 0 : 1;
+  }
+  if (argc == 3 && std::strcmp(argv[1], "--write") == 0) {
+    return gifgen::WriteFile(argv[2], gifgen::Encode(gifgen::Moving(640, 480, 200))) ? 0 : 1;
+  }
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  ::unlink(SampleFile().c_str());
+  return 0;
+}
