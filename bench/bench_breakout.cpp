@@ -4,6 +4,8 @@
 //   bench_breakout                 run the benchmarks
 //   bench_breakout --once FILE     break FILE out once (for /usr/bin/time -v)
 //   bench_breakout --write FILE    write the 200-frame animation to FILE
+//   bench_breakout --write-hd FILE write 60 frames of 1920 x 1080, each with
+//                                  its own colour table, to FILE
 #include <benchmark/benchmark.h>
 #include <gif_lib.h>
 #include <unistd.h>
@@ -62,6 +64,9 @@ int main(int argc, char** argv) {
   }
   if (argc == 3 && std::strcmp(argv[1], "--write") == 0) {
     return gifgen::WriteFile(argv[2], gifgen::Encode(gifgen::Moving(640, 480, 200))) ? 0 : 1;
+  }
+  if (argc == 3 && std::strcmp(argv[1], "--write-hd") == 0) {
+    return gifgen::WriteFile(argv[2], gifgen::Encode(gifgen::Moving(1920, 1080, 60, true))) ? 0 : 1;
   }
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();

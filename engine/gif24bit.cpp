@@ -42,7 +42,6 @@ std::string FrameNumber(std::int64_t n) {
 clsGif24bit::clsGif24bit(platform::PictureBox& master, SharedState& state,
                          platform::PictureBox* display, platform::ListBox* lstFiles)
     : PictureLoader([](const std::string& path) { return platform::LoadPicture(path); }),
-      master_(master),
       state_(state),
       display_(display),
       lstFiles_(lstFiles),

@@ -104,7 +104,6 @@ class clsGif24bit {
   void WriteFrames();
   void Finish();
 
-  platform::PictureBox& master_;
   SharedState& state_;
   platform::PictureBox* display_;
   platform::ListBox* lstFiles_;

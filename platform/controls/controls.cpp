@@ -39,6 +39,7 @@ void PictureBox::Fill() {
   gdi::Bitmap* b = image_.get();
   const gdi::COLORREF c = gdi::GetNearestColor(*dc_, backColor_);
   const std::uint32_t v = gdi::ToPixel32(c);
+  b->DiscardPendingZero();  // every pixel is set below
   for (int y = 0; y < b->Height(); ++y) std::fill(b->Row32(y), b->Row32(y) + b->Width(), v);
 }
 

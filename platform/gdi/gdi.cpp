@@ -398,7 +398,7 @@ constexpr std::size_t kPoolMaxWords = std::size_t(64) << 20;  // 256 MiB kept at
 
 struct BufferPool {
   std::mutex mutex;
-  std::vector<std::vector<std::uint32_t>> buffers;
+  std::vector<PixelBuffer> buffers;
 };
 // Never destroyed, so that bitmaps in static storage may still return their
 // buffers when the program ends.
@@ -408,9 +408,8 @@ BufferPool& Pool() {
 }
 }  // namespace
 
-std::vector<std::uint32_t> TakeBuffer(std::size_t words, bool& recycled) {
-  std::vector<std::uint32_t> out;
-  recycled = false;
+PixelBuffer TakeBuffer(std::size_t words) {
+  PixelBuffer out;
   if (words >= kPoolMinWords) {
     BufferPool& pool = Pool();
     std::lock_guard lock(pool.mutex);
@@ -425,16 +424,15 @@ std::vector<std::uint32_t> TakeBuffer(std::size_t words, bool& recycled) {
     if (best < buffers.size()) {
       out = std::move(buffers[best]);
       buffers.erase(buffers.begin() + std::ptrdiff_t(best));
-      out.resize(words);  // keeps the old content: the caller zeroes it when needed
-      recycled = true;
+      out.resize(words);
       return out;
     }
   }
-  out.assign(words, 0);
+  out.resize(words);
   return out;
 }
 
-void ReturnBuffer(std::vector<std::uint32_t>&& buffer) {
+void ReturnBuffer(PixelBuffer&& buffer) {
   if (buffer.capacity() < kPoolMinWords || buffer.capacity() > kPoolMaxWords) return;
   BufferPool& pool = Pool();
   std::lock_guard lock(pool.mutex);
@@ -468,9 +466,8 @@ std::optional<Bitmap> Bitmap::Create(int width, int height, Format format,
   b.height_ = height;
   b.format_ = format;
   const std::size_t n = std::size_t(width) * std::size_t(height);
-  bool recycled = false;
-  b.data_ = TakeBuffer(format == Format::Rgb32 ? n : (n + 3) / 4, recycled);
-  b.zeroPending_ = recycled;
+  b.data_ = TakeBuffer(format == Format::Rgb32 ? n : (n + 3) / 4);
+  b.zeroPending_ = true;
   if (format == Format::Indexed8) {
     if (palette.empty()) palette.assign(256, RGBQUAD{});
     b.palette_ = std::move(palette);

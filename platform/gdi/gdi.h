@@ -16,7 +16,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <new>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace gdi {
@@ -91,10 +93,31 @@ std::int64_t PixelLimit();
 // within the limit).
 bool SizeAllowed(std::int64_t w, std::int64_t h);
 
-// Pixel storage recycling (used by Bitmap).
-// A recycled buffer comes back unzeroed, with `recycled` set.
-std::vector<std::uint32_t> TakeBuffer(std::size_t words, bool& recycled);
-void ReturnBuffer(std::vector<std::uint32_t>&& buffer);
+// Pixel storage: words that are left uninitialised when the vector grows, so
+// that a bitmap's first drawing is its first write.
+template <typename T>
+struct UninitialisedAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = UninitialisedAllocator<U>;
+  };
+  UninitialisedAllocator() = default;
+  template <typename U>
+  UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept {}
+  template <typename U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+using PixelBuffer = std::vector<std::uint32_t, UninitialisedAllocator<std::uint32_t>>;
+
+// Pixel storage recycling (used by Bitmap). The buffer's content is undefined.
+PixelBuffer TakeBuffer(std::size_t words);
+void ReturnBuffer(PixelBuffer&& buffer);
 
 class Bitmap {
  public:
@@ -134,9 +157,9 @@ class Bitmap {
     return data_.data() + std::size_t(y) * std::size_t(width_);
   }
 
-  // A new bitmap reads as all zero. On a recycled buffer the zeroing waits
-  // until the pixels are first touched, and is skipped altogether when the
-  // first drawing overwrites every pixel.
+  // A new bitmap reads as all zero. The zeroing waits until the pixels are
+  // first touched, and is skipped altogether when the first drawing
+  // overwrites every pixel (as a loaded picture's rows or a full copy do).
   void ZeroIfPending() const {
     if (zeroPending_) {
       std::fill(data_.begin(), data_.end(), 0u);
@@ -161,7 +184,7 @@ class Bitmap {
   Format format_ = Format::Rgb32;
   // Pixels: words for 32-bit bitmaps, bytes (viewed through the words) for
   // the others. Large buffers are recycled when a bitmap is destroyed.
-  mutable std::vector<std::uint32_t> data_;
+  mutable PixelBuffer data_;
   mutable bool zeroPending_ = false;
   std::vector<RGBQUAD> palette_;
 };

@@ -257,9 +257,10 @@ std::vector<std::uint8_t> EncodeBmp24(const gdi::Bitmap& bmp) {
   Put32(out, 2835);
   Put32(out, 0);
   Put32(out, 0);
-  std::vector<std::uint8_t> row(std::size_t(stride), 0);
-  for (std::int64_t y = std::int64_t(h) - 1; y >= 0; --y) {
-    std::uint8_t* d = row.data();
+  const std::size_t header = out.size();
+  out.resize(header + std::size_t(imageSize), 0);  // row padding stays 0
+  for (std::int64_t y = std::int64_t(h) - 1, row = 0; y >= 0; --y, ++row) {
+    std::uint8_t* d = out.data() + header + std::size_t(row) * std::size_t(stride);
     if (bmp.PixelFormat() == gdi::Format::Rgb32) {
       const std::uint32_t* s = bmp.Row32(int(y));
       for (std::uint32_t x = 0; x < w; ++x, d += 3) {
@@ -275,7 +276,6 @@ std::vector<std::uint8_t> EncodeBmp24(const gdi::Bitmap& bmp) {
         d[2] = gdi::GetRValue(c);
       }
     }
-    out.insert(out.end(), row.begin(), row.end());
   }
   return out;
 }

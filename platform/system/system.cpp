@@ -234,18 +234,10 @@ std::string ProgramFolder() {
   return slash == 0 ? std::string("/") : exe.substr(0, slash);
 }
 
-std::string GetPrivateProfileString(const std::string& section, const std::string& key,
-                                    const std::string& def, const std::string& path,
-                                    std::size_t size) {
-  auto cut = [size](std::string v) {
-    if (size == 0) return std::string();
-    if (v.size() > size - 1) v.resize(size - 1);
-    return v;
-  };
-  const auto data = ReadWholeFile(path);
-  if (!data) return cut(def);
+std::optional<std::string> FindProfileValue(const std::string& content, const std::string& section,
+                                            const std::string& key) {
   std::string eol;
-  const auto lines = SplitLines(std::string(data->begin(), data->end()), eol);
+  const auto lines = SplitLines(content, eol);
   const std::string sec = Lower(Trim(section)), k = Lower(Trim(key));
   bool inSection = false;
   for (const auto& line : lines) {
@@ -256,10 +248,23 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
     if (!inSection) continue;
     if (auto name = KeyName(line.text); name && *name == k) {
       const auto eq = line.text.find('=');
-      return cut(Trim(line.text.substr(eq + 1)));
+      return Trim(line.text.substr(eq + 1));
     }
   }
-  return cut(def);
+  return std::nullopt;
+}
+
+std::string GetPrivateProfileString(const std::string& section, const std::string& key,
+                                    const std::string& def, const std::string& path,
+                                    std::size_t size) {
+  std::optional<std::string> value;
+  if (const auto data = ReadWholeFile(path)) {
+    value = FindProfileValue(std::string(data->begin(), data->end()), section, key);
+  }
+  std::string v = value.value_or(def);
+  if (size == 0) return {};
+  if (v.size() > size - 1) v.resize(size - 1);
+  return v;
 }
 
 bool WritePrivateProfileString(const std::string& section, const std::string& key,

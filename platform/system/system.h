@@ -82,6 +82,11 @@ std::string ProgramFolder();
 std::string GetPrivateProfileString(const std::string& section, const std::string& key,
                                     const std::string& def, const std::string& path,
                                     std::size_t size = 256);
+// The value of `key` in `section` of INI text `content`, trimmed; none when
+// the section or key is missing.
+std::optional<std::string> FindProfileValue(const std::string& content, const std::string& section,
+                                            const std::string& key);
+
 // Sets key=value in the section, keeping every other line of the file. The new
 // file is written aside and renamed over the old one, so a failed write never
 // leaves a truncated file. Returns false when nothing could be written.

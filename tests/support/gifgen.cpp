@@ -52,6 +52,11 @@ std::vector<std::uint8_t> Encode(const Animation& anim) {
       EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, ext);
     }
     ColorMapObject* local = MakeMap(f.localTable);
+    if (local == nullptr && gif->Image.ColorMap != nullptr) {
+      // giflib drops the previous image's local map here without freeing it.
+      GifFreeMapObject(gif->Image.ColorMap);
+      gif->Image.ColorMap = nullptr;
+    }
     EGifPutImageDesc(gif, f.left, f.top, f.width, f.height, f.interlace, local);
     GifFreeMapObject(local);
     if (f.interlace) {

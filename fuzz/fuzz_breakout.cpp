@@ -1,0 +1,28 @@
+// The whole frame break-out on arbitrary bytes: the block walk, the repair,
+// the single-frame files, their loading, and the canvas.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "engine/gif24bit.h"
+#include "engine/run.h"
+#include "platform/system/system.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  gdi::SetPixelLimit(std::int64_t(2048) * 2048);
+  static const std::string path =
+      sys::TempFolder() + "velkor-fuzz-breakout-" + std::to_string(::getpid()) + ".gif";
+  if (!sys::WriteBinaryFile(path, data, size)) std::abort();
+  SharedState state;
+  state.DecoderPath = path;
+  platform::PictureBox master(MasterBoxOptions());
+  clsGif24bit engine(master, state);
+  engine.fGifBreakOutFrames();
+  if (state.NotAnimatedFlag == 0 && engine.FramePicture.size() != engine.FrameStart.size())
+    std::abort();
+  sys::DeleteFile(path);
+  return 0;
+}
