@@ -3,6 +3,8 @@
 #include <gif_lib.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 
@@ -53,6 +55,48 @@ class Engine : public ::testing::Test {
   clsGif24bit engine_{master_, state_};
   std::vector<Bytes> frameFiles_;
 };
+
+// What `gifsicle --info` reports of each image; empty when gifsicle is
+// missing or reports a read error (it then stops early or skips images, so it
+// is no oracle for that file).
+struct GifsicleImage {
+  int width = 0, height = 0, left = 0, top = 0, transparent = -1, disposal = 0, delay = 0;
+};
+std::vector<GifsicleImage> GifsicleInfo(const std::string& file) {
+  std::vector<GifsicleImage> images;
+  if (std::system("command -v gifsicle >/dev/null 2>&1") != 0) return images;
+  const std::string cmd = "gifsicle --info '" + file + "' 2>&1";
+  FILE* p = popen(cmd.c_str(), "r");
+  if (p == nullptr) return images;
+  char line[512];
+  bool readError = false;
+  while (std::fgets(line, sizeof line, p)) {
+    const std::string l = line;
+    if (l.rfind("gifsicle:", 0) == 0) readError = true;
+    GifsicleImage im;
+    int index = 0;
+    if (std::sscanf(line, "  + image #%d %dx%d", &index, &im.width, &im.height) == 3) {
+      if (auto at = l.find(" at "); at != std::string::npos)
+        std::sscanf(l.c_str() + at, " at %d,%d", &im.left, &im.top);
+      if (auto t = l.find("transparent "); t != std::string::npos)
+        im.transparent = std::atoi(l.c_str() + t + 12);
+      images.push_back(im);
+    } else if (!images.empty() && l.find("    disposal ") == 0) {
+      const std::map<std::string, int> names = {
+          {"none", 0}, {"asis", 1}, {"background", 2}, {"previous", 3}};
+      char name[32] = {};
+      std::sscanf(line, "    disposal %31s", name);
+      images.back().disposal = names.count(name) ? names.at(name) : std::atoi(name);
+    }
+    if (!images.empty()) {
+      if (auto d = l.find("delay ");
+          d != std::string::npos && l.find("+ image") == std::string::npos)
+        images.back().delay = int(std::lround(std::atof(l.c_str() + d + 6) * 100));
+    }
+  }
+  if (pclose(p) != 0 || readError) images.clear();
+  return images;
+}
 
 Bytes Sub(const Bytes& b, std::size_t from, std::size_t to) {
   return Bytes(b.begin() + std::ptrdiff_t(from), b.begin() + std::ptrdiff_t(to));
@@ -311,7 +355,7 @@ TEST_F(Engine, Corpus) {
   const auto files = CorpusGifs();
   if (files.empty()) GTEST_SKIP() << "no ../shared/corpus beside this checkout";
   gdi::SetPixelLimit(std::int64_t(4096) * 4096);
-  int compared = 0, refused = 0;
+  int compared = 0, refused = 0, checkedWithGifsicle = 0;
   for (const auto& f : files) {
     state_.DecoderPath = f;
     state_.NotAnimatedFlag = 0;
@@ -322,6 +366,21 @@ TEST_F(Engine, Corpus) {
     }
     ASSERT_FALSE(engine_.FrameStart.empty()) << f;
     ASSERT_EQ(engine_.FramePicture.size(), engine_.FrameStart.size()) << f;
+    // gifsicle, where it reads the file: images, their places, and (for
+    // images with one graphic control) disposal, delay and transparency.
+    const auto info = GifsicleInfo(f);
+    if (!info.empty()) {
+      ++checkedWithGifsicle;
+      ASSERT_EQ(info.size(), engine_.FrameStart.size()) << f;
+      for (std::size_t k = 0; k < info.size(); ++k) {
+        // gifsicle shows a zero-sized image as the size of the screen.
+        if (engine_.FrameWidth[k] == 0 || engine_.FrameHeight[k] == 0) continue;
+        EXPECT_EQ(engine_.FrameWidth[k], std::int16_t(info[k].width)) << f;
+        EXPECT_EQ(engine_.FrameHeight[k], std::int16_t(info[k].height)) << f;
+        EXPECT_EQ(engine_.FrameLeft[k], std::int16_t(info[k].left)) << f;
+        EXPECT_EQ(engine_.FrameTop[k], std::int16_t(info[k].top)) << f;
+      }
+    }
     int err = 0;
     GifFileType* g = DGifOpenFileName(f.c_str(), &err);
     if (g == nullptr) continue;
@@ -339,6 +398,12 @@ TEST_F(Engine, Corpus) {
         for (int e = 0; e < g->SavedImages[k].ExtensionBlockCount; ++e)
           gces += g->SavedImages[k].ExtensionBlocks[e].Function == GRAPHICS_EXT_FUNC_CODE;
         GraphicsControlBlock gcb;
+        if (gces == 1 && !info.empty()) {
+          const auto& im = info[std::size_t(k)];
+          EXPECT_EQ(engine_.DisposalMethod[std::size_t(k)], im.disposal) << f << " #" << k;
+          EXPECT_EQ(engine_.DelayTime[std::size_t(k)], im.delay) << f << " #" << k;
+          EXPECT_EQ(engine_.TransparentFlag[std::size_t(k)] != 0, im.transparent >= 0) << f;
+        }
         if (gces == 1 && DGifSavedExtensionToGCB(g, k, &gcb) == GIF_OK) {
           EXPECT_EQ(engine_.DelayTime[std::size_t(k)], std::int16_t(gcb.DelayTime)) << f;
           EXPECT_EQ(engine_.DisposalMethod[std::size_t(k)], gcb.DisposalMode) << f;
@@ -353,5 +418,6 @@ TEST_F(Engine, Corpus) {
   }
   gdi::SetPixelLimit(gdi::kMaxBitmapPixels);
   EXPECT_GT(compared, 100);
+  EXPECT_GT(checkedWithGifsicle, 100);
   EXPECT_GT(refused, 5);
 }
