@@ -96,15 +96,25 @@ TEST(Profile, KernelSemantics) {
   EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"t.ini"}));
 }
 
-TEST(Profile, AFailedWriteLeavesTheFileWhole) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+TEST(Profile, WritesAsideAndRenamesSoTheOldFileIsNeverTruncated) {
   TempDir dir;
   const std::string ini = dir.File("t.ini");
   ASSERT_TRUE(sys::WritePrivateProfileString("S", "a", "1", ini));
-  fs::permissions(dir.path(), fs::perms::owner_read | fs::perms::owner_exec);
-  EXPECT_FALSE(sys::WritePrivateProfileString("S", "a", "2", ini));
-  fs::permissions(dir.path(), fs::perms::owner_all);
-  EXPECT_EQ(sys::GetPrivateProfileString("S", "a", "", ini), "1");
+  // Whoever still holds the old file sees it whole: the new content went to
+  // another file that replaced it by name.
+  FILE* old = std::fopen(ini.c_str(), "rb");
+  ASSERT_NE(old, nullptr);
+  ASSERT_TRUE(sys::WritePrivateProfileString("S", "a", "22222222", ini));
+  char buf[64] = {};
+  const std::size_t n = std::fread(buf, 1, sizeof buf - 1, old);
+  std::fclose(old);
+  EXPECT_EQ(std::string(buf, n), "[S]\r\na=1\r\n");
+  EXPECT_EQ(sys::GetPrivateProfileString("S", "a", "", ini), "22222222");
+  // A name that is a folder is neither read nor replaced.
+  std::filesystem::create_directory(dir.File("d.ini"));
+  EXPECT_FALSE(sys::WritePrivateProfileString("S", "a", "1", dir.File("d.ini")));
+  EXPECT_TRUE(std::filesystem::is_directory(dir.File("d.ini")));
+  EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"d.ini", "t.ini"}));
 }
 
 TEST(Hooks, SleepAndYieldAreReplaceable) {
