@@ -1,8 +1,12 @@
 #include "platform/picture/picture.h"
 
+#include <fcntl.h>
 #include <gif_lib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "platform/system/system.h"
@@ -230,9 +234,41 @@ std::optional<Picture> LoadPictureFromMemory(const std::uint8_t* data, std::size
 }
 
 std::optional<Picture> LoadPicture(const std::string& path) {
-  const auto bytes = sys::ReadWholeFile(path);
-  if (!bytes) return std::nullopt;
-  return LoadPictureFromMemory(bytes->data(), bytes->size());
+  // A GIF's first image usually sits near the start of a file that may hold
+  // hundreds of frames more: read a prefix, and more only while the image
+  // runs past what has been read.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      std::uint64_t(st.st_size) > sys::kMaxReadBytes) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  const std::size_t size = std::size_t(st.st_size);
+  std::vector<std::uint8_t> bytes;
+  std::size_t want = std::size_t(256) << 10;
+  std::optional<Picture> pic;
+  while (true) {
+    const std::size_t target = std::min(size, want);
+    const std::size_t had = bytes.size();
+    bytes.resize(target);
+    std::size_t got = had;
+    while (got < target) {
+      const ssize_t n = ::read(fd, bytes.data() + got, target - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      got += std::size_t(n);
+    }
+    bytes.resize(got);
+    const bool whole = got < target || got == size;
+    const bool gif = got >= 3 && std::memcmp(bytes.data(), "GIF", 3) == 0;
+    if (gif || whole) pic = LoadPictureFromMemory(bytes.data(), bytes.size());
+    if (pic || whole) break;
+    want *= 4;
+  }
+  ::close(fd);
+  return pic;
 }
 
 std::vector<std::uint8_t> EncodeBmp24(const gdi::Bitmap& bmp) {
