@@ -290,3 +290,34 @@ TEST(GifLoaderCorpus, MatchesTheIndexFilesAndInterlacedTwins) {
       ASSERT_EQ(a->Handle()->ColorAt(x, y), b->Handle()->ColorAt(x, y));
   EXPECT_FALSE(LoadPicture(w + "hippopotamus.interlaced.truncated.gif"));
 }
+
+TEST(GifLoader, FilesLoadWhereverTheFirstImageLies) {
+  TempDir dir;
+  // A first image behind 1.2 MB of comment sub-blocks, and one followed by
+  // megabytes of further frames: both load from the file.
+  Bytes comment = {0x21, 0xFE};
+  for (int i = 0; i < 5000; ++i) {
+    comment.push_back(250);
+    comment.insert(comment.end(), 250, 'x');
+  }
+  comment.push_back(0);
+  const Bytes late = Cat({Header(2, 1, 0x81), kTable4, comment, Image(0, 0, 2, 1, 0, 3), {0x3B}});
+  WriteFile(dir.File("late.gif"), late);
+  auto a = LoadPicture(dir.File("late.gif"));
+  ASSERT_TRUE(a);
+  EXPECT_EQ(a->Handle()->ColorAt(1, 0), gdi::RGB(0, 0, 255));
+
+  const auto many = gifgen::Encode(gifgen::Moving(300, 200, 200));
+  ASSERT_GT(many.size(), std::size_t(1) << 20);
+  gifgen::WriteFile(dir.File("many.gif"), many);
+  auto b = LoadPicture(dir.File("many.gif"));
+  ASSERT_TRUE(b);
+  EXPECT_EQ(b->Width(), 300);
+
+  Bytes cut = late;
+  cut.resize(cut.size() - 4);  // the image's data cut short
+  WriteFile(dir.File("cut.gif"), cut);
+  EXPECT_FALSE(LoadPicture(dir.File("cut.gif")));
+  EXPECT_FALSE(LoadPicture(dir.File("missing.gif")));
+  EXPECT_FALSE(LoadPicture(dir.path()));
+}
