@@ -215,7 +215,10 @@ void clsGif24bit::WriteFrames() {
   const std::string folder = sys::TempFolder();
   const std::size_t headerLen = std::size_t(FrameStart[0] - 1);
   std::vector<std::uint8_t> bytes;
+  std::int64_t pixels = 0;
   for (std::size_t k = 0; k < FrameStart.size(); ++k) {
+    pixels += std::int64_t(std::uint16_t(FrameWidth[k])) * std::uint16_t(FrameHeight[k]);
+    if (pixels > FramePixelBudget) throw Failure{};
     std::string dir = folder;
     const std::string name = fTempFileName(dir, " " + std::to_string(k), "GIF");
     if (name.empty()) throw Failure{};

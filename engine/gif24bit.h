@@ -82,6 +82,11 @@ class clsGif24bit {
   gdi::BITMAPINFOHEADER CanvasDescription;
   gdi::RECT FrameRect;  // the canvas, or a frame's left, top, width, height
 
+  // The most frame pixels one break-out keeps (frames are 8-bit, so bytes):
+  // a small file can describe many huge frames, and all of them stay in
+  // memory until the run ends. A file that needs more is refused.
+  std::int64_t FramePixelBudget = std::int64_t(2) << 30;
+
   // Files a split run could not write, in order.
   std::vector<std::string> FailedFiles;
 

@@ -220,6 +220,20 @@ TEST_F(Engine, RejectedStreams) {
   EXPECT_EQ(BreakOut(Cat({Header(32737, 1, 0x81), kTable4, Image(0, 0, 1, 1, 0, 1), {0x3B}})), -1);
 }
 
+TEST_F(Engine, FramesBeyondThePixelBudgetAreRefusedBeforeLoading) {
+  const Bytes gif = Cat({Header(4, 4, 0x81),
+                         kTable4,
+                         Image(0, 0, 4, 4, 0, 1),
+                         Image(0, 0, 4, 4, 0, 2),
+                         Image(0, 0, 4, 4, 0, 3),
+                         {0x3B}});
+  engine_.FramePixelBudget = 48;
+  EXPECT_EQ(BreakOut(gif), 0);
+  engine_.FramePixelBudget = 47;
+  EXPECT_EQ(BreakOut(gif), -1);
+  EXPECT_EQ(frameFiles_.size(), 2u);  // the third frame was never loaded
+}
+
 TEST_F(Engine, TransparentColourRepair) {
   struct Case {
     Bytes table;
