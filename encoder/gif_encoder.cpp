@@ -1,5 +1,6 @@
 #include "encoder/gif_encoder.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -71,9 +72,29 @@ void GIF::ResetTable() {
   WriteBits(kClearCode, 9);
 }
 
+namespace {
+
+// String tables, all zero, kept between saves: the export makes a fresh
+// encoder per frame, and a 256 KiB table made anew each time costs more than
+// the frame's encoding. A save running inside another's yield takes its own.
+std::vector<std::vector<std::int16_t>>& TablePool() {
+  thread_local std::vector<std::vector<std::int16_t>> pool;
+  return pool;
+}
+
+std::vector<std::int16_t> TakeTable() {
+  auto& pool = TablePool();
+  if (pool.empty()) return std::vector<std::int16_t>(std::size_t(512) * 256, 0);
+  auto table = std::move(pool.back());
+  pool.pop_back();
+  return table;
+}
+
+}  // namespace
+
 void GIF::EncodeRows(const std::uint8_t* matrix, int width, int height, std::size_t stride,
                      sys::OutputFile* file) {
-  table_.assign(std::size_t(512) * 256, 0);
+  table_ = TakeTable();
   used_.clear();
   used_.reserve(kTableLimit);
   block_[0] = 0;
@@ -113,6 +134,10 @@ void GIF::EncodeRows(const std::uint8_t* matrix, int width, int height, std::siz
       sys::DoEvents();
     }
   }
+  for (std::uint32_t slot : used_) table_[slot] = 0;  // back to the pool all zero
+  used_.clear();
+  TablePool().push_back(std::move(table_));
+  table_.clear();
   WriteBits(kEndCode, 9);
   if (accBits_ > 0) WriteBits(0, 8 - accBits_);  // the last byte's unused bits are 0
   out_.insert(out_.end(), block_.begin(), block_.begin() + block_[0] + 1);
@@ -147,7 +172,8 @@ std::int16_t GIF::SaveGIF(const platform::Picture& Pic, const std::string& sFile
   width_ = bm.bmWidth;
   height_ = bm.bmHeight;
   const std::size_t stride = std::size_t(gdi::Stride8(width_));
-  std::vector<std::uint8_t> matrix(stride * std::size_t(height_));
+  // Every byte of every row is written by the capture below.
+  std::unique_ptr<std::uint8_t[]> matrix(new std::uint8_t[stride * std::size_t(height_)]);
 
   auto screen = gdi::GetDC();
   auto memDC = gdi::CreateCompatibleDC(screen.get());
@@ -164,8 +190,10 @@ std::int16_t GIF::SaveGIF(const platform::Picture& Pic, const std::string& sFile
   gdi::BITMAPINFO info;
   auto readLines = [&](const gdi::Bitmap& from, gdi::DC& through) {
     for (int s = 0; s < height_; ++s) {
-      gdi::GetDIBits(through, from, s, 1, matrix.data() + std::size_t(height_ - 1 - s) * stride,
-                     info, gdi::DIB_RGB_COLORS);
+      std::uint8_t* row = matrix.get() + std::size_t(height_ - 1 - s) * stride;
+      if (gdi::GetDIBits(through, from, s, 1, row, info, gdi::DIB_RGB_COLORS) != 1) {
+        std::fill(row, row + stride, std::uint8_t(0));
+      }
     }
     if (height_ == 0) gdi::GetDIBits(through, from, 0, 0, nullptr, info, gdi::DIB_RGB_COLORS);
   };
@@ -228,7 +256,7 @@ std::int16_t GIF::SaveGIF(const platform::Picture& Pic, const std::string& sFile
   head.push_back(8);
   file.Write(head.data(), head.size());
 
-  EncodeRows(matrix.data(), width_, height_, stride, &file);
+  EncodeRows(matrix.get(), width_, height_, stride, &file);
   file.Put(0x3B);
   if (!file.Close()) {
     // A file cut short by a failed write is worse than none.
