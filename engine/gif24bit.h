@@ -36,6 +36,13 @@ class clsGif24bit {
   void ImageCtl(platform::PictureBox& CurImageCtl) { imageCtl_ = &CurImageCtl; }
   gdi::DC* hDCImage() const { return TargetDC; }
 
+  // What the break-out's reads and steps throw on failure; it is caught in one
+  // place, which sets NotAnimatedFlag.
+  struct Failure {};
+
+  // Makes the canvas from ScreenWidth and ScreenHeight, filled with the
+  // target's back colour. A size the drawing layer refuses throws; the
+  // break-out turns that into NotAnimatedFlag. Returns 0.
   std::int16_t fCreateBitMap();
   std::int16_t fGifBreakOutFrames();
   void RenderGif();
@@ -98,7 +105,6 @@ class clsGif24bit {
                                    const std::string& extension);
 
  private:
-  struct Failure {};
   std::uint8_t Byte(std::int64_t p) const;
   std::int16_t Word(std::int64_t p) const;
   std::int64_t SkipSubBlocks(std::int64_t s) const;
