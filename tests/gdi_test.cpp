@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <vector>
 
 using namespace gdi;
@@ -50,6 +51,10 @@ struct RopCase {
   DWORD rop;
   std::vector<std::uint32_t> expected;
 };
+
+void PrintTo(const RopCase& c, std::ostream* os) {
+  *os << "format " << int(c.format) << " rop " << std::hex << c.rop;
+}
 
 class RasterOps : public ::testing::TestWithParam<RopCase> {};
 
