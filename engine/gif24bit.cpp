@@ -1,7 +1,6 @@
 #include "engine/gif24bit.h"
 
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -15,6 +14,16 @@ namespace {
 std::int32_t ColorAtOffset(const std::array<std::uint8_t, 768>& table, std::size_t t) {
   return std::int32_t(table[t]) | (std::int32_t(table[t + 1]) << 8) |
          (std::int32_t(table[t + 2]) << 16);
+}
+
+// Offset of the last entry of a table with size field `size`.
+std::size_t LastEntry(std::uint8_t size) { return (std::size_t(3) << (size + 1)) - 3; }
+
+// The colour of entry `index`, or -1 when the table has no such entry.
+std::int32_t EntryColor(const std::array<std::uint8_t, 768>& table, std::uint8_t size,
+                        std::uint8_t index) {
+  const std::size_t t = std::size_t(index) * 3;
+  return t <= LastEntry(size) ? ColorAtOffset(table, t) : -1;
 }
 
 // Removes a temporary file on every way out of the scope.
@@ -79,25 +88,29 @@ std::int64_t clsGif24bit::SkipSubBlocks(std::int64_t s) const {
   return s;
 }
 
+template <typename F>
+void clsGif24bit::ForEachRowColumn(F&& f) {
+  f(packed_);
+  f(FrameLeft);
+  f(FrameTop);
+  f(FrameWidth);
+  f(FrameHeight);
+  f(FrameSortFlag);
+  f(LocalTableFlag);
+  f(InterlaceFlag);
+  f(LocalTableSize);
+  f(LzwCodeSize);
+  f(DelayTime);
+  f(TransparentIndex);
+  f(DisposalMethod);
+  f(UserInputFlag);
+  f(TransparentFlag);
+}
+
 void clsGif24bit::GrowRows(std::size_t rows) {
-  auto grow = [rows](auto& column) {
+  ForEachRowColumn([rows](auto& column) {
     if (column.size() < rows) column.resize(rows);
-  };
-  grow(packed_);
-  grow(FrameLeft);
-  grow(FrameTop);
-  grow(FrameWidth);
-  grow(FrameHeight);
-  grow(FrameSortFlag);
-  grow(LocalTableFlag);
-  grow(InterlaceFlag);
-  grow(LocalTableSize);
-  grow(LzwCodeSize);
-  grow(DelayTime);
-  grow(TransparentIndex);
-  grow(DisposalMethod);
-  grow(UserInputFlag);
-  grow(TransparentFlag);
+  });
   if (FrameKeyColor.size() < rows) FrameKeyColor.resize(rows, -1);
 }
 
@@ -164,8 +177,7 @@ void clsGif24bit::Repair(std::size_t r, std::int64_t tableStart) {
   // No table at all, or an index beyond it: there is no entry to repair, and
   // nothing outside the table is ever rewritten.
   if (!local && !GlobalTableFlag) return;
-  const std::size_t size = local ? LocalTableSize[r] : GlobalTableSize;
-  const std::size_t e = (std::size_t(3) << (size + 1)) - 3;
+  const std::size_t e = LastEntry(local ? LocalTableSize[r] : GlobalTableSize);
   const std::size_t t = std::size_t(TransparentIndex[r]) * 3;
   if (t > e) return;
 
@@ -230,17 +242,12 @@ void clsGif24bit::WriteFrames() {
                  FileBytes.begin() + std::ptrdiff_t(to));
     const std::uint8_t tail[4] = {0x00, 0x21, 0xF9, 0x3B};
     bytes.insert(bytes.end(), tail, tail + 4);
-    // The file was created empty and exclusively by us; open it without
-    // following a link in its place.
-    const int fd = ::open(name.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) throw Failure{};
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-      const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-      if (n <= 0) break;
-      done += std::size_t(n);
-    }
-    ::close(fd);
+    // The file was made empty, private and exclusively for us; open it
+    // without following a link put in its place.
+    sys::OutputFile out(::open(name.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC));
+    if (!out.IsOpen()) throw Failure{};
+    out.Write(bytes.data(), bytes.size());
+    if (!out.Close()) throw Failure{};
 
     FramePicture.resize(k + 1);
     auto pic = PictureLoader(name);
@@ -307,9 +314,7 @@ std::int16_t clsGif24bit::fGifBreakOutFrames() {
       if (TransparentFlag[r]) {
         Repair(r, tableStart);
         if (LocalTableFlag[r]) {
-          const std::size_t t = std::size_t(TransparentIndex[r]) * 3;
-          const std::size_t e = (std::size_t(3) << (LocalTableSize[r] + 1)) - 3;
-          FrameKeyColor[r] = t <= e ? ColorAtOffset(LocalColorTable, t) : -1;
+          FrameKeyColor[r] = EntryColor(LocalColorTable, LocalTableSize[r], TransparentIndex[r]);
         }
       }
       if (first) {
@@ -330,9 +335,9 @@ std::int16_t clsGif24bit::fGifBreakOutFrames() {
     // Frames keyed on the global table see every repair made to it.
     for (std::size_t k = 0; k < FrameStart.size(); ++k) {
       if (TransparentFlag[k] && !LocalTableFlag[k]) {
-        const std::size_t t = std::size_t(TransparentIndex[k]) * 3;
-        const std::size_t e = (std::size_t(3) << (GlobalTableSize + 1)) - 3;
-        FrameKeyColor[k] = GlobalTableFlag && t <= e ? ColorAtOffset(GlobalColorTable, t) : -1;
+        FrameKeyColor[k] = GlobalTableFlag
+                               ? EntryColor(GlobalColorTable, GlobalTableSize, TransparentIndex[k])
+                               : -1;
       }
     }
 
@@ -411,21 +416,7 @@ void clsGif24bit::CleanUp() {
   if (!FramePicture.empty() && FramePicture[0]) {
     for (auto& pic : FramePicture) pic = platform::Picture();
   }
-  packed_.clear();
-  FrameLeft.clear();
-  FrameTop.clear();
-  FrameWidth.clear();
-  FrameHeight.clear();
-  FrameSortFlag.clear();
-  LocalTableFlag.clear();
-  InterlaceFlag.clear();
-  LocalTableSize.clear();
-  LzwCodeSize.clear();
-  DelayTime.clear();
-  TransparentIndex.clear();
-  DisposalMethod.clear();
-  UserInputFlag.clear();
-  TransparentFlag.clear();
+  ForEachRowColumn([](auto& column) { column.clear(); });
   FrameKeyColor.clear();
 }
 

@@ -108,6 +108,8 @@ class clsGif24bit {
   std::uint8_t Byte(std::int64_t p) const;
   std::int16_t Word(std::int64_t p) const;
   std::int64_t SkipSubBlocks(std::int64_t s) const;
+  template <typename F>
+  void ForEachRowColumn(F&& f);  // every per-row column but FrameKeyColor
   void GrowRows(std::size_t rows);
   void Walk(std::int64_t& p, std::size_t r);
   void ReadImage(std::int64_t& p, std::size_t r, std::int64_t& tableStart);

@@ -502,11 +502,6 @@ int Bitmap::BitsPerPixel() const {
   return 0;
 }
 
-void Bitmap::SetPalette(std::vector<RGBQUAD> palette) {
-  if (format_ == Format::Indexed8 && !palette.empty() && palette.size() <= 256)
-    palette_ = std::move(palette);
-}
-
 std::uint32_t Bitmap::Get(int x, int y) const {
   if (x < 0 || y < 0 || x >= width_ || y >= height_) return 0;
   return format_ == Format::Rgb32 ? Row32(y)[x] : Row8(y)[x];

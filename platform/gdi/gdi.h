@@ -135,7 +135,6 @@ class Bitmap {
   Format PixelFormat() const { return format_; }
   int BitsPerPixel() const;
   const std::vector<RGBQUAD>& Palette() const { return palette_; }
-  void SetPalette(std::vector<RGBQUAD> palette);
 
   // Row access (top-down). Mono and 8-bit rows hold one byte per pixel,
   // 32-bit rows one word per pixel.

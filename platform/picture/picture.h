@@ -34,7 +34,6 @@ class Picture {
 
   // The bitmap; nullptr for "no picture".
   gdi::Bitmap* Handle() const { return bmp_.get(); }
-  const std::shared_ptr<gdi::Bitmap>& Shared() const { return bmp_; }
   explicit operator bool() const { return bmp_ != nullptr; }
   int Width() const { return bmp_ ? bmp_->Width() : 0; }
   int Height() const { return bmp_ ? bmp_->Height() : 0; }
