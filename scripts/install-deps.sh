@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libgif-dev libgtest-dev libgmock-dev libbenchmark-dev
   clang gifsicle imagemagick
+  qt6-base-dev libgl-dev fonts-ipafont-gothic xvfb xauth xdotool x11-apps
 )
 
 missing=()

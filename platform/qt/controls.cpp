@@ -1,0 +1,287 @@
+#include "platform/qt/controls.h"
+
+#include <QCloseEvent>
+#include <QEventLoop>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include "platform/qt/runtime.h"
+
+namespace qtplat {
+
+bool MouseEvents::Handle(QEvent* e) {
+  MouseHandler* handler = nullptr;
+  switch (e->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:  // a second press is a press
+      handler = &MouseDown;
+      break;
+    case QEvent::MouseButtonRelease:
+      handler = &MouseUp;
+      break;
+    case QEvent::MouseMove:
+      handler = &MouseMove;
+      break;
+    default:
+      return false;
+  }
+  auto* me = static_cast<QMouseEvent*>(e);
+  if (!*handler) return false;
+  MouseArgs args{me->button(), me->buttons(), me->position().toPoint(),
+                 me->globalPosition().toPoint()};
+  // The handler may close and delete-later the window; copy it first.
+  MouseHandler h = *handler;
+  h(args);
+  return true;
+}
+
+// ---------------------------------------------------------------- Form
+
+Form::Form(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {}
+
+Form::~Form() {
+  if (loop_ != nullptr) loop_->quit();
+}
+
+void Form::Show() {
+  loaded_ = true;
+  Form_Load();
+  if (loaded_) show();
+}
+
+void Form::ShowModal() {
+  if (loaded_) return;
+  loaded_ = true;
+  Form_Load();
+  if (!loaded_) return;
+  setWindowModality(Qt::ApplicationModal);
+  show();
+  QEventLoop loop;
+  loop_ = &loop;
+  QPointer<Form> self(this);
+  if (loaded_) loop.exec(QEventLoop::DialogExec);
+  if (self) loop_ = nullptr;
+}
+
+void Form::Unload() {
+  if (!loaded_) return;
+  loaded_ = false;  // an unload during unload finds the window closed
+  Form_QueryUnload();
+  Form_Unload();
+  hide();
+  if (loop_ != nullptr) loop_->quit();
+}
+
+void Form::closeEvent(QCloseEvent* e) {
+  Unload();
+  e->accept();
+}
+
+// ---------------------------------------------------------------- PictureBoxView
+
+PictureBoxView::PictureBoxView(platform::PictureBox* model, QWidget* parent, int border)
+    : QWidget(parent), border_(border) {
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  SetModel(model);
+}
+
+PictureBoxView::~PictureBoxView() { SetModel(nullptr); }
+
+void PictureBoxView::SetModel(platform::PictureBox* model) {
+  if (model_ != nullptr) model_->Changed().Unsubscribe(subscription_);
+  model_ = model;
+  subscription_ = 0;
+  if (model_ == nullptr) return;
+  subscription_ = model_->Changed().Subscribe([this] { ModelChanged(); });
+  // Drawing into a box without a persistent image appears at once.
+  ModelChanged();
+}
+
+void PictureBoxView::ModelChanged() {
+  const QSize size(model_->Width() + 2 * border_, model_->Height() + 2 * border_);
+  if (size != this->size()) resize(size);
+  if (!isVisible()) return;
+  if (model_->Persistent()) {
+    update();
+  } else {
+    repaint();
+  }
+}
+
+void PictureBoxView::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  if (border_ > 0) {
+    // A sunken three-dimensional border, two pixels wide.
+    const QRect r = rect();
+    p.setPen(QColor(128, 128, 128));
+    p.drawLine(r.left(), r.top(), r.right(), r.top());
+    p.drawLine(r.left(), r.top(), r.left(), r.bottom());
+    p.setPen(QColor(255, 255, 255));
+    p.drawLine(r.left(), r.bottom(), r.right(), r.bottom());
+    p.drawLine(r.right(), r.top(), r.right(), r.bottom());
+    p.setPen(QColor(64, 64, 64));
+    p.drawLine(r.left() + 1, r.top() + 1, r.right() - 1, r.top() + 1);
+    p.drawLine(r.left() + 1, r.top() + 1, r.left() + 1, r.bottom() - 1);
+    p.setPen(QColor(212, 208, 200));
+    p.drawLine(r.left() + 1, r.bottom() - 1, r.right() - 1, r.bottom() - 1);
+    p.drawLine(r.right() - 1, r.top() + 1, r.right() - 1, r.bottom() - 1);
+  }
+  if (model_ == nullptr) return;
+  const gdi::Bitmap* bmp = model_->Image().Handle();
+  if (bmp == nullptr) return;
+  p.drawImage(QPoint(border_, border_), ImageOfBitmap(*bmp));
+}
+
+bool PictureBoxView::event(QEvent* e) {
+  if (isEnabled() && Mouse.Handle(e)) return true;
+  return QWidget::event(e);
+}
+
+// ---------------------------------------------------------------- ImageControl
+
+ImageControl::ImageControl(QWidget* parent, bool stretch) : QWidget(parent), stretch_(stretch) {}
+
+void ImageControl::Picture(const QPixmap& pic) {
+  picture_ = pic;
+  update();
+}
+
+void ImageControl::paintEvent(QPaintEvent*) {
+  if (picture_.isNull()) return;
+  QPainter p(this);
+  if (stretch_) {
+    p.drawPixmap(rect(), picture_);
+  } else {
+    p.drawPixmap(0, 0, picture_);
+  }
+}
+
+bool ImageControl::event(QEvent* e) {
+  if (isEnabled() && Mouse.Handle(e)) return true;
+  return QWidget::event(e);
+}
+
+// ---------------------------------------------------------------- Label
+
+Label::Label(QWidget* parent, const QString& caption, QColor text) : QLabel(caption, parent) {
+  setFont(SkinFont());
+  QPalette pal = palette();
+  pal.setColor(QPalette::WindowText, text);
+  pal.setColor(QPalette::Disabled, QPalette::WindowText, QColor(128, 128, 128));
+  setPalette(pal);
+  setAutoFillBackground(false);
+}
+
+void Label::SetBoxed() {
+  setAutoFillBackground(true);
+  QPalette pal = palette();
+  pal.setColor(QPalette::Window, Qt::white);
+  setPalette(pal);
+  setFrameShape(QFrame::Box);
+  setLineWidth(1);
+  setIndent(2);
+}
+
+bool Label::event(QEvent* e) {
+  if (isEnabled() && Mouse.Handle(e)) return true;
+  return QLabel::event(e);
+}
+
+// ---------------------------------------------------------------- ListBoxView
+
+ListBoxView::ListBoxView(platform::ListBox& model, QWidget* parent)
+    : QListWidget(parent), model_(model) {
+  setFont(SkinFont());
+  setUniformItemSizes(true);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  subscription_ = model_.Changed().Subscribe([this] { Sync(); });
+  connect(this, &QListWidget::currentRowChanged, this, [this](int row) {
+    if (syncing_) return;
+    model_.ListIndex(row);
+    if (Click) Click();
+  });
+  Sync();
+}
+
+ListBoxView::~ListBoxView() { model_.Changed().Unsubscribe(subscription_); }
+
+void ListBoxView::SetHorizontalExtent(int pixels) {
+  extent_ = std::max(pixels, 0);
+  for (int i = 0; i < count(); ++i)
+    item(i)->setSizeHint(QSize(extent_, fontMetrics().height() + 2));
+}
+
+void ListBoxView::Sync() {
+  syncing_ = true;
+  const auto& items = model_.Items();
+  // The frame loop appends one entry at a time: add only what is new.
+  bool prefix = count() <= int(items.size());
+  for (int i = 0; prefix && i < count(); ++i) {
+    prefix = item(i)->text() == QString::fromStdString(items[std::size_t(i)]);
+  }
+  if (!prefix) clear();
+  for (std::size_t i = std::size_t(count()); i < items.size(); ++i) {
+    auto* it = new QListWidgetItem(QString::fromStdString(items[i]), this);
+    if (extent_ > 0) it->setSizeHint(QSize(extent_, fontMetrics().height() + 2));
+  }
+  if (currentRow() != model_.ListIndex()) setCurrentRow(model_.ListIndex());
+  if (model_.ListIndex() >= 0) scrollToItem(item(model_.ListIndex()));
+  syncing_ = false;
+}
+
+// ---------------------------------------------------------------- VScrollBar
+
+VScrollBar::VScrollBar(QWidget* parent) : QScrollBar(Qt::Vertical, parent) {
+  setRange(0, 32767);
+  setSingleStep(1);
+  setPageStep(1);
+  connect(this, &QScrollBar::valueChanged, this, [this](int) {
+    auto& h = isSliderDown() ? Scroll : Change;
+    if (h) h();
+  });
+  connect(this, &QScrollBar::sliderReleased, this, [this] {
+    if (Change) Change();
+  });
+}
+
+void VScrollBar::Min(std::int32_t v) {
+  min_ = v;
+  ApplyRange();
+}
+
+void VScrollBar::Max(std::int32_t v) {
+  max_ = v;
+  ApplyRange();
+}
+
+void VScrollBar::ApplyRange() {
+  // A reversed or empty range leaves the bar where it is: nothing to scroll.
+  if (max_ <= min_) {
+    setRange(min_, min_);
+  } else {
+    setRange(min_, max_);
+  }
+}
+
+void VScrollBar::LargeChange(std::int32_t v) { setPageStep(std::max<int>(v, 1)); }
+void VScrollBar::SmallChange(std::int32_t v) { setSingleStep(std::max<int>(v, 1)); }
+
+// ---------------------------------------------------------------- Timer
+
+Timer::Timer() {
+  timer_.setInterval(0);
+  connect(&timer_, &QTimer::timeout, this, [this] {
+    if (ZoomInProgress()) return;  // a window is still zooming open
+    if (Tick) Tick();
+  });
+}
+
+void Timer::Enabled(bool on) {
+  if (on && !timer_.isActive()) timer_.start();
+  if (!on) timer_.stop();
+}
+
+void Timer::Interval(int ms) { timer_.setInterval(std::max(ms, 0)); }
+
+}  // namespace qtplat

@@ -1,0 +1,104 @@
+// The window system's services for Velkor's windows: the application object
+// (which knows the global position of the mouse event being handled), screen
+// metrics, the yield hook, the skin font and pictures, the message box and the
+// file-open dialog (both behind seams that tests replace), the animated zoom
+// rectangles and the single-instance lock.
+#pragma once
+
+#include <QApplication>
+#include <QFont>
+#include <QImage>
+#include <QPixmap>
+#include <QPoint>
+#include <QRect>
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "platform/picture/picture.h"
+
+class QWidget;
+
+namespace qtplat {
+
+// The program's application object. It records the global position of every
+// mouse event while that event is being handled, so that GetCursorPos answers
+// with the position the handler is reacting to (a synthesised test event does
+// not move the real cursor).
+class Application : public QApplication {
+ public:
+  Application(int& argc, char** argv);
+  ~Application() override;
+  bool notify(QObject* receiver, QEvent* event) override;
+};
+
+// Routes sys::DoEvents to the Qt event loop.
+void InstallYieldHook();
+
+// The global position of the mouse event being handled, else the cursor's.
+// Returns false when no screen is there to ask.
+bool GetCursorPos(QPoint& out);
+
+// Screen size in pixels and the twips-per-pixel factors (1440 / logical dpi).
+QSize ScreenSize();
+// Tests lay windows out for a screen of another size; an empty size restores
+// the real screen's.
+void SetScreenSizeOverride(QSize size);
+double TwipsPerPixelX();
+double TwipsPerPixelY();
+
+// left or top of a window of `sizePx` centred on a screen of `screenPx`,
+// computed in twips: the difference rounded, halved and truncated toward zero,
+// then converted back to whole pixels.
+int CentreInTwips(int screenPx, int sizePx, double twipsPerPixel);
+
+// "ＭＳ Ｐゴシック" 9.75 pt, with IPAPGothic as the face that stands in for it.
+QFont SkinFont();
+
+// A skin picture embedded in the program (":/skin/NAME").
+QPixmap SkinPixmap(const QString& name);
+
+// Conversions between Qt images and the drawing layer's pictures.
+platform::Picture PictureFromImage(const QImage& image);
+QImage ImageOfBitmap(const gdi::Bitmap& bmp);  // a view on 32-bit pixels, a copy otherwise
+
+// Message box with one OK button; style 48 shows the exclamation icon.
+using MessageBoxHook = std::function<void(QWidget* owner, const std::string& text,
+                                          const std::string& title, int style)>;
+void SetMessageBoxHook(MessageBoxHook hook);  // empty: the real message box
+void MsgBox(QWidget* owner, const std::string& text, const std::string& title, int style);
+
+// The file-open dialog's request and the seam tests replace.
+struct OpenFileRequest {
+  QWidget* owner = nullptr;
+  std::string title;
+  std::string filterDescription;
+  std::string pattern;  // "*.gif"; matched without regard to case
+  std::string initialDir;
+};
+using OpenFileHook = std::function<std::optional<std::string>(const OpenFileRequest&)>;
+void SetOpenFileHook(OpenFileHook hook);  // empty: the real dialog
+std::optional<std::string> GetOpenFileName(const OpenFileRequest& request);
+// True when `name` (no folder) matches a "*.ext" pattern, ignoring case.
+bool MatchesPattern(const std::string& name, const std::string& pattern);
+
+// Animates a caption bar from one screen rectangle to another and returns
+// when it has been drawn. No user input is handled meanwhile, and no timer of
+// the program ticks. The duration (about a quarter of a second) can be set to
+// 0, which draws nothing.
+constexpr int IDANI_CAPTION = 3;
+void DrawAnimatedRects(QWidget* window, int idAni, const QRect& from, const QRect& to);
+void SetZoomDuration(int ms);
+int ZoomDuration();
+bool ZoomInProgress();
+// Tests watch which rectangles the zoom effects are asked to animate.
+using ZoomObserver = std::function<void(const QRect& from, const QRect& to)>;
+void SetZoomObserver(ZoomObserver observer);
+
+// One copy per user: takes a lock in the user's runtime folder and keeps it
+// for the life of the process. False when another copy holds it.
+bool AcquireSingleInstance();
+std::string SingleInstanceLockPath();
+
+}  // namespace qtplat
