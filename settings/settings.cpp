@@ -3,6 +3,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+
+#include <unistd.h>
 
 #include "platform/system/system.h"
 
@@ -96,4 +99,34 @@ void ApplySourceNames(SharedState& state, const std::string& path) {
   const SourceNames names = DeriveSourceNames(path);
   state.LastFolder = names.LastFolder;
   state.OutputBaseName = names.OutputBaseName;
+}
+
+SettingsFiles LocateSettings(const std::string& programFolder, const char* xdgConfigHome,
+                             const char* home) {
+  const std::string portable = programFolder + "/Velkor.ini";
+  const bool portableExists = sys::GetFileAttributes(portable);
+  if (portableExists && ::access(portable.c_str(), W_OK) == 0 &&
+      ::access(programFolder.c_str(), W_OK) == 0) {
+    return {portable, portable};
+  }
+  std::string config;
+  if (xdgConfigHome != nullptr && xdgConfigHome[0] == '/') {
+    config = xdgConfigHome;
+  } else if (home != nullptr && home[0] != '\0') {
+    config = std::string(home) + "/.config";
+  } else {
+    config = programFolder;  // no home at all: beside the program after all
+  }
+  const std::string own = config + "/Velkor/Velkor.ini";
+  const bool useOwn = sys::GetFileAttributes(own) || !portableExists;
+  return {useOwn ? own : portable, own};
+}
+
+bool SaveSettingsFile(SharedState& state, const SettingsFiles& files) {
+  std::error_code ec;
+  const auto folder = std::filesystem::path(files.save).parent_path();
+  if (!folder.empty()) std::filesystem::create_directories(folder, ec);
+  if (ec) return false;
+  SaveSettings(state, files.save);
+  return state.ApiResult != 0;
 }

@@ -50,6 +50,23 @@ std::string DefaultSettingsPath();
 void LoadSettings(SharedState& state, const std::string& file, const std::string& programFolder);
 void SaveSettings(SharedState& state, const std::string& file);
 
+// Where the settings are read from and saved to.
+struct SettingsFiles {
+  std::string load;
+  std::string save;
+};
+// "Velkor.ini" beside the program when a writable file of that name is there
+// (a portable copy); otherwise "Velkor/Velkor.ini" in the user's configuration
+// folder ($XDG_CONFIG_HOME when it is absolute, else $HOME/.config), created on
+// the first save. A copy beside the program that cannot be written is read
+// until the user's own file exists, and is never written: a folder the user
+// cannot write to never costs the settings. Null variables count as unset.
+SettingsFiles LocateSettings(const std::string& programFolder, const char* xdgConfigHome,
+                             const char* home);
+// SaveSettings into `files.save`, creating its folder first. False when the
+// folder could not be made or a write failed.
+bool SaveSettingsFile(SharedState& state, const SettingsFiles& files);
+
 // The settings file's number form: a leading blank when not negative.
 std::string FormatSettingNumber(std::int16_t v);
 // The largest integer not above the number in `text`, when it is a number that

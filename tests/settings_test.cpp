@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
 
 #include "tests/support/testutil.h"
@@ -127,4 +131,87 @@ TEST(Settings, NumberForms) {
   EXPECT_EQ(ParseSettingNumber(FormatSettingNumber(-32768)), -32768);
   EXPECT_FALSE(ParseSettingNumber(""));
   EXPECT_FALSE(ParseSettingNumber("inf"));
+}
+
+TEST(SettingsLocation, PortableCopyElseTheUsersConfigurationFolder) {
+  TempDir dir;
+  const std::string program = dir.File("bin"), config = dir.File("config");
+  std::filesystem::create_directories(program);
+  const std::string own = config + "/Velkor/Velkor.ini";
+
+  // No copy beside the program: the user's folder, from XDG_CONFIG_HOME or HOME.
+  SettingsFiles f = LocateSettings(program, config.c_str(), "/home/u");
+  EXPECT_EQ(f.load, own);
+  EXPECT_EQ(f.save, own);
+  EXPECT_EQ(LocateSettings(program, "relative", "/home/u").save,
+            "/home/u/.config/Velkor/Velkor.ini");
+  EXPECT_EQ(LocateSettings(program, nullptr, "/home/u").save, "/home/u/.config/Velkor/Velkor.ini");
+
+  // The first save makes the folder.
+  SharedState s;
+  s.LastFolder = "/pics";
+  s.OutputFileType = 0;
+  ASSERT_TRUE(SaveSettingsFile(s, f));
+  SharedState back;
+  LoadSettings(back, f.load, program);
+  EXPECT_EQ(back.LastFolder, "/pics");
+  EXPECT_EQ(back.OutputFileType, 0);
+
+  // A writable copy beside the program wins.
+  WriteFile(program + "/Velkor.ini", {});
+  f = LocateSettings(program, config.c_str(), "/home/u");
+  EXPECT_EQ(f.load, program + "/Velkor.ini");
+  EXPECT_EQ(f.save, program + "/Velkor.ini");
+}
+
+namespace {
+// The program folder is not writable by whoever runs this.
+void ReadOnlyProgramFolderChecks(const std::string& program, const std::string& config) {
+  const std::string portable = program + "/Velkor.ini";
+  const Bytes before = ReadFile(portable);
+  SettingsFiles f = LocateSettings(program, config.c_str(), nullptr);
+  EXPECT_EQ(f.load, portable);  // read until the user's own file exists
+  EXPECT_EQ(f.save, config + "/Velkor/Velkor.ini");
+  SharedState s;
+  LoadSettings(s, f.load, program);
+  s.TransparentOption = 0;
+  EXPECT_TRUE(SaveSettingsFile(s, f));
+  EXPECT_EQ(ReadFile(portable), before);
+  f = LocateSettings(program, config.c_str(), nullptr);
+  EXPECT_EQ(f.load, config + "/Velkor/Velkor.ini");
+  SharedState again;
+  LoadSettings(again, f.load, program);
+  EXPECT_EQ(again.LastFolder, "/kept");
+  EXPECT_EQ(again.OutputFileType, 0);
+  EXPECT_EQ(again.TransparentOption, 0);
+}
+}  // namespace
+
+TEST(SettingsLocation, AReadOnlyProgramFolderNeverCostsTheSettings) {
+  TempDir dir;
+  const std::string program = dir.File("bin"), config = dir.File("config");
+  std::filesystem::create_directories(program);
+  std::filesystem::create_directories(config);
+  Put(program + "/Velkor.ini", "[Section]\nPass=/kept\nFile= 0\nTrans= 1\n");
+  if (::geteuid() != 0) {
+    ::chmod(program.c_str(), 0555);
+    ReadOnlyProgramFolderChecks(program, config);
+    ::chmod(program.c_str(), 0755);
+    return;
+  }
+  // Root writes anywhere: check as an ordinary user, for whom root's folder
+  // beside the program is read-only.
+  constexpr uid_t kNobody = 65534;
+  ::chmod(dir.path().c_str(), 0755);
+  ASSERT_EQ(::chown(config.c_str(), kNobody, kNobody), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) ::_exit(2);
+    ReadOnlyProgramFolderChecks(program, config);
+    ::_exit(::testing::Test::HasFailure() ? 1 : 0);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 }
