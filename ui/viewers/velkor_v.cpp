@@ -1,0 +1,86 @@
+#include "ui/viewers/velkor_v.h"
+
+#include <QMouseEvent>
+
+#include "engine/run.h"
+#include "platform/qt/runtime.h"
+#include "ui/viewers/effects.h"
+
+Velkor_V::Velkor_V(SharedState& state, platform::ListBox& lstFiles, const QCursor& mouseIcon)
+    : boxes(std::make_shared<Boxes>()),
+      Master(&boxes->Master, this),
+      state_(state),
+      lstFiles_(lstFiles),
+      mouseIcon_(mouseIcon) {
+  setWindowTitle(QStringLiteral("Velkor_Main"));
+  lbl1 = new qtplat::Label(this, QStringLiteral("Preview"), Qt::white);
+  lbl1->setGeometry(8, 4, 44, 13);
+  lbl1->lower();
+  // Disabled, so that presses on the picture reach the window.
+  Master.setEnabled(false);
+  Timer1.Enabled(false);
+  Timer1.Interval(1);
+  Timer1.Tick = [this] { Timer1_Timer(); };
+}
+
+Velkor_V::~Velkor_V() { Master.SetModel(nullptr); }
+
+void Velkor_V::Form_Load() {
+  Master.move(0, 0);
+  Master.setCursor(mouseIcon_);
+  setAutoFillBackground(true);
+  QPalette pal = palette();
+  pal.setColor(QPalette::Window, Qt::black);
+  setPalette(pal);
+
+  // The picture sizes Display and Master; one that cannot be loaded leaves
+  // their design size of 32 x 32.
+  PrepareRunBoxes(state_, boxes->Display, boxes->Master);
+
+  const double tx = qtplat::TwipsPerPixelX(), ty = qtplat::TwipsPerPixelY();
+  resize(boxes->Display.Width(), boxes->Display.Height());
+  const QSize screen = qtplat::ScreenSize();
+  move(qtplat::CentreInTwips(screen.width(), width(), tx),
+       qtplat::CentreInTwips(screen.height(), height(), ty));
+
+  engine_ = std::make_shared<clsGif24bit>(boxes->Master, state_, &boxes->Display, &lstFiles_);
+  engine_->ImageCtl(boxes->Master);
+
+  Timer1.Enabled(true);
+  TakeOrigin(OriginX, OriginY);
+  ZoomOpen(this, OriginX, OriginY);
+}
+
+void Velkor_V::Timer1_Timer() {
+  Timer1.Enabled(false);  // first of all: the run pumps events, and must not start twice
+  // The run keeps the engine and its boxes alive even when the window is
+  // closed (and lets go of them) while the frames play.
+  const std::shared_ptr<clsGif24bit> engine = engine_;
+  const std::shared_ptr<Boxes> held = boxes;
+  if (!engine) return;
+  QPointer<Velkor_V> self(this);
+  if (!PerformRun(*engine, state_)) {
+    if (self && Loaded()) {
+      qtplat::MsgBox(this, "ｱﾆﾒｰｼｮﾝ Gifﾌｧｲﾙではありません！", "Velkor", 48);
+    }
+  }
+  if (self) Unload();  // does nothing when the window has closed meanwhile
+}
+
+void Velkor_V::Form_QueryUnload() {
+  if (engine_) engine_->StopRender(-1);
+}
+
+void Velkor_V::Form_Unload() {
+  Timer1.Enabled(false);
+  ZoomClose(this, OriginX, OriginY);
+  engine_.reset();
+  // Nothing more is drawn into the closed window.
+  Master.SetModel(nullptr);
+}
+
+void Velkor_V::mousePressEvent(QMouseEvent* e) {
+  e->accept();
+  if (engine_) engine_->StopRender(-1);
+  Unload();
+}
