@@ -3,7 +3,7 @@ BUILD ?= build
 CMAKE_FLAGS ?=
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: all deps configure build run test sample clean format
+.PHONY: all deps configure build run test sample screenshots clean format
 
 all: build
 
@@ -20,10 +20,12 @@ sample: build
 	@mkdir -p $(BUILD)/sample
 	@$(BUILD)/bin/velkor-make-sample $(BUILD)/sample/anim.gif
 
-# Until the windows exist, this splits the sample animation with the
-# command-line splitter into a fresh temporary folder and lists the frames.
-run: sample
-	@scripts/run-sample.sh $(BUILD)
+# Starts Velkor (inside a virtual X server when there is no display).
+run: build
+	@scripts/run-velkor.sh $(BUILD)
+
+screenshots: build
+	@scripts/screenshots.sh $(BUILD)
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j$$(nproc)
