@@ -3,7 +3,7 @@ BUILD ?= build
 CMAKE_FLAGS ?=
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: all deps configure build run test sample screenshots clean format
+.PHONY: all deps configure build run test sample screenshots install package clean format
 
 all: build
 
@@ -23,6 +23,15 @@ sample: build
 # Starts Velkor (inside a virtual X server when there is no display).
 run: build
 	@scripts/run-velkor.sh $(BUILD)
+
+# PREFIX=/usr/local by default; DESTDIR is honoured for staging.
+PREFIX ?= /usr/local
+install: build
+	@cmake --install $(BUILD) --prefix $(PREFIX)
+
+# The Debian package, build/velkor_VERSION_ARCH.deb.
+package: build
+	@cd $(BUILD) && cpack
 
 screenshots: build
 	@scripts/screenshots.sh $(BUILD)

@@ -32,6 +32,7 @@ const char kHelp[] =
     "  --transparent  GIF files mark the colour of their top-left pixel transparent\n"
     "  --realtime     wait each frame's delay, as the preview does (default: no waits)\n"
     "  --help         show this text\n"
+    "  --version      show the version\n"
     "\n"
     "Standard output lists the full path of every frame file, one per line, in\n"
     "order. On a terminal, standard error shows a progress line.\n"
@@ -53,6 +54,9 @@ int main(int argc, char** argv) {
     const std::string a = argv[i];
     if (a == "--help" || a == "-h") {
       std::fputs(kHelp, stdout);
+      return kExitOk;
+    } else if (a == "--version") {
+      std::printf("velkor-split %s\n", VELKOR_VERSION);
       return kExitOk;
     } else if (a == "--gif") {
       state.OutputFileType = 1;

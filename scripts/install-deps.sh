@@ -8,6 +8,7 @@ packages=(
   libgif-dev libgtest-dev libgmock-dev libbenchmark-dev
   clang gifsicle imagemagick
   qt6-base-dev libgl-dev fonts-ipafont-gothic xvfb xauth xdotool x11-apps
+  desktop-file-utils dpkg-dev man-db
 )
 
 missing=()

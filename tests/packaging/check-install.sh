@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# cmake --install into a throw-away prefix: the programs, the desktop entry
+# (validated), the icons and the manual pages land where a desktop finds them,
+# and the installed programs run. Usage: check-install.sh BUILD_DIR VERSION
+set -euo pipefail
+build=$1 version=$2
+prefix=$(mktemp -d "${TMPDIR:-/tmp}/velkor-install.XXXXXX")
+trap 'rm -rf "$prefix"' EXIT
+cmake --install "$build" --prefix "$prefix" >/dev/null
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+for f in bin/velkor bin/velkor-split share/applications/velkor.desktop \
+  share/icons/hicolor/48x48/apps/velkor.png share/icons/hicolor/128x128/apps/velkor.png \
+  share/icons/hicolor/256x256/apps/velkor.png share/man/man1/velkor.1 \
+  share/man/man1/velkor-split.1; do
+  [ -f "$prefix/$f" ] || fail "$f was not installed"
+done
+[ "$(find "$prefix" -type f | wc -l)" -eq 8 ] || fail "unexpected files: $(find "$prefix" -type f)"
+for size in 48 128 256; do
+  identify -format '%wx%h' "$prefix/share/icons/hicolor/${size}x${size}/apps/velkor.png" |
+    grep -qx "${size}x${size}" || fail "the ${size} pixel icon has the wrong size"
+done
+if command -v desktop-file-validate >/dev/null; then
+  desktop-file-validate "$prefix/share/applications/velkor.desktop" || fail "desktop entry"
+else
+  echo "note: desktop-file-validate is missing; entry not validated"
+fi
+grep -qx 'Exec=velkor %f' "$prefix/share/applications/velkor.desktop" || fail "Exec line"
+grep -qx 'MimeType=image/gif;' "$prefix/share/applications/velkor.desktop" || fail "MimeType"
+grep -q '^Categories=Graphics;' "$prefix/share/applications/velkor.desktop" || fail "Categories"
+[ "$("$prefix/bin/velkor" --version)" = "velkor $version" ] || fail "velkor --version"
+[ "$("$prefix/bin/velkor-split" --version)" = "velkor-split $version" ] || fail "velkor-split --version"
+grep -q "Velkor $version" "$prefix/share/man/man1/velkor.1" || fail "manual page version"
+if command -v man >/dev/null; then
+  MANWIDTH=80 man -l "$prefix/share/man/man1/velkor-split.1" 2>/dev/null | grep -q -- '--transparent' ||
+    fail "the manual page of velkor-split does not render"
+fi
+echo "install: 8 files in place, programs run, desktop entry valid"
