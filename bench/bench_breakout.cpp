@@ -2,7 +2,11 @@
 // 640 x 480 animation, against giflib's DGifSlurp of the same file.
 //
 //   bench_breakout                 run the benchmarks
-//   bench_breakout --once FILE     break FILE out once (for /usr/bin/time -v)
+//   bench_breakout --once FILE [THREADS]
+//                                  break FILE out once (for /usr/bin/time -v)
+//   bench_breakout --compare FILE  medians of 5: giflib's DGifSlurp of FILE, its
+//                                  break-out on one thread and on every core,
+//                                  and the two ratios to DGifSlurp
 //   bench_breakout --write FILE    write the 200-frame animation to FILE
 //   bench_breakout --write-hd FILE write 60 frames of 1920 x 1080, each with
 //                                  its own colour table, to FILE
@@ -10,8 +14,14 @@
 #include <gif_lib.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "engine/gif24bit.h"
 #include "engine/run.h"
@@ -39,11 +49,12 @@ void BM_GiflibSlurp(benchmark::State& state) {
 }
 BENCHMARK(BM_GiflibSlurp)->Unit(benchmark::kMillisecond);
 
-int BreakOutOnce(const std::string& file) {
+int BreakOutOnce(const std::string& file, unsigned threads = 0) {
   SharedState shared;
   shared.DecoderPath = file;
   platform::PictureBox master(MasterBoxOptions());
   clsGif24bit engine(master, shared);
+  engine.DecodeThreads = threads;
   engine.fGifBreakOutFrames();
   return shared.NotAnimatedFlag ? 1 : int(engine.FrameStart.size());
 }
@@ -56,12 +67,46 @@ void BM_BreakOut(benchmark::State& state) {
 }
 BENCHMARK(BM_BreakOut)->Unit(benchmark::kMillisecond);
 
+template <typename F>
+double MedianSeconds(F&& f) {
+  std::vector<double> times;
+  for (int i = 0; i < 5; ++i) {
+    const auto t0 = std::chrono::steady_clock::now();
+    f();
+    times.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+  }
+  std::sort(times.begin(), times.end());
+  return times[2];
+}
+
+int Compare(const std::string& file) {
+  int images = 0;
+  const double slurp = MedianSeconds([&] {
+    int err = 0;
+    GifFileType* g = DGifOpenFileName(file.c_str(), &err);
+    if (g == nullptr) return;
+    DGifSlurp(g);
+    images = g->ImageCount;
+    DGifCloseFile(g, &err);
+  });
+  int frames = 0;
+  const double one = MedianSeconds([&] { frames = BreakOutOnce(file, 1); });
+  const double all = MedianSeconds([&] { frames = BreakOutOnce(file, 0); });
+  std::printf(
+      "DGifSlurp %.3f s (%d images); break-out one thread %.3f s, %u threads %.3f s "
+      "(%d frames)\n",
+      slurp, images, one, std::max(1u, std::thread::hardware_concurrency()), all, frames);
+  std::printf("ratio one thread %.2f, all cores %.2f\n", one / slurp, all / slurp);
+  return frames > 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 3 && std::strcmp(argv[1], "--once") == 0) {
-    return BreakOutOnce(argv[2]) > 0 ? 0 : 1;
+  if ((argc == 3 || argc == 4) && std::strcmp(argv[1], "--once") == 0) {
+    return BreakOutOnce(argv[2], argc == 4 ? unsigned(std::atoi(argv[3])) : 0u) > 0 ? 0 : 1;
   }
+  if (argc == 3 && std::strcmp(argv[1], "--compare") == 0) return Compare(argv[2]);
   if (argc == 3 && std::strcmp(argv[1], "--write") == 0) {
     return gifgen::WriteFile(argv[2], gifgen::Encode(gifgen::Moving(640, 480, 200))) ? 0 : 1;
   }

@@ -1,40 +1,45 @@
 #!/usr/bin/env bash
-# Whole-process comparison of velkor-split with other splitters, on generated
-# inputs, frames written to tmpfs, medians of 5 runs.
-#   A: 200 frames of 640 x 480, full frames, one global table
-#   B: A optimised with gifsicle -O3 (partial frames with transparency)
-#   C: 60 frames of 1920 x 1080, a local table on every frame
-# velkor-split --bmp is compared with ffmpeg (BMP frames), velkor-split (GIF)
-# with gifsicle -U --explode; ImageMagick -coalesce is timed once, for reference.
-# Usage: bench/split-compare.sh [BUILD_DIR]   (installs ffmpeg and gifsicle if missing)
+# Whole-process comparison of velkor-split with the splitters a user would pick
+# instead, on the shared benchmark animations (../shared/bench/make-inputs.sh,
+# made once into a scratch folder when missing), frames written to tmpfs,
+# medians of 5 runs, every ratio measured in this one run:
+#   A: 200 frames of 640 x 480, one global table      C: 60 frames of 1920 x 1080, local tables
+# For each it prints velkor-split --bmp / ffmpeg (BMP frames), velkor-split (GIF) /
+# gifsicle -U --explode, the break-out alone / giflib's DGifSlurp (one thread and
+# every core), and peak memory velkor / ffmpeg.
+# Usage: bench/split-compare.sh [BUILD_DIR]   (VELKOR_BENCH_INPUTS=DIR to choose
+# where the inputs are kept; installs ffmpeg, gifsicle and Pillow if missing)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 runs=5
+inputs=${VELKOR_BENCH_INPUTS:-${TMPDIR:-/tmp}/velkor-bench-inputs}
 
 need=()
 command -v ffmpeg >/dev/null || need+=(ffmpeg)
 command -v gifsicle >/dev/null || need+=(gifsicle)
 command -v /usr/bin/time >/dev/null || need+=(time)
 command -v bc >/dev/null || need+=(bc)
+/usr/bin/python3 -c 'import PIL' 2>/dev/null || need+=(python3-pil)
 if [ ${#need[@]} -gt 0 ]; then
   sudo=""; [ "$(id -u)" -ne 0 ] && sudo=sudo
   $sudo apt-get install -y -qq --no-install-recommends "${need[@]}"
 fi
+if [ ! -f "$inputs/A.gif" ] || [ ! -f "$inputs/C.gif" ]; then
+  echo "making the benchmark inputs in $inputs (a few minutes, once)"
+  PATH=/usr/bin:$PATH sh ../shared/bench/make-inputs.sh "$inputs" >/dev/null
+fi
+(cd "$inputs" && sha256sum -c --quiet "$OLDPWD/../shared/bench/SHA256SUMS") ||
+  echo "warning: the inputs differ from ../shared/bench/SHA256SUMS"
 
 shm=/dev/shm
 [ -d "$shm" ] && [ -w "$shm" ] || shm=${TMPDIR:-/tmp}
 work=$(mktemp -d "$shm/velkor-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-
-"$build/bin/bench_breakout" --write "$work/A.gif"
-gifsicle -O3 "$work/A.gif" -o "$work/B.gif"
-"$build/bin/bench_breakout" --write-hd "$work/C.gif"
-
 split="$(realpath "$build/bin/velkor-split")"
 
-# median_time LABEL COMMAND...: runs the command $runs times in a fresh output
-# folder and prints the median wall time (s) and the largest peak RSS (MB).
+# median_time COMMAND...: runs the command $runs times in a fresh output folder
+# and prints the median wall time (s) and the largest peak RSS (MiB).
 median_time() {
   local times=() peak=0
   for _ in $(seq $runs); do
@@ -48,10 +53,12 @@ median_time() {
   median=$(printf '%s\n' "${times[@]}" | sort -n | sed -n "$(((runs + 1) / 2))p")
   echo "$median $((peak / 1024))"
 }
+ratio() { echo "scale=2; $1 / $2" | bc | sed 's/^\./0./'; }
 
-printf '%-6s %-26s %10s %10s\n' input tool "median s" "peak MB"
-for input in A B C; do
-  cp "$work/$input.gif" "$work/src.gif"
+printf '%-6s %-28s %10s %10s\n' input tool "median s" "peak MiB"
+summary=()
+for input in A C; do
+  cp "$inputs/$input.gif" "$work/src.gif"
   in="$work/src.gif"
   # velkor-split writes next to its input: give it the output folder.
   velkor_bmp() { cp "$in" "$work/out/src.gif" && "$split" --bmp "$work/out/src.gif"; }
@@ -62,16 +69,19 @@ for input in A B C; do
   read -r ff pf < <(median_time ffmpeg -loglevel error -i "$in" "$work/out/f_%03d.bmp")
   read -r vg pg < <(median_time bash -c velkor_gif)
   read -r gs pgs < <(median_time gifsicle -U --explode "$in" -o "$work/out/f")
-  printf '%-6s %-26s %10s %10s\n' "$input" "velkor-split --bmp" "$vb" "$pb"
-  printf '%-6s %-26s %10s %10s\n' "$input" "ffmpeg (bmp)" "$ff" "$pf"
-  printf '%-6s %-26s %10s %10s\n' "$input" "velkor-split (gif)" "$vg" "$pg"
-  printf '%-6s %-26s %10s %10s\n' "$input" "gifsicle -U --explode" "$gs" "$pgs"
-  printf '%-6s %-26s %10s\n' "$input" "ratio bmp vs ffmpeg" "$(echo "scale=2; $vb / $ff" | bc)"
-  printf '%-6s %-26s %10s\n' "$input" "ratio gif vs gifsicle" "$(echo "scale=2; $vg / $gs" | bc)"
-  if [ "$input" = A ] && command -v convert >/dev/null; then
-    rm -rf "$work/out" && mkdir "$work/out"
-    /usr/bin/time -f "%e %M" -o "$work/time" convert "$in" -coalesce "$work/out/f_%03d.bmp"
-    read -r t m <"$work/time"
-    printf '%-6s %-26s %10s %10s  (reference, one run)\n' "$input" "ImageMagick -coalesce" "$t" "$((m / 1024))"
-  fi
+  printf '%-6s %-28s %10s %10s\n' "$input" "velkor-split --bmp" "$vb" "$pb"
+  printf '%-6s %-28s %10s %10s\n' "$input" "ffmpeg (bmp)" "$ff" "$pf"
+  printf '%-6s %-28s %10s %10s\n' "$input" "velkor-split (gif)" "$vg" "$pg"
+  printf '%-6s %-28s %10s %10s\n' "$input" "gifsicle -U --explode" "$gs" "$pgs"
+  breakout=$("$build/bin/bench_breakout" --compare "$in")
+  echo "$breakout" | sed "s/^/$input      /"
+  one=$(echo "$breakout" | sed -n 's/^ratio one thread \([0-9.]*\), all cores \([0-9.]*\)$/\1/p')
+  all=$(echo "$breakout" | sed -n 's/^ratio one thread \([0-9.]*\), all cores \([0-9.]*\)$/\2/p')
+  summary+=("$(printf '%-6s %18s %22s %22s %16s' "$input" "$(ratio "$vb" "$ff")" \
+    "$(ratio "$vg" "$gs")" "$one / $all" "$pb / $pf")")
 done
+echo
+printf '%-6s %18s %22s %22s %16s\n' input "bmp / ffmpeg" "gif / gifsicle" \
+  "break-out / slurp" "peak MiB v / ff"
+printf '%-6s %18s %22s %22s %16s\n' "" "(goal <= 1.0)" "(goal <= 0.5)" "(1 core / all cores)" ""
+printf '%s\n' "${summary[@]}"

@@ -3,8 +3,14 @@
 #include <fcntl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
 
 #include "encoder/gif_encoder.h"
 #include "platform/system/system.h"
@@ -46,11 +52,89 @@ std::string FrameNumber(std::int64_t n) {
   return buf;
 }
 
+// Writes bitmap frame files on a thread of its own, in the order they are
+// handed over, so that the next frame is composed meanwhile. It holds one
+// frame waiting besides the one being written; Finish waits for every file.
+class BitmapWriter {
+ public:
+  ~BitmapWriter() { Finish(); }
+
+  void Write(std::int64_t n, std::string name, platform::Picture pic) {
+    std::unique_lock lock(mutex_);
+    if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
+    room_.wait(lock, [this] { return queue_.empty(); });
+    queue_.push_back({n, std::move(name), std::move(pic)});
+    ready_.notify_one();
+  }
+
+  // Waits for the files handed over; the frame numbers and names of those
+  // that could not be written.
+  std::vector<std::pair<std::int64_t, std::string>> Finish() {
+    {
+      std::lock_guard lock(mutex_);
+      done_ = true;
+      ready_.notify_one();
+    }
+    if (thread_.joinable()) thread_.join();
+    return std::move(failed_);
+  }
+
+ private:
+  struct Job {
+    std::int64_t n;
+    std::string name;
+    platform::Picture pic;
+  };
+  void Run() {
+    for (;;) {
+      Job job;
+      {
+        std::unique_lock lock(mutex_);
+        ready_.wait(lock, [this] { return done_ || !queue_.empty(); });
+        if (queue_.empty()) return;
+        job = std::move(queue_.front());
+        queue_.pop_front();
+        room_.notify_one();
+      }
+      bool ok = false;
+      try {
+        ok = platform::SavePicture(job.pic, job.name, buffer_);
+      } catch (...) {  // out of memory: this file is not written
+      }
+      job.pic = platform::Picture();
+      if (!ok) {
+        std::lock_guard lock(mutex_);
+        failed_.emplace_back(job.n, job.name);
+      }
+    }
+  }
+  std::mutex mutex_;
+  std::condition_variable ready_, room_;
+  std::deque<Job> queue_;
+  std::vector<std::pair<std::int64_t, std::string>> failed_;
+  std::vector<std::uint8_t> buffer_;  // the writer thread's alone
+  bool done_ = false;
+  std::thread thread_;
+};
+
+// A private copy of a 32-bit picture, for the writer to encode.
+std::optional<platform::Picture> CopyOf(const platform::Picture& pic) {
+  const gdi::Bitmap* src = pic.Handle();
+  if (src == nullptr || src->PixelFormat() != gdi::Format::Rgb32) return std::nullopt;
+  auto copy = gdi::Bitmap::Create(src->Width(), src->Height(), gdi::Format::Rgb32);
+  if (!copy) return std::nullopt;
+  copy->DiscardPendingZero();
+  for (int y = 0; y < src->Height(); ++y) {
+    std::copy_n(src->Row32(y), src->Width(), copy->Row32(y));
+  }
+  return platform::Picture(std::move(*copy));
+}
+
 }  // namespace
 
 clsGif24bit::clsGif24bit(platform::PictureBox& master, SharedState& state,
                          platform::PictureBox* display, platform::ListBox* lstFiles)
-    : PictureLoader([](const std::string& path) { return platform::LoadPicture(path); }),
+    : PictureLoader(&clsGif24bit::LoadFramePicture),
       state_(state),
       display_(display),
       lstFiles_(lstFiles),
@@ -223,37 +307,77 @@ std::string clsGif24bit::fTempFileName(std::string& folder, const std::string& p
   return sys::CreateTempFile(folder, prefix, extension).value_or(std::string());
 }
 
+std::optional<platform::Picture> clsGif24bit::LoadFramePicture(const std::string& path) {
+  return platform::LoadPicture(path);
+}
+
+bool clsGif24bit::CutFrame(std::size_t k, const std::string& folder, bool fromMemory) {
+  std::string dir = folder;
+  const std::string name = fTempFileName(dir, " " + std::to_string(k), "GIF");
+  if (name.empty()) return false;
+  TempFileGuard guard(name);
+
+  const std::size_t headerLen = std::size_t(FrameStart[0] - 1);
+  const std::size_t from = std::size_t(FrameStart[k] - 1), to = std::size_t(FrameEnd[k] - 1);
+  std::vector<std::uint8_t> bytes;
+  bytes.reserve(headerLen + (to - from) + 4);
+  bytes.assign(FileBytes.begin(), FileBytes.begin() + std::ptrdiff_t(headerLen));
+  bytes.insert(bytes.end(), FileBytes.begin() + std::ptrdiff_t(from),
+               FileBytes.begin() + std::ptrdiff_t(to));
+  const std::uint8_t tail[4] = {0x00, 0x21, 0xF9, 0x3B};
+  bytes.insert(bytes.end(), tail, tail + 4);
+  // The file was made empty, private and exclusively for us; open it
+  // without following a link put in its place.
+  sys::OutputFile out(::open(name.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC));
+  if (!out.IsOpen()) return false;
+  out.Write(bytes.data(), bytes.size());
+  if (!out.Close()) return false;
+
+  auto pic = fromMemory ? platform::LoadPictureFromMemory(bytes.data(), bytes.size())
+                        : PictureLoader(name);
+  if (!pic) return false;
+  FramePicture[k] = std::move(*pic);
+  return true;
+}
+
 void clsGif24bit::WriteFrames() {
   const std::string folder = sys::TempFolder();
-  const std::size_t headerLen = std::size_t(FrameStart[0] - 1);
-  std::vector<std::uint8_t> bytes;
+  const std::size_t frames = FrameStart.size();
   std::int64_t pixels = 0;
-  for (std::size_t k = 0; k < FrameStart.size(); ++k) {
+  for (std::size_t k = 0; k < frames; ++k) {
     pixels += std::int64_t(std::uint16_t(FrameWidth[k])) * std::uint16_t(FrameHeight[k]);
     if (pixels > FramePixelBudget) throw Failure{};
-    std::string dir = folder;
-    const std::string name = fTempFileName(dir, " " + std::to_string(k), "GIF");
-    if (name.empty()) throw Failure{};
-    TempFileGuard guard(name);
-
-    const std::size_t from = std::size_t(FrameStart[k] - 1), to = std::size_t(FrameEnd[k] - 1);
-    bytes.assign(FileBytes.begin(), FileBytes.begin() + std::ptrdiff_t(headerLen));
-    bytes.insert(bytes.end(), FileBytes.begin() + std::ptrdiff_t(from),
-                 FileBytes.begin() + std::ptrdiff_t(to));
-    const std::uint8_t tail[4] = {0x00, 0x21, 0xF9, 0x3B};
-    bytes.insert(bytes.end(), tail, tail + 4);
-    // The file was made empty, private and exclusively for us; open it
-    // without following a link put in its place.
-    sys::OutputFile out(::open(name.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC));
-    if (!out.IsOpen()) throw Failure{};
-    out.Write(bytes.data(), bytes.size());
-    if (!out.Close()) throw Failure{};
-
-    FramePicture.resize(k + 1);
-    auto pic = PictureLoader(name);
-    if (!pic) throw Failure{};
-    FramePicture[k] = std::move(*pic);
   }
+  FramePicture.assign(frames, platform::Picture());
+
+  // The frames are independent single-frame files: cut and decode them on
+  // several threads. A replaced loader (a test watching the files) gets them
+  // one at a time, in order.
+  using Fn = std::optional<platform::Picture> (*)(const std::string&);
+  const Fn* fn = PictureLoader.target<Fn>();
+  const bool ownLoader = fn != nullptr && *fn == &clsGif24bit::LoadFramePicture;
+  unsigned threads = DecodeThreads != 0 ? DecodeThreads : std::thread::hardware_concurrency();
+  if (!ownLoader || threads == 0) threads = 1;
+  threads = unsigned(std::min<std::size_t>(threads, frames));
+
+  std::atomic<std::size_t> next{0};
+  std::atomic<bool> failed{false};
+  auto work = [&] {
+    try {
+      while (!failed.load(std::memory_order_relaxed)) {
+        const std::size_t k = next.fetch_add(1);
+        if (k >= frames) break;
+        if (!CutFrame(k, folder, ownLoader)) failed = true;
+      }
+    } catch (...) {  // out of memory on this thread: the file is refused
+      failed = true;
+    }
+  };
+  std::vector<std::thread> pool;
+  for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work);
+  work();
+  for (auto& t : pool) t.join();
+  if (failed) throw Failure{};
 }
 
 void clsGif24bit::Finish() {
@@ -425,7 +549,12 @@ void clsGif24bit::CleanUp() {
 void clsGif24bit::RenderGif() {
   std::int64_t n = 0;  // goes past 32767: no file of a run overwrites another
   FailedFiles.clear();
+  std::vector<std::pair<std::int64_t, std::string>> failed;
+  BitmapWriter writer;
   if (FramePicture.empty() || !FramePicture[0] || !CanvasBitmap) return;
+  // Every frame has been cut out of the file: its bytes are not needed to
+  // play, and they can weigh as much as the frames themselves.
+  std::vector<std::uint8_t>().swap(FileBytes);
   gdi::DC& masterDC = imageCtl_->hDC();
   auto frameDC = gdi::CreateCompatibleDC(&masterDC);
   const std::size_t frames = std::min(FrameStart.size(), FramePicture.size());
@@ -472,8 +601,8 @@ void clsGif24bit::RenderGif() {
       const std::string name =
           state_.OutputBaseName + "_" + FrameNumber(n) + (gifOutput ? ".gif" : ".bmp");
       if (lstFiles_ != nullptr) lstFiles_->AddItem(name);
-      bool written = false;
       if (gifOutput) {
+        bool written = false;
         auto encoder = state_.GifEncoder;
         if (encoder) {
           written =
@@ -481,13 +610,18 @@ void clsGif24bit::RenderGif() {
                                gdi::COLORREF(display_->Point(0, 0))) != 0;
         }
         state_.GifEncoder.reset();
-      } else {
-        written = platform::SavePicture(display_->Image(), name);
+        if (!written) failed.emplace_back(n, name);
+      } else if (auto copy = CopyOf(display_->Image())) {
+        writer.Write(n, name, std::move(*copy));
+      } else if (!platform::SavePicture(display_->Image(), name)) {
+        failed.emplace_back(n, name);
       }
-      if (!written) FailedFiles.push_back(name);
     }
     sys::DoEvents();
   }
   frameDC.reset();
+  for (auto& f : writer.Finish()) failed.push_back(std::move(f));
+  std::sort(failed.begin(), failed.end());
+  for (auto& f : failed) FailedFiles.push_back(std::move(f.second));
   sys::DoEvents();
 }

@@ -49,8 +49,17 @@ class clsGif24bit {
   void CleanUp();
 
   // Loads one single-frame file; tests replace it to see the exact bytes.
+  // The program's own loader decodes the bytes it has just written instead of
+  // reading the file back; a replaced loader is given the file, one frame at
+  // a time on one thread.
   using Loader = std::function<std::optional<platform::Picture>(const std::string& path)>;
   Loader PictureLoader;
+  static std::optional<platform::Picture> LoadFramePicture(const std::string& path);
+
+  // Threads the break-out decodes frames on; 0: one per core of the machine.
+  // Only the frame files and their pictures are touched off the calling
+  // thread: nothing there reaches the window system.
+  unsigned DecodeThreads = 0;
 
   // --- stream fields ---
   std::vector<std::uint8_t> FileBytes;  // position P is FileBytes[P - 1]
@@ -115,6 +124,7 @@ class clsGif24bit {
   void ReadImage(std::int64_t& p, std::size_t r, std::int64_t& tableStart);
   void Repair(std::size_t r, std::int64_t tableStart);
   void WriteFrames();
+  bool CutFrame(std::size_t k, const std::string& folder, bool fromMemory);
   void Finish();
 
   SharedState& state_;

@@ -229,9 +229,10 @@ TEST_F(Engine, FramesBeyondThePixelBudgetAreRefusedBeforeLoading) {
                          {0x3B}});
   engine_.FramePixelBudget = 48;
   EXPECT_EQ(BreakOut(gif), 0);
+  EXPECT_EQ(frameFiles_.size(), 3u);
   engine_.FramePixelBudget = 47;
   EXPECT_EQ(BreakOut(gif), -1);
-  EXPECT_EQ(frameFiles_.size(), 2u);  // the third frame was never loaded
+  EXPECT_EQ(frameFiles_.size(), 0u);  // refused before any frame was cut out
 }
 
 TEST_F(Engine, TransparentColourRepair) {

@@ -105,15 +105,6 @@ std::uint32_t Le16(const std::uint8_t* p) {
 }
 std::uint32_t Le32(const std::uint8_t* p) { return Le16(p) | (Le16(p + 2) << 16); }
 
-void Put16(std::vector<std::uint8_t>& v, std::uint32_t x) {
-  v.push_back(std::uint8_t(x));
-  v.push_back(std::uint8_t(x >> 8));
-}
-void Put32(std::vector<std::uint8_t>& v, std::uint32_t x) {
-  Put16(v, x & 0xFFFF);
-  Put16(v, x >> 16);
-}
-
 }  // namespace
 
 std::optional<Picture> LoadGif(const std::uint8_t* data, std::size_t size) {
@@ -271,32 +262,43 @@ std::optional<Picture> LoadPicture(const std::string& path) {
   return pic;
 }
 
-std::vector<std::uint8_t> EncodeBmp24(const gdi::Bitmap& bmp) {
+void EncodeBmp24(const gdi::Bitmap& bmp, std::vector<std::uint8_t>& out) {
   const std::uint32_t w = std::uint32_t(bmp.Width()), h = std::uint32_t(bmp.Height());
   const std::uint64_t stride = (std::uint64_t(w) * 3 + 3) / 4 * 4;
   const std::uint64_t imageSize = stride * h;
-  std::vector<std::uint8_t> out;
-  out.reserve(std::size_t(54 + imageSize));
-  out.push_back('B');
-  out.push_back('M');
-  Put32(out, std::uint32_t(54 + imageSize));
-  Put32(out, 0);
-  Put32(out, 54);
-  Put32(out, 40);
-  Put32(out, w);
-  Put32(out, h);  // positive: bottom-up
-  Put16(out, 1);
-  Put16(out, 24);
-  Put32(out, 0);
-  Put32(out, std::uint32_t(imageSize));
-  Put32(out, 2835);  // 72 dpi
-  Put32(out, 2835);
-  Put32(out, 0);
-  Put32(out, 0);
-  const std::size_t header = out.size();
-  out.resize(header + std::size_t(imageSize), 0);  // row padding stays 0
+  // A buffer of the same size from the previous frame is overwritten as it
+  // is: every byte below is set, row padding included.
+  out.resize(std::size_t(54 + imageSize));
+  std::uint8_t* head = out.data();
+  auto put16 = [&head](std::uint32_t v) {
+    head[0] = std::uint8_t(v);
+    head[1] = std::uint8_t(v >> 8);
+    head += 2;
+  };
+  auto put32 = [&put16](std::uint32_t v) {
+    put16(v & 0xFFFF);
+    put16(v >> 16);
+  };
+  *head++ = 'B';
+  *head++ = 'M';
+  put32(std::uint32_t(54 + imageSize));
+  put32(0);
+  put32(54);
+  put32(40);
+  put32(w);
+  put32(h);  // positive: bottom-up
+  put16(1);
+  put16(24);
+  put32(0);
+  put32(std::uint32_t(imageSize));
+  put32(2835);  // 72 dpi
+  put32(2835);
+  put32(0);
+  put32(0);
+  const std::size_t header = 54;
   for (std::int64_t y = std::int64_t(h) - 1, row = 0; y >= 0; --y, ++row) {
     std::uint8_t* d = out.data() + header + std::size_t(row) * std::size_t(stride);
+    std::fill(d + std::size_t(w) * 3, d + stride, std::uint8_t(0));  // row padding
     if (bmp.PixelFormat() == gdi::Format::Rgb32) {
       const std::uint32_t* s = bmp.Row32(int(y));
       for (std::uint32_t x = 0; x < w; ++x, d += 3) {
@@ -313,12 +315,23 @@ std::vector<std::uint8_t> EncodeBmp24(const gdi::Bitmap& bmp) {
       }
     }
   }
+}
+
+std::vector<std::uint8_t> EncodeBmp24(const gdi::Bitmap& bmp) {
+  std::vector<std::uint8_t> out;
+  EncodeBmp24(bmp, out);
   return out;
 }
 
 bool SavePicture(const Picture& pic, const std::string& path) {
+  std::vector<std::uint8_t> buffer;
+  return SavePicture(pic, path, buffer);
+}
+
+bool SavePicture(const Picture& pic, const std::string& path, std::vector<std::uint8_t>& buffer) {
   if (!pic) return false;
-  return sys::WriteBinaryFile(path, EncodeBmp24(*pic.Handle()));
+  EncodeBmp24(*pic.Handle(), buffer);
+  return sys::WriteBinaryFile(path, buffer);
 }
 
 }  // namespace platform

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <random>
 #include <thread>
 #include <utility>
@@ -47,6 +48,9 @@ std::function<std::string()>& TempNameSource() {
 
 std::string RandomSuffix() {
   if (auto& source = TempNameSource()) return source();
+  // Frames are cut out on several threads at once.
+  static std::mutex mutex;
+  std::lock_guard lock(mutex);
   static std::mt19937_64 rng{
       std::random_device{}() ^
       std::uint64_t(std::chrono::steady_clock::now().time_since_epoch().count())};
