@@ -1,8 +1,10 @@
 #include "encoder/gif_encoder.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "platform/system/system.h"
@@ -10,6 +12,24 @@
 namespace {
 
 constexpr std::uint8_t kLevels[5] = {0, 64, 128, 192, 255};
+
+// For each channel value, the nearest of kLevels (ties to the lower level).
+// The table is the product of the levels, entry 25 b + 5 g + r, the rest
+// black: the nearest entry by squared distance is the nearest level in each
+// channel, and of tied entries the lowest index is the one with the lower
+// levels, so this gives the entry a blit into the section would choose.
+constexpr std::array<std::uint8_t, 256> kNearestLevel = [] {
+  std::array<std::uint8_t, 256> t{};
+  for (int v = 0; v < 256; ++v) {
+    int best = 0;
+    for (int l = 1; l < 5; ++l) {
+      const int d = v - kLevels[l], e = v - kLevels[best];
+      if (d * d < e * e) best = l;
+    }
+    t[std::size_t(v)] = std::uint8_t(best);
+  }
+  return t;
+}();
 
 void Put16(std::vector<std::uint8_t>& v, int x) {
   v.push_back(std::uint8_t(x & 0xFF));
@@ -50,26 +70,20 @@ std::optional<gdi::Bitmap> GIF::Create8BitDIB(const gdi::DC& dc, gdi::BITMAPINFO
   return gdi::CreateDIBSection(dc, info, gdi::DIB_RGB_COLORS);
 }
 
-void GIF::WriteBits(int code, int count) {
-  if (count <= 0) return;
-  acc_ |= (std::uint32_t(code) & ((1u << count) - 1)) << accBits_;
-  accBits_ += count;
-  while (accBits_ >= 8) {
-    // A full sub-block goes out only when a 256th data byte is needed.
-    if (block_[0] == 255) {
-      out_.insert(out_.end(), block_.begin(), block_.end());
-      block_[0] = 0;
-    }
-    block_[++block_[0]] = std::uint8_t(acc_ & 0xFF);
-    acc_ >>= 8;
-    accBits_ -= 8;
+void GIF::EmitBlocks(bool last) {
+  // Full sub-blocks of 255 bytes; the last one holds what is left (1 to 255
+  // bytes), so a full block goes out only when a 256th byte follows it.
+  std::size_t done = 0;
+  while (rawSize_ - done > 255 || (last && rawSize_ > done)) {
+    const std::size_t n = std::min<std::size_t>(255, rawSize_ - done);
+    out_.push_back(std::uint8_t(n));
+    out_.insert(out_.end(), raw_.begin() + std::ptrdiff_t(done),
+                raw_.begin() + std::ptrdiff_t(done + n));
+    done += n;
   }
-}
-
-void GIF::ResetTable() {
-  for (std::uint32_t slot : used_) table_[slot] = 0;
-  used_.clear();
-  WriteBits(kClearCode, 9);
+  std::copy(raw_.begin() + std::ptrdiff_t(done), raw_.begin() + std::ptrdiff_t(rawSize_),
+            raw_.begin());
+  rawSize_ -= done;
 }
 
 namespace {
@@ -95,37 +109,66 @@ std::vector<std::int16_t> TakeTable() {
 void GIF::EncodeRows(const std::uint8_t* matrix, int width, int height, std::size_t stride,
                      sys::OutputFile* file) {
   table_ = TakeTable();
-  used_.clear();
-  used_.reserve(kTableLimit);
-  block_[0] = 0;
-  acc_ = 0;
-  accBits_ = 0;
+  std::int16_t* const table = table_.data();
+  std::uint32_t* const used = used_.data();
+  std::uint32_t count = 0;  // strings added since the last clear
   out_.clear();
+  rawSize_ = 0;
+  // Codes are packed least significant bit first into `acc`; whole bytes go
+  // out eight at a time (an unaligned store) and the pointer moves on by the
+  // bytes completed, which keeps the loop free of data-dependent branches.
+  std::uint64_t acc = 0;
+  std::uint32_t bits = 0;
+  std::uint8_t* w = nullptr;
+  auto flush = [&] {
+    std::memcpy(w, &acc, sizeof acc);
+    w += bits >> 3;
+    acc >>= bits & ~7u;
+    bits &= 7u;
+  };
+  auto clear = [&] {
+    for (std::uint32_t i = 0; i < count; ++i) table[used[i]] = 0;
+    count = 0;
+    acc |= std::uint64_t(kClearCode) << bits;
+    bits += 9;
+    flush();
+  };
+  // At most a code per pixel, a clear code per full table and one per row,
+  // nine bits each, and the eight bytes of the last store.
+  const std::size_t rowBound =
+      (std::size_t(width) + std::size_t(width) / kTableLimit + 4) * 9 / 8 + 16;
   for (int y = 1; y <= height; ++y) {
+    if (raw_.size() < rawSize_ + rowBound) raw_.resize(rawSize_ + rowBound + rawSize_ / 2);
+    w = raw_.data() + rawSize_;
     const std::uint8_t* row = matrix + std::size_t(y - 1) * stride;
-    ResetTable();
+    clear();
     if (width > 0) {
-      int pending = row[0];
+      std::uint32_t pending = row[0];
       for (int x = 1; x < width; ++x) {
-        const int k = row[x];
-        const std::uint32_t slot = std::uint32_t(pending) * 256 + std::uint32_t(k);
-        if (const int code = table_[slot]; code != 0) {
-          pending = code;
-          continue;
-        }
-        WriteBits(pending, 9);
-        if (used_.size() >= std::size_t(kTableLimit)) {
-          ResetTable();
-        } else {
-          table_[slot] = std::int16_t(kFirstCode + int(used_.size()));
-          used_.push_back(slot);
-        }
-        pending = k;
+        const std::uint32_t k = row[x];
+        const std::uint32_t slot = pending * 256 + k;
+        const std::uint32_t code = std::uint16_t(table[slot]);
+        const bool miss = code == 0;
+        // A string not in the table: its prefix's code goes out, and the
+        // string is added unless the table is full, which clears it instead.
+        acc |= std::uint64_t(miss ? pending : 0u) << bits;
+        bits += miss ? 9u : 0u;
+        flush();
+        const bool add = miss && count < std::uint32_t(kTableLimit);
+        table[slot] = std::int16_t(add ? kFirstCode + int(count) : int(code));
+        used[count] = slot;
+        count += add ? 1u : 0u;
+        if (miss && !add) clear();
+        pending = miss ? k : code;
       }
-      WriteBits(pending, 9);
+      acc |= std::uint64_t(pending) << bits;
+      bits += 9;
+      flush();
     }
+    rawSize_ = std::size_t(w - raw_.data());
     if (y % 10 == 0) {
-      if (file != nullptr && out_.size() >= (1u << 16)) {
+      if (file != nullptr && rawSize_ >= (1u << 16)) {
+        EmitBlocks(false);
         file->Write(out_.data(), out_.size());
         out_.clear();
       }
@@ -134,13 +177,17 @@ void GIF::EncodeRows(const std::uint8_t* matrix, int width, int height, std::siz
       sys::DoEvents();
     }
   }
-  for (std::uint32_t slot : used_) table_[slot] = 0;  // back to the pool all zero
-  used_.clear();
+  for (std::uint32_t i = 0; i < count; ++i) table[used[i]] = 0;  // back to the pool all zero
   TablePool().push_back(std::move(table_));
   table_.clear();
-  WriteBits(kEndCode, 9);
-  if (accBits_ > 0) WriteBits(0, 8 - accBits_);  // the last byte's unused bits are 0
-  out_.insert(out_.end(), block_.begin(), block_.begin() + block_[0] + 1);
+  if (raw_.size() < rawSize_ + 16) raw_.resize(rawSize_ + 16);
+  w = raw_.data() + rawSize_;
+  acc |= std::uint64_t(kEndCode) << bits;
+  bits += 9;
+  flush();
+  if (bits > 0) *w++ = std::uint8_t(acc);  // the last byte's unused bits are 0
+  rawSize_ = std::size_t(w - raw_.data());
+  EmitBlocks(true);
   out_.push_back(0x00);
   if (file != nullptr) {
     file->Write(out_.data(), out_.size());
@@ -199,7 +246,24 @@ std::int16_t GIF::SaveGIF(const platform::Picture& Pic, const std::string& sFile
   };
   std::optional<gdi::Bitmap> section;
   if (bm.bmBitsPixel != 8) section = Create8BitDIB(*memDC, info);
-  if (section) {
+  const gdi::Bitmap* from = src->selected();
+  if (section && from != nullptr && from->PixelFormat() == gdi::Format::Rgb32 &&
+      from->Width() >= width_ && from->Height() >= height_) {
+    // The capture of a whole 32-bit picture, without the general nearest
+    // search: what the blit into the section and reading it back give.
+    for (int y = 0; y < height_; ++y) {
+      const std::uint32_t* in = from->Row32(y);
+      std::uint8_t* row = matrix.get() + std::size_t(y) * stride;
+      for (int x = 0; x < width_; ++x) {
+        const std::uint32_t p = in[x];
+        row[x] = std::uint8_t(25 * kNearestLevel[p & 0xFF] + 5 * kNearestLevel[(p >> 8) & 0xFF] +
+                              kNearestLevel[(p >> 16) & 0xFF]);
+      }
+      std::fill(row + width_, row + stride, std::uint8_t(0));
+    }
+    gdi::SelectionGuard sel(*memDC, &*section);
+    gdi::GetDIBits(*memDC, *section, 0, 0, nullptr, info, gdi::DIB_RGB_COLORS);
+  } else if (section) {
     gdi::SelectionGuard sel(*memDC, &*section);
     gdi::BitBlt(*memDC, 0, 0, width_, height_, *src, 0, 0, gdi::SRCCOPY);
     readLines(*section, *memDC);

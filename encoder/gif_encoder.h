@@ -53,8 +53,7 @@ class GIF {
   static constexpr int kTableLimit = 253;
 
  private:
-  void WriteBits(int code, int count);
-  void ResetTable();
+  void EmitBlocks(bool last);
   void EncodeRows(const std::uint8_t* matrix, int width, int height, std::size_t stride,
                   sys::OutputFile* file);
   void FillHeader(gdi::BITMAPINFO& info) const;
@@ -66,10 +65,10 @@ class GIF {
   // LZW state: the string table as (prefix code, pixel) -> code, with the
   // slots used since the last reset so that a reset touches only those.
   std::vector<std::int16_t> table_;
-  std::vector<std::uint32_t> used_;
-  // Bit packing.
+  std::array<std::uint32_t, kTableLimit + 1> used_{};
+  // Bit packing: codes go into `raw_` as plain bytes; EmitBlocks cuts them
+  // into 255-byte sub-blocks on their way to `out_`.
+  std::vector<std::uint8_t> raw_;
+  std::size_t rawSize_ = 0;
   std::vector<std::uint8_t> out_;  // finished bytes waiting for the file
-  std::array<std::uint8_t, 256> block_{};
-  std::uint32_t acc_ = 0;
-  int accBits_ = 0;
 };

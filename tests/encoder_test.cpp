@@ -318,3 +318,39 @@ TEST(SaveGIF, UsesTheGivenContextAndSizeLimits) {
   EXPECT_EQ(GIF::PixelKey(5), "005");
   EXPECT_EQ(GIF::PixelKey(255), "255");
 }
+
+TEST(SaveGIF, CaptureEqualsTheBlitIntoTheSectionForEveryChannelValue) {
+  // Every value of every channel, the ties between two levels included, in
+  // many combinations; and a context whose picture is smaller than the one
+  // saved, which goes through the blit itself.
+  TempDir dir;
+  auto pic = Rgb32(256, 256, [](int x, int y) {
+    return std::uint32_t(x << 16 | y << 8 | ((x * 7 + y * 13) & 0xFF));
+  });
+  GIF g;
+  ASSERT_EQ(g.SaveGIF(pic, dir.File("all.gif"), nullptr, 0, 0), -1);
+  const Decoded d = Giflib(dir.File("all.gif"));
+  ASSERT_TRUE(d.ok);
+
+  auto screen = gdi::GetDC();
+  auto srcDC = gdi::CreateCompatibleDC(screen.get()), dstDC = gdi::CreateCompatibleDC(screen.get());
+  gdi::SelectObject(*srcDC, pic.Handle());
+  gdi::BITMAPINFO info;
+  auto section = g.Create8BitDIB(*dstDC, info);
+  ASSERT_TRUE(section);
+  gdi::SelectObject(*dstDC, &*section);
+  ASSERT_TRUE(gdi::BitBlt(*dstDC, 0, 0, 256, 256, *srcDC, 0, 0, gdi::SRCCOPY));
+  for (int y = 0; y < 256; ++y)
+    for (int x = 0; x < 256; ++x)
+      ASSERT_EQ(d.indices[std::size_t(y * 256 + x)], section->Get(x, y)) << x << "," << y;
+
+  auto small = Rgb32(100, 100, [](int x, int y) { return std::uint32_t(x * 2 << 16 | y); });
+  gdi::SelectObject(*srcDC, small.Handle());
+  ASSERT_EQ(g.SaveGIF(pic, dir.File("small.gif"), srcDC.get(), 0, 0), -1);
+  const Decoded s = Giflib(dir.File("small.gif"));
+  ASSERT_TRUE(s.ok);
+  EXPECT_EQ(s.indices[0], Expected125(small.Handle()->Row32(0)[0]));
+  EXPECT_EQ(s.indices[99 * 256 + 99], Expected125(small.Handle()->Row32(99)[99]));
+  gdi::SelectObject(*srcDC, nullptr);
+  gdi::SelectObject(*dstDC, nullptr);
+}
