@@ -52,19 +52,27 @@ std::string FrameNumber(std::int64_t n) {
   return buf;
 }
 
-// Writes bitmap frame files on a thread of its own, in the order they are
-// handed over, so that the next frame is composed meanwhile. It holds one
-// frame waiting besides the one being written; Finish waits for every file.
+// Writes bitmap frame files on a thread of its own, so that the next frame is
+// composed meanwhile. It encodes straight from the picture it is given (the
+// export box's image) and lets go of it before writing the file; the frame
+// loop waits for that (WaitSourceFree) before it draws into the box again.
+// Finish waits for every file.
 class BitmapWriter {
  public:
   ~BitmapWriter() { Finish(); }
 
-  void Write(std::int64_t n, std::string name, platform::Picture pic) {
+  void Write(std::int64_t n, std::string name, platform::Picture source) {
     std::unique_lock lock(mutex_);
     if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
-    room_.wait(lock, [this] { return queue_.empty(); });
-    queue_.push_back({n, std::move(name), std::move(pic)});
+    free_.wait(lock, [this] { return !job_; });
+    job_ = Job{n, std::move(name), std::move(source)};
     ready_.notify_one();
+  }
+
+  // Returns once the picture last handed over has been read.
+  void WaitSourceFree() {
+    std::unique_lock lock(mutex_);
+    free_.wait(lock, [this] { return !job_; });
   }
 
   // Waits for the files handed over; the frame numbers and names of those
@@ -81,54 +89,49 @@ class BitmapWriter {
 
  private:
   struct Job {
-    std::int64_t n;
+    std::int64_t n = 0;
     std::string name;
-    platform::Picture pic;
+    platform::Picture source;
   };
   void Run() {
     for (;;) {
-      Job job;
+      std::int64_t n = 0;
+      std::string name;
+      bool encoded = false;
       {
         std::unique_lock lock(mutex_);
-        ready_.wait(lock, [this] { return done_ || !queue_.empty(); });
-        if (queue_.empty()) return;
-        job = std::move(queue_.front());
-        queue_.pop_front();
-        room_.notify_one();
+        ready_.wait(lock, [this] { return done_ || job_; });
+        if (!job_) return;
+        n = job_->n;
+        name = job_->name;
       }
-      bool ok = false;
       try {
-        ok = platform::SavePicture(job.pic, job.name, buffer_);
+        if (job_->source) {
+          platform::EncodeBmp24(*job_->source.Handle(), buffer_);
+          encoded = true;
+        }
       } catch (...) {  // out of memory: this file is not written
       }
-      job.pic = platform::Picture();
+      {
+        std::lock_guard lock(mutex_);
+        job_.reset();  // the picture is free again
+        free_.notify_all();
+      }
+      const bool ok = encoded && sys::WriteBinaryFile(name, buffer_);
       if (!ok) {
         std::lock_guard lock(mutex_);
-        failed_.emplace_back(job.n, job.name);
+        failed_.emplace_back(n, std::move(name));
       }
     }
   }
   std::mutex mutex_;
-  std::condition_variable ready_, room_;
-  std::deque<Job> queue_;
+  std::condition_variable ready_, free_;
+  std::optional<Job> job_;  // handed over and not yet read
   std::vector<std::pair<std::int64_t, std::string>> failed_;
   std::vector<std::uint8_t> buffer_;  // the writer thread's alone
   bool done_ = false;
   std::thread thread_;
 };
-
-// A private copy of a 32-bit picture, for the writer to encode.
-std::optional<platform::Picture> CopyOf(const platform::Picture& pic) {
-  const gdi::Bitmap* src = pic.Handle();
-  if (src == nullptr || src->PixelFormat() != gdi::Format::Rgb32) return std::nullopt;
-  auto copy = gdi::Bitmap::Create(src->Width(), src->Height(), gdi::Format::Rgb32);
-  if (!copy) return std::nullopt;
-  copy->DiscardPendingZero();
-  for (int y = 0; y < src->Height(); ++y) {
-    std::copy_n(src->Row32(y), src->Width(), copy->Row32(y));
-  }
-  return platform::Picture(std::move(*copy));
-}
 
 }  // namespace
 
@@ -358,16 +361,24 @@ void clsGif24bit::WriteFrames() {
   const bool ownLoader = fn != nullptr && *fn == &clsGif24bit::LoadFramePicture;
   unsigned threads = DecodeThreads != 0 ? DecodeThreads : std::thread::hardware_concurrency();
   if (!ownLoader || threads == 0) threads = 1;
-  threads = unsigned(std::min<std::size_t>(threads, frames));
+  threads = unsigned(std::min<std::size_t>(threads, frames + 1));
 
+  // With the program's own loader, the file's first image (which the canvas
+  // step shows) is loaded alongside, as one more job.
+  whole_.reset();
+  const std::size_t jobs = frames + (ownLoader ? 1 : 0);
   std::atomic<std::size_t> next{0};
   std::atomic<bool> failed{false};
   auto work = [&] {
     try {
       while (!failed.load(std::memory_order_relaxed)) {
         const std::size_t k = next.fetch_add(1);
-        if (k >= frames) break;
-        if (!CutFrame(k, folder, ownLoader)) failed = true;
+        if (k >= jobs) break;
+        if (k == frames) {
+          whole_ = LoadFramePicture(state_.DecoderPath);
+        } else if (!CutFrame(k, folder, ownLoader)) {
+          failed = true;
+        }
       }
     } catch (...) {  // out of memory on this thread: the file is refused
       failed = true;
@@ -381,7 +392,8 @@ void clsGif24bit::WriteFrames() {
 }
 
 void clsGif24bit::Finish() {
-  auto whole = PictureLoader(state_.DecoderPath);
+  auto whole = whole_ ? std::move(whole_) : PictureLoader(state_.DecoderPath);
+  whole_.reset();
   if (!whole) throw Failure{};
   imageCtl_->Picture(*whole);
   fCreateBitMap();
@@ -542,6 +554,7 @@ void clsGif24bit::CleanUp() {
   }
   ForEachRowColumn([](auto& column) { column.clear(); });
   FrameKeyColor.clear();
+  whole_.reset();
 }
 
 // ---------------------------------------------------------------- frame loop
@@ -594,6 +607,7 @@ void clsGif24bit::RenderGif() {
     // A stop requested meanwhile means the window has gone: nothing more is
     // drawn into or exported from it.
     if (split && !stopRender_ && display_ != nullptr) {
+      writer.WaitSourceFree();  // the previous frame has been read from the box
       gdi::BitBlt(display_->hDC(), 0, 0, imageCtl_->ScaleWidth(), imageCtl_->ScaleHeight(),
                   masterDC, 0, 0, gdi::SRCCOPY);
       display_->Refresh();
@@ -611,10 +625,8 @@ void clsGif24bit::RenderGif() {
         }
         state_.GifEncoder.reset();
         if (!written) failed.emplace_back(n, name);
-      } else if (auto copy = CopyOf(display_->Image())) {
-        writer.Write(n, name, std::move(*copy));
-      } else if (!platform::SavePicture(display_->Image(), name)) {
-        failed.emplace_back(n, name);
+      } else {
+        writer.Write(n, name, display_->Image());
       }
     }
     sys::DoEvents();

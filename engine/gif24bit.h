@@ -136,6 +136,7 @@ class clsGif24bit {
   std::int64_t globalStart_ = 0;  // G
   double second_ = 0;             // the repair's running Second
   std::vector<std::uint8_t> packed_;
+  std::optional<platform::Picture> whole_;  // the file's first image, loaded with the frames
   std::unique_ptr<gdi::Bitmap> canvas_;
   gdi::Bitmap* canvasPrevious_ = nullptr;
 };
