@@ -7,8 +7,6 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
-#include <deque>
-#include <exception>
 #include <mutex>
 #include <thread>
 
@@ -95,32 +93,30 @@ class BitmapWriter {
   };
   void Run() {
     for (;;) {
-      std::int64_t n = 0;
-      std::string name;
-      bool encoded = false;
+      Job job;
       {
         std::unique_lock lock(mutex_);
         ready_.wait(lock, [this] { return done_ || job_; });
         if (!job_) return;
-        n = job_->n;
-        name = job_->name;
+        job = *job_;  // job_ stays set: the picture is being read
       }
+      bool encoded = false;
       try {
-        if (job_->source) {
-          platform::EncodeBmp24(*job_->source.Handle(), buffer_);
+        if (job.source) {
+          platform::EncodeBmp24(*job.source.Handle(), buffer_);
           encoded = true;
         }
       } catch (...) {  // out of memory: this file is not written
       }
+      job.source = platform::Picture();
       {
         std::lock_guard lock(mutex_);
         job_.reset();  // the picture is free again
         free_.notify_all();
       }
-      const bool ok = encoded && sys::WriteBinaryFile(name, buffer_);
-      if (!ok) {
+      if (!(encoded && sys::WriteBinaryFile(job.name, buffer_))) {
         std::lock_guard lock(mutex_);
-        failed_.emplace_back(n, std::move(name));
+        failed_.emplace_back(job.n, std::move(job.name));
       }
     }
   }
@@ -343,7 +339,7 @@ bool clsGif24bit::CutFrame(std::size_t k, const std::string& folder, bool fromMe
   return true;
 }
 
-void clsGif24bit::WriteFrames() {
+std::optional<platform::Picture> clsGif24bit::WriteFrames() {
   const std::string folder = sys::TempFolder();
   const std::size_t frames = FrameStart.size();
   std::int64_t pixels = 0;
@@ -365,7 +361,7 @@ void clsGif24bit::WriteFrames() {
 
   // With the program's own loader, the file's first image (which the canvas
   // step shows) is loaded alongside, as one more job.
-  whole_.reset();
+  std::optional<platform::Picture> whole;
   const std::size_t jobs = frames + (ownLoader ? 1 : 0);
   std::atomic<std::size_t> next{0};
   std::atomic<bool> failed{false};
@@ -375,7 +371,7 @@ void clsGif24bit::WriteFrames() {
         const std::size_t k = next.fetch_add(1);
         if (k >= jobs) break;
         if (k == frames) {
-          whole_ = LoadFramePicture(state_.DecoderPath);
+          whole = LoadFramePicture(state_.DecoderPath);
         } else if (!CutFrame(k, folder, ownLoader)) {
           failed = true;
         }
@@ -389,11 +385,11 @@ void clsGif24bit::WriteFrames() {
   work();
   for (auto& t : pool) t.join();
   if (failed) throw Failure{};
+  return whole;
 }
 
-void clsGif24bit::Finish() {
-  auto whole = whole_ ? std::move(whole_) : PictureLoader(state_.DecoderPath);
-  whole_.reset();
+void clsGif24bit::Finish(std::optional<platform::Picture> whole) {
+  if (!whole) whole = PictureLoader(state_.DecoderPath);
   if (!whole) throw Failure{};
   imageCtl_->Picture(*whole);
   fCreateBitMap();
@@ -477,8 +473,7 @@ std::int16_t clsGif24bit::fGifBreakOutFrames() {
       }
     }
 
-    WriteFrames();
-    Finish();
+    Finish(WriteFrames());
   } catch (const Failure&) {
     state_.NotAnimatedFlag = -1;
   }
@@ -554,7 +549,6 @@ void clsGif24bit::CleanUp() {
   }
   ForEachRowColumn([](auto& column) { column.clear(); });
   FrameKeyColor.clear();
-  whole_.reset();
 }
 
 // ---------------------------------------------------------------- frame loop

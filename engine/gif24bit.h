@@ -123,9 +123,11 @@ class clsGif24bit {
   void Walk(std::int64_t& p, std::size_t r);
   void ReadImage(std::int64_t& p, std::size_t r, std::int64_t& tableStart);
   void Repair(std::size_t r, std::int64_t tableStart);
-  void WriteFrames();
+  // Cuts out and loads every frame; with the program's own loader it also
+  // loads the file's first image, for Finish.
+  std::optional<platform::Picture> WriteFrames();
   bool CutFrame(std::size_t k, const std::string& folder, bool fromMemory);
-  void Finish();
+  void Finish(std::optional<platform::Picture> whole);
 
   SharedState& state_;
   platform::PictureBox* display_;
@@ -136,7 +138,6 @@ class clsGif24bit {
   std::int64_t globalStart_ = 0;  // G
   double second_ = 0;             // the repair's running Second
   std::vector<std::uint8_t> packed_;
-  std::optional<platform::Picture> whole_;  // the file's first image, loaded with the frames
   std::unique_ptr<gdi::Bitmap> canvas_;
   gdi::Bitmap* canvasPrevious_ = nullptr;
 };

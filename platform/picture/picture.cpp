@@ -334,14 +334,8 @@ std::vector<std::uint8_t> EncodeBmp24(const gdi::Bitmap& bmp) {
 }
 
 bool SavePicture(const Picture& pic, const std::string& path) {
-  std::vector<std::uint8_t> buffer;
-  return SavePicture(pic, path, buffer);
-}
-
-bool SavePicture(const Picture& pic, const std::string& path, std::vector<std::uint8_t>& buffer) {
   if (!pic) return false;
-  EncodeBmp24(*pic.Handle(), buffer);
-  return sys::WriteBinaryFile(path, buffer);
+  return sys::WriteBinaryFile(path, EncodeBmp24(*pic.Handle()));
 }
 
 }  // namespace platform

@@ -51,11 +51,10 @@ std::optional<Picture> LoadBmp(const std::uint8_t* data, std::size_t size);
 // Writes an uncompressed 24-bit bottom-up Windows bitmap, replacing an
 // existing file of that name.
 bool SavePicture(const Picture& pic, const std::string& path);
-// The same, encoding into `buffer`, which a caller saving many pictures of one
-// size keeps from one to the next.
-bool SavePicture(const Picture& pic, const std::string& path, std::vector<std::uint8_t>& buffer);
 // The bytes SavePicture writes.
 std::vector<std::uint8_t> EncodeBmp24(const gdi::Bitmap& bmp);
+// The same into `out`, whose storage a caller encoding many pictures of one
+// size keeps from one to the next.
 void EncodeBmp24(const gdi::Bitmap& bmp, std::vector<std::uint8_t>& out);
 
 }  // namespace platform

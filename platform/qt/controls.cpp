@@ -208,8 +208,7 @@ ListBoxView::~ListBoxView() { model_.Changed().Unsubscribe(subscription_); }
 
 void ListBoxView::SetHorizontalExtent(int pixels) {
   extent_ = std::max(pixels, 0);
-  for (int i = 0; i < count(); ++i)
-    item(i)->setSizeHint(QSize(extent_, fontMetrics().height() + 2));
+  for (int i = 0; i < count(); ++i) item(i)->setSizeHint(ItemSize());
 }
 
 void ListBoxView::Sync() {
@@ -223,7 +222,7 @@ void ListBoxView::Sync() {
   if (!prefix) clear();
   for (std::size_t i = std::size_t(count()); i < items.size(); ++i) {
     auto* it = new QListWidgetItem(QString::fromStdString(items[i]), this);
-    if (extent_ > 0) it->setSizeHint(QSize(extent_, fontMetrics().height() + 2));
+    if (extent_ > 0) it->setSizeHint(ItemSize());
   }
   if (currentRow() != model_.ListIndex()) setCurrentRow(model_.ListIndex());
   if (model_.ListIndex() >= 0) scrollToItem(item(model_.ListIndex()));

@@ -75,7 +75,6 @@ class PictureBoxView : public QWidget {
   // Shows another model, or none (nothing is painted and the size stays).
   void SetModel(platform::PictureBox* model);
   platform::PictureBox* Model() const { return model_; }
-  int Border() const { return border_; }
   MouseEvents Mouse;
 
  protected:
@@ -96,7 +95,6 @@ class ImageControl : public QWidget {
   explicit ImageControl(QWidget* parent, bool stretch = false);
   void Picture(const QPixmap& pic);  // a null pixmap shows nothing
   const QPixmap& Picture() const { return picture_; }
-  bool Stretch() const { return stretch_; }
   MouseEvents Mouse;
 
  protected:
@@ -134,6 +132,7 @@ class ListBoxView : public QListWidget {
 
  private:
   void Sync();
+  QSize ItemSize() const { return {extent_, fontMetrics().height() + 2}; }
   platform::ListBox& model_;
   int subscription_ = 0;
   int extent_ = 0;

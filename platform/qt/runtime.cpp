@@ -246,11 +246,10 @@ void DrawAnimatedRects(QWidget* window, int idAni, const QRect& from, const QRec
 }
 
 void SetZoomDuration(int ms) { ZoomMs() = std::max(ms, 0); }
-int ZoomDuration() { return ZoomMs(); }
 bool ZoomInProgress() { return zooming; }
 void SetZoomObserver(ZoomObserver observer) { zoomObserver = std::move(observer); }
 
-std::string SingleInstanceLockPath() {
+static std::string SingleInstanceLockPath() {
   std::string dir;
   if (const char* r = std::getenv("XDG_RUNTIME_DIR"); r && r[0] == '/') {
     dir = r;

@@ -90,7 +90,6 @@ bool MatchesPattern(const std::string& name, const std::string& pattern);
 constexpr int IDANI_CAPTION = 3;
 void DrawAnimatedRects(QWidget* window, int idAni, const QRect& from, const QRect& to);
 void SetZoomDuration(int ms);
-int ZoomDuration();
 bool ZoomInProgress();
 // Tests watch which rectangles the zoom effects are asked to animate.
 using ZoomObserver = std::function<void(const QRect& from, const QRect& to)>;
@@ -99,6 +98,5 @@ void SetZoomObserver(ZoomObserver observer);
 // One copy per user: takes a lock in the user's runtime folder and keeps it
 // for the life of the process. False when another copy holds it.
 bool AcquireSingleInstance();
-std::string SingleInstanceLockPath();
 
 }  // namespace qtplat

@@ -119,9 +119,7 @@ Velkor_M::Velkor_M(SharedState& state, SettingsFiles settingsFiles)
   }
   ImgExit.Mouse.MouseDown = [this](const qtplat::MouseArgs&) { ImgExit_MouseDown(); };
   ImgExit.Mouse.MouseUp = [this](const qtplat::MouseArgs&) { ImgExit_MouseUp(); };
-  Image1.Mouse.MouseDown = [this](const qtplat::MouseArgs& a) { Drag.MouseDown(this, a.button); };
-  Image1.Mouse.MouseMove = [this](const qtplat::MouseArgs&) { Drag.MouseMove(this); };
-  Image1.Mouse.MouseUp = [this](const qtplat::MouseArgs&) { Drag.MouseUp(); };
+  Drag.Attach(Image1, this);
   for (int i = 0; i < 2; ++i) {
     Img_File[std::size_t(i)]->Mouse.MouseDown = [this, i](const qtplat::MouseArgs&) {
       Img_File_MouseDown(i);

@@ -94,8 +94,6 @@ class Velkor_M : public qtplat::Form {
   // Ends the program after command 4 (the application's quit by default).
   std::function<void()> EndProgram;
 
-  const SettingsFiles& Settings() const { return settingsFiles_; }
-
  protected:
   void Form_Load() override;
   void Form_Unload() override;

@@ -52,6 +52,14 @@ void WindowDrag::MouseDown(QWidget* window, Qt::MouseButton button) {
   DragOffsetY = p.y() - window->y();
 }
 
+void WindowDrag::Attach(qtplat::ImageControl& handle, QWidget* window) {
+  handle.Mouse.MouseDown = [this, window](const qtplat::MouseArgs& a) {
+    MouseDown(window, a.button);
+  };
+  handle.Mouse.MouseMove = [this, window](const qtplat::MouseArgs&) { MouseMove(window); };
+  handle.Mouse.MouseUp = [this](const qtplat::MouseArgs&) { MouseUp(); };
+}
+
 void WindowDrag::MouseMove(QWidget* window) {
   if (DragActive != 1) return;
   QPoint p;

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "platform/controls/controls.h"
+#include "platform/qt/controls.h"
 
 class QWidget;
 
@@ -33,4 +34,6 @@ struct WindowDrag {
   void MouseDown(QWidget* window, Qt::MouseButton button);
   void MouseMove(QWidget* window);
   void MouseUp() { DragActive = 0; }
+  // Makes `handle` (the title strip) drag `window` through the three handlers.
+  void Attach(qtplat::ImageControl& handle, QWidget* window);
 };

@@ -44,9 +44,7 @@ Velkor_G::Velkor_G(SharedState& state, Borrowed main)
   VScroll.Scroll = [this] { VScroll_Scroll(); };
   ImgExit.Mouse.MouseDown = [this](const qtplat::MouseArgs&) { ImgExit_MouseDown(); };
   ImgExit.Mouse.MouseUp = [this](const qtplat::MouseArgs&) { ImgExit_MouseUp(); };
-  Image1.Mouse.MouseDown = [this](const qtplat::MouseArgs& a) { Drag.MouseDown(this, a.button); };
-  Image1.Mouse.MouseMove = [this](const qtplat::MouseArgs&) { Drag.MouseMove(this); };
-  Image1.Mouse.MouseUp = [this](const qtplat::MouseArgs&) { Drag.MouseUp(); };
+  Drag.Attach(Image1, this);
 }
 
 Velkor_G::~Velkor_G() = default;
