@@ -231,6 +231,37 @@ TEST(SavePicture, Writes24BitBitmapReplacingAnExistingFileNotFollowingLinks) {
   EXPECT_FALSE(std::filesystem::is_symlink(dir.File("link.bmp")));
 }
 
+TEST(SavePicture, BitmapRowsMatchThePixelsAtEveryWidth) {
+  // Widths around the sixteen-pixel groups and the four-byte row padding,
+  // written into a reused buffer full of stale bytes.
+  std::vector<std::uint8_t> out(4 << 20, 0xAA);
+  std::uint32_t seed = 7;
+  for (int w : {1, 2, 3, 4, 5, 15, 16, 17, 19, 31, 32, 33, 47, 48, 50, 640, 1921}) {
+    const int h = 3;
+    auto bmp = *gdi::Bitmap::Create(w, h, gdi::Format::Rgb32);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        seed = seed * 1664525u + 1013904223u;
+        bmp.Set(x, y, seed & 0xFFFFFFu);
+      }
+    std::fill(out.begin(), out.end(), std::uint8_t(0xAA));
+    platform::EncodeBmp24(bmp, out);
+    const std::size_t stride = (std::size_t(w) * 3 + 3) / 4 * 4;
+    ASSERT_EQ(out.size(), 54 + stride * h) << w;
+    for (int row = 0; row < h; ++row) {
+      const std::uint8_t* d = out.data() + 54 + std::size_t(row) * stride;
+      const int y = h - 1 - row;  // bottom-up
+      for (int x = 0; x < w; ++x) {
+        const std::uint32_t v = bmp.Row32(y)[x];
+        ASSERT_EQ(d[3 * x], std::uint8_t(v)) << w << " " << x << "," << y;
+        ASSERT_EQ(d[3 * x + 1], std::uint8_t(v >> 8)) << w << " " << x << "," << y;
+        ASSERT_EQ(d[3 * x + 2], std::uint8_t(v >> 16)) << w << " " << x << "," << y;
+      }
+      for (std::size_t i = std::size_t(w) * 3; i < stride; ++i) ASSERT_EQ(d[i], 0) << w;
+    }
+  }
+}
+
 // Every corpus GIF loads with exactly its first image or is refused cleanly.
 TEST(GifLoaderCorpus, FirstImageMatchesGiflibOrIsRefused) {
   const auto files = CorpusGifs();
@@ -313,6 +344,29 @@ TEST(GifLoader, FilesLoadWhereverTheFirstImageLies) {
   auto b = LoadPicture(dir.File("many.gif"));
   ASSERT_TRUE(b);
   EXPECT_EQ(b->Width(), 300);
+
+  // A first image whose data alone runs past the first reads: noise
+  // compresses to more than a byte a pixel.
+  auto noisy = gifgen::Moving(900, 700, 2);
+  std::uint32_t seed = 12345;
+  for (auto& i : noisy.frames[0].indices) {
+    seed = seed * 1103515245u + 12345u;
+    i = std::uint8_t(seed >> 24);
+  }
+  const auto big = gifgen::Encode(noisy);
+  ASSERT_GT(big.size(), std::size_t(512) << 10);
+  gifgen::WriteFile(dir.File("big.gif"), big);
+  auto c = LoadPicture(dir.File("big.gif"));
+  auto expected = Load(big);
+  ASSERT_TRUE(c && expected);
+  for (int y = 0; y < 700; y += 7) {
+    for (int x = 0; x < 900; x += 3) {
+      ASSERT_EQ(c->Handle()->ColorAt(x, y), expected->Handle()->ColorAt(x, y)) << x << "," << y;
+    }
+  }
+  Bytes bigCut(big.begin(), big.begin() + std::ptrdiff_t(big.size() * 2 / 5));
+  WriteFile(dir.File("big-cut.gif"), bigCut);
+  EXPECT_FALSE(LoadPicture(dir.File("big-cut.gif")));
 
   Bytes cut = late;
   cut.resize(cut.size() - 4);  // the image's data cut short

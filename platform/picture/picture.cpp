@@ -5,6 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -86,6 +90,27 @@ std::optional<std::size_t> FindFirstImage(const std::uint8_t* d, std::size_t n, 
   }
 }
 
+// Whether the first n bytes of a GIF hold its whole first image, up to the
+// end of the image's data: decoding a shorter prefix would only fail after
+// doing most of the work.
+bool FirstImageComplete(const std::uint8_t* d, std::size_t n) {
+  if (n < 13 || std::memcmp(d, "GIF", 3) != 0) return false;
+  std::size_t p = 13;
+  if (d[10] & 0x80) p += std::size_t(3) << ((d[10] & 7) + 1);
+  if (p > n) return false;
+  const auto image = FindFirstImage(d, n, p);
+  if (!image || *image + 10 > n) return false;
+  p = *image + 10;
+  const std::uint8_t flags = d[*image + 9];
+  if (flags & 0x80) p += std::size_t(3) << ((flags & 7) + 1);
+  p += 1;  // the LZW code size
+  while (p < n) {
+    if (d[p] == 0) return true;
+    p += std::size_t(d[p]) + 1;
+  }
+  return false;
+}
+
 std::vector<gdi::RGBQUAD> TableOf(const ColorMapObject* map) {
   std::vector<gdi::RGBQUAD> pal(256);
   if (map == nullptr) {
@@ -99,6 +124,36 @@ std::vector<gdi::RGBQUAD> TableOf(const ColorMapObject* map) {
   }
   return pal;
 }
+
+// Packs 0x00RRGGBB words into B G R byte triples, sixteen pixels at a time;
+// returns how many pixels it packed (a multiple of 16, 0 where the processor
+// lacks the byte shuffle). Writes only the bytes of the pixels it packs.
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("ssse3"))) std::uint32_t PackBgrSsse3(const std::uint32_t* s, std::uint8_t* d,
+                                                            std::uint32_t w) {
+  const __m128i pick = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+  std::uint32_t x = 0;
+  for (; x + 16 <= w; x += 16, d += 48) {
+    const auto* in = reinterpret_cast<const __m128i*>(s + x);
+    const __m128i a = _mm_shuffle_epi8(_mm_loadu_si128(in), pick);
+    const __m128i b = _mm_shuffle_epi8(_mm_loadu_si128(in + 1), pick);
+    const __m128i c = _mm_shuffle_epi8(_mm_loadu_si128(in + 2), pick);
+    const __m128i e = _mm_shuffle_epi8(_mm_loadu_si128(in + 3), pick);
+    auto* out = reinterpret_cast<__m128i*>(d);
+    _mm_storeu_si128(out, _mm_or_si128(a, _mm_slli_si128(b, 12)));
+    _mm_storeu_si128(out + 1, _mm_or_si128(_mm_srli_si128(b, 4), _mm_slli_si128(c, 8)));
+    _mm_storeu_si128(out + 2, _mm_or_si128(_mm_srli_si128(c, 8), _mm_slli_si128(e, 4)));
+  }
+  return x;
+}
+
+std::uint32_t PackBgr(const std::uint32_t* s, std::uint8_t* d, std::uint32_t w) {
+  static const bool ssse3 = __builtin_cpu_supports("ssse3");
+  return ssse3 ? PackBgrSsse3(s, d, w) : 0;
+}
+#else
+std::uint32_t PackBgr(const std::uint32_t*, std::uint8_t*, std::uint32_t) { return 0; }
+#endif
 
 std::uint32_t Le16(const std::uint8_t* p) {
   return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8);
@@ -253,9 +308,11 @@ std::optional<Picture> LoadPicture(const std::string& path) {
     }
     bytes.resize(got);
     const bool whole = got < target || got == size;
-    const bool gif = got >= 3 && std::memcmp(bytes.data(), "GIF", 3) == 0;
-    if (gif || whole) pic = LoadPictureFromMemory(bytes.data(), bytes.size());
-    if (pic || whole) break;
+    const bool complete = FirstImageComplete(bytes.data(), bytes.size());
+    if (complete || whole) {
+      pic = LoadPictureFromMemory(bytes.data(), bytes.size());
+      break;
+    }
     want *= 4;
   }
   ::close(fd);
@@ -301,7 +358,8 @@ void EncodeBmp24(const gdi::Bitmap& bmp, std::vector<std::uint8_t>& out) {
     std::fill(d + std::size_t(w) * 3, d + stride, std::uint8_t(0));  // row padding
     if (bmp.PixelFormat() == gdi::Format::Rgb32) {
       const std::uint32_t* s = bmp.Row32(int(y));
-      std::uint32_t x = 0;
+      std::uint32_t x = PackBgr(s, d, w);
+      d += std::size_t(x) * 3;
       // Four 0x00RRGGBB words make twelve bytes B G R B G R ...: three
       // little-endian stores.
       for (; x + 4 <= w; x += 4, d += 12) {
