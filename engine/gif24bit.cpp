@@ -50,18 +50,21 @@ std::string FrameNumber(std::int64_t n) {
   return buf;
 }
 
-// Writes bitmap frame files on a thread of its own, so that the next frame is
-// composed meanwhile. It encodes straight from the picture it is given (the
-// export box's image) and lets go of it before writing the file; the frame
-// loop waits for that (WaitSourceFree) before it draws into the box again.
-// Finish waits for every file.
+// Writes bitmap frame files on two threads of their own, so that the next
+// frame is composed, and the one after it encoded, while a file is written.
+// A writer encodes straight from the picture it is given (the export box's
+// image) into its own buffer and lets go of the picture before writing the
+// file; the frame loop waits for that (WaitSourceFree) before it draws into
+// the box again. Finish waits for every file.
 class BitmapWriter {
  public:
   ~BitmapWriter() { Finish(); }
 
   void Write(std::int64_t n, std::string name, platform::Picture source) {
     std::unique_lock lock(mutex_);
-    if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
+    if (threads_.empty()) {
+      for (auto& buffer : buffers_) threads_.emplace_back([this, &buffer] { Run(buffer); });
+    }
     free_.wait(lock, [this] { return !job_; });
     job_ = Job{n, std::move(name), std::move(source)};
     ready_.notify_one();
@@ -70,18 +73,19 @@ class BitmapWriter {
   // Returns once the picture last handed over has been read.
   void WaitSourceFree() {
     std::unique_lock lock(mutex_);
-    free_.wait(lock, [this] { return !job_; });
+    free_.wait(lock, [this] { return !job_ && !reading_; });
   }
 
   // Waits for the files handed over; the frame numbers and names of those
-  // that could not be written.
+  // that could not be written, in no particular order.
   std::vector<std::pair<std::int64_t, std::string>> Finish() {
     {
       std::lock_guard lock(mutex_);
       done_ = true;
-      ready_.notify_one();
+      ready_.notify_all();
     }
-    if (thread_.joinable()) thread_.join();
+    for (auto& t : threads_) t.join();
+    threads_.clear();
     return std::move(failed_);
   }
 
@@ -91,19 +95,21 @@ class BitmapWriter {
     std::string name;
     platform::Picture source;
   };
-  void Run() {
+  void Run(std::vector<std::uint8_t>& buffer) {
     for (;;) {
       Job job;
       {
         std::unique_lock lock(mutex_);
         ready_.wait(lock, [this] { return done_ || job_; });
         if (!job_) return;
-        job = *job_;  // job_ stays set: the picture is being read
+        job = std::move(*job_);
+        job_.reset();
+        reading_ = true;  // the picture is being read
       }
       bool encoded = false;
       try {
         if (job.source) {
-          platform::EncodeBmp24(*job.source.Handle(), buffer_);
+          platform::EncodeBmp24(*job.source.Handle(), buffer);
           encoded = true;
         }
       } catch (...) {  // out of memory: this file is not written
@@ -111,10 +117,10 @@ class BitmapWriter {
       job.source = platform::Picture();
       {
         std::lock_guard lock(mutex_);
-        job_.reset();  // the picture is free again
+        reading_ = false;  // the picture is free again
         free_.notify_all();
       }
-      if (!(encoded && sys::WriteBinaryFile(job.name, buffer_))) {
+      if (!(encoded && sys::WriteBinaryFile(job.name, buffer))) {
         std::lock_guard lock(mutex_);
         failed_.emplace_back(job.n, std::move(job.name));
       }
@@ -122,11 +128,12 @@ class BitmapWriter {
   }
   std::mutex mutex_;
   std::condition_variable ready_, free_;
-  std::optional<Job> job_;  // handed over and not yet read
+  std::optional<Job> job_;  // handed over and not yet taken
+  bool reading_ = false;    // a writer is reading the picture it took
   std::vector<std::pair<std::int64_t, std::string>> failed_;
-  std::vector<std::uint8_t> buffer_;  // the writer thread's alone
+  std::array<std::vector<std::uint8_t>, 2> buffers_;  // one per writer thread
   bool done_ = false;
-  std::thread thread_;
+  std::vector<std::thread> threads_;
 };
 
 }  // namespace
@@ -360,19 +367,21 @@ std::optional<platform::Picture> clsGif24bit::WriteFrames() {
   threads = unsigned(std::min<std::size_t>(threads, frames + 1));
 
   // With the program's own loader, the file's first image (which the canvas
-  // step shows) is loaded alongside, as one more job.
+  // step shows) is loaded alongside, as the first job: last, it would keep
+  // one thread busy while the others wait.
   std::optional<platform::Picture> whole;
-  const std::size_t jobs = frames + (ownLoader ? 1 : 0);
+  const std::size_t extra = ownLoader ? 1 : 0;
+  const std::size_t jobs = frames + extra;
   std::atomic<std::size_t> next{0};
   std::atomic<bool> failed{false};
   auto work = [&] {
     try {
       while (!failed.load(std::memory_order_relaxed)) {
-        const std::size_t k = next.fetch_add(1);
-        if (k >= jobs) break;
-        if (k == frames) {
+        const std::size_t job = next.fetch_add(1);
+        if (job >= jobs) break;
+        if (job < extra) {
           whole = LoadFramePicture(state_.DecoderPath);
-        } else if (!CutFrame(k, folder, ownLoader)) {
+        } else if (!CutFrame(job - extra, folder, ownLoader)) {
           failed = true;
         }
       }
@@ -384,6 +393,9 @@ std::optional<platform::Picture> clsGif24bit::WriteFrames() {
   for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work);
   work();
   for (auto& t : pool) t.join();
+  // Every frame has been cut out of the file: its bytes are not needed to
+  // play, and they can weigh as much as the frames themselves.
+  std::vector<std::uint8_t>().swap(FileBytes);
   if (failed) throw Failure{};
   return whole;
 }
@@ -559,9 +571,6 @@ void clsGif24bit::RenderGif() {
   std::vector<std::pair<std::int64_t, std::string>> failed;
   BitmapWriter writer;
   if (FramePicture.empty() || !FramePicture[0] || !CanvasBitmap) return;
-  // Every frame has been cut out of the file: its bytes are not needed to
-  // play, and they can weigh as much as the frames themselves.
-  std::vector<std::uint8_t>().swap(FileBytes);
   gdi::DC& masterDC = imageCtl_->hDC();
   auto frameDC = gdi::CreateCompatibleDC(&masterDC);
   const std::size_t frames = std::min(FrameStart.size(), FramePicture.size());

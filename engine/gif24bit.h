@@ -62,7 +62,9 @@ class clsGif24bit {
   unsigned DecodeThreads = 0;
 
   // --- stream fields ---
-  std::vector<std::uint8_t> FileBytes;  // position P is FileBytes[P - 1]
+  // The file while the break-out reads and cuts it (position P is
+  // FileBytes[P - 1]); emptied once every frame has been cut out.
+  std::vector<std::uint8_t> FileBytes;
   std::uint8_t BackgroundIndex = 0;
   std::uint8_t PixelAspect = 0;
   std::uint8_t ColorResolution = 0;
