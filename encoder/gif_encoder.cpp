@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "platform/system/system.h"
 
@@ -172,9 +173,11 @@ void GIF::EncodeRows(const std::uint8_t* matrix, int width, int height, std::siz
         file->Write(out_.data(), out_.size());
         out_.clear();
       }
-      const double percents = std::nearbyint(double(y) * 100.0 / double(height));
-      if (Progress) Progress(std::int16_t(percents));
-      sys::DoEvents();
+      if (Yields) {
+        const double percents = std::nearbyint(double(y) * 100.0 / double(height));
+        if (Progress) Progress(std::int16_t(percents));
+        sys::DoEvents();
+      }
     }
   }
   for (std::uint32_t i = 0; i < count; ++i) table[used[i]] = 0;  // back to the pool all zero
@@ -203,18 +206,24 @@ std::vector<std::uint8_t> GIF::EncodeImageData(const std::uint8_t* matrix, int w
 
 std::int16_t GIF::SaveGIF(const platform::Picture& Pic, const std::string& sFileName, gdi::DC* hDc,
                           const std::int16_t& UseTrans, gdi::COLORREF TransColor) {
-  if (busy_) return 0;  // a nested call leaves the running save and `error_` alone
+  if (!Capture(Pic, hDc, UseTrans, TransColor)) return 0;
+  return WriteCaptured(sFileName);
+}
+
+bool GIF::Capture(const platform::Picture& Pic, gdi::DC* hDc, const std::int16_t& UseTrans,
+                  gdi::COLORREF TransColor) {
+  if (busy_) return false;  // a nested call leaves the running save and `error_` alone
   busy_ = true;
   error_ = Error::None;
 
   gdi::BITMAP bm;
   if (!Pic || !gdi::GetObject(Pic.Handle(), bm)) {
     error_ = Error::NoPicture;
-    return 0;
+    return false;
   }
   if (bm.bmWidth > 32767 || bm.bmHeight > 32767) {
     error_ = Error::TooLarge;
-    return 0;
+    return false;
   }
   width_ = bm.bmWidth;
   height_ = bm.bmHeight;
@@ -279,6 +288,22 @@ std::int16_t GIF::SaveGIF(const platform::Picture& Pic, const std::string& sFile
       break;
     }
   }
+  captured_ = std::make_unique<Captured>();
+  captured_->matrix = std::move(matrix);
+  captured_->stride = stride;
+  std::copy(std::begin(info.bmiColors), std::end(info.bmiColors), captured_->colors.begin());
+  captured_->transIndex = transIndex;
+  captured_->trans = UseTrans == -1;
+  return true;
+}
+
+std::int16_t GIF::WriteCaptured(const std::string& sFileName) {
+  if (!captured_) return 0;
+  const auto captured = std::move(captured_);
+  const std::size_t stride = captured->stride;
+  const auto& matrix = captured->matrix;
+  const auto& colors = captured->colors;
+  const std::uint8_t transIndex = captured->transIndex;
 
   sys::OutputFile file;
   switch (sys::CreateFileReplacing(sFileName, file)) {
@@ -292,7 +317,7 @@ std::int16_t GIF::SaveGIF(const platform::Picture& Pic, const std::string& sFile
       return 0;
   }
 
-  const bool trans = UseTrans == -1;
+  const bool trans = captured->trans;
   std::vector<std::uint8_t> head;
   head.reserve(800);
   const char* sig = trans ? "GIF89a" : "GIF87a";
@@ -302,10 +327,10 @@ std::int16_t GIF::SaveGIF(const platform::Picture& Pic, const std::string& sFile
   head.push_back(0xF7);
   head.push_back(0);
   head.push_back(0);
-  for (int c = 0; c < 256; ++c) {
-    head.push_back(info.bmiColors[c].rgbRed);
-    head.push_back(info.bmiColors[c].rgbGreen);
-    head.push_back(info.bmiColors[c].rgbBlue);
+  for (const auto& c : colors) {
+    head.push_back(c.rgbRed);
+    head.push_back(c.rgbGreen);
+    head.push_back(c.rgbBlue);
   }
   if (trans) {
     const std::uint8_t gce[8] = {0x21, 0xF9, 0x04, 0x09, 0x00, 0x00, transIndex, 0x00};
@@ -320,9 +345,14 @@ std::int16_t GIF::SaveGIF(const platform::Picture& Pic, const std::string& sFile
   head.push_back(8);
   file.Write(head.data(), head.size());
 
-  EncodeRows(matrix.get(), width_, height_, stride, &file);
-  file.Put(0x3B);
-  if (!file.Close()) {
+  bool encoded = true;
+  try {
+    EncodeRows(matrix.get(), width_, height_, stride, &file);
+    file.Put(0x3B);
+  } catch (const std::bad_alloc&) {
+    encoded = false;
+  }
+  if (!file.Close() || !encoded) {
     // A file cut short by a failed write is worse than none.
     sys::DeleteFile(sFileName);
     error_ = Error::WriteFailed;

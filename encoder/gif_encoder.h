@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,6 +32,18 @@ class GIF {
   std::int16_t SaveGIF(const platform::Picture& Pic, const std::string& sFileName, gdi::DC* hDc,
                        const std::int16_t& UseTrans, gdi::COLORREF TransColor);
 
+  // SaveGIF in two steps, so that the picture is free again before the
+  // encoding: Capture takes the picture's indices and table (false on the
+  // failures before encoding, which leave the object busy); WriteCaptured
+  // encodes and writes them once, and may run on another thread when Yields
+  // is off.
+  bool Capture(const platform::Picture& Pic, gdi::DC* hDc, const std::int16_t& UseTrans,
+               gdi::COLORREF TransColor);
+  std::int16_t WriteCaptured(const std::string& sFileName);
+
+  // Whether the encoding raises Progress and yields to the window system.
+  bool Yields = true;
+
   Error LastError() const { return error_; }
   bool Busy() const { return busy_; }
 
@@ -57,6 +70,15 @@ class GIF {
   void EncodeRows(const std::uint8_t* matrix, int width, int height, std::size_t stride,
                   sys::OutputFile* file);
   void FillHeader(gdi::BITMAPINFO& info) const;
+
+  struct Captured {
+    std::unique_ptr<std::uint8_t[]> matrix;  // rows top to bottom, `stride` apart
+    std::size_t stride = 0;
+    std::array<gdi::RGBQUAD, 256> colors{};
+    std::uint8_t transIndex = 0;
+    bool trans = false;
+  };
+  std::unique_ptr<Captured> captured_;
 
   bool busy_ = false;
   Error error_ = Error::None;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <random>
+#include <thread>
 
 #include "platform/system/system.h"
 #include "tests/support/testutil.h"
@@ -303,6 +304,35 @@ TEST(SaveGIF, ANestedSaveOnTheSameObjectIsRefusedAndTheFirstCompletes) {
   EXPECT_EQ(g.LastError(), GIF::Error::None);
   EXPECT_TRUE(Giflib(dir.File("a.gif")).ok);
   EXPECT_FALSE(g.Busy());
+}
+
+TEST(SaveGIF, CapturedPictureIsWrittenOnceOnAnotherThreadWithoutYields) {
+  // The export captures a frame, then lets a writer thread encode it while
+  // the picture takes the next frame: the file is the one SaveGIF writes.
+  TempDir dir;
+  auto pic = Rgb32(37, 41, [](int x, int y) { return std::uint32_t(x * 0x050301 + y * 0x010507); });
+  GIF whole;
+  ASSERT_EQ(whole.SaveGIF(pic, dir.File("whole.gif"), nullptr, -1, gdi::RGB(0, 0, 0)), -1);
+
+  auto g = std::make_shared<GIF>();
+  int yields = 0, progress = 0;
+  sys::SetYieldHook([&] { ++yields; });
+  g->Progress = [&](std::int16_t) { ++progress; };
+  ASSERT_TRUE(g->Capture(pic, nullptr, -1, gdi::RGB(0, 0, 0)));
+  EXPECT_TRUE(g->Busy());
+  pic.Handle()->Set(0, 0, 0xFFFFFF);  // drawn over after the capture
+  g->Yields = false;
+  std::int16_t written = 0;
+  std::thread([&] { written = g->WriteCaptured(dir.File("split.gif")); }).join();
+  sys::SetYieldHook({});
+  EXPECT_EQ(written, -1);
+  EXPECT_EQ(yields, 0);
+  EXPECT_EQ(progress, 0);
+  EXPECT_FALSE(g->Busy());
+  EXPECT_EQ(ReadFile(dir.File("split.gif")), ReadFile(dir.File("whole.gif")));
+  // What was captured is written once.
+  EXPECT_EQ(g->WriteCaptured(dir.File("again.gif")), 0);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("again.gif")));
 }
 
 TEST(SaveGIF, UsesTheGivenContextAndSizeLimits) {
