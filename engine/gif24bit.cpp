@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
@@ -50,42 +51,43 @@ std::string FrameNumber(std::int64_t n) {
   return buf;
 }
 
-// Writes bitmap frame files on two threads of their own, so that the next
-// frame is composed, and the one after it encoded, while a file is written.
-// A writer encodes straight from the picture it is given (the export box's
-// image) into its own buffer and lets go of the picture before writing the
-// file; the frame loop waits for that (WaitSourceFree) before it draws into
-// the box again. Finish waits for every file.
-class BitmapWriter {
+// Writes the exported frame files on two threads of their own, so that the
+// next frame is composed while files are written. A bitmap job carries the
+// export box's image: the writer encodes straight from it into its own buffer
+// and lets go of it before writing the file; the frame loop waits for that
+// (WaitSourceFree) before it draws into the box again. A GIF job carries an
+// encoder that has already captured the box; it is encoded and written without
+// yielding. The threads never reach the window system. The frame loop's waits
+// that can be long (for a free writer, for the last files) let the window
+// system run meanwhile, as the encoder's own yields used to.
+class FrameWriter {
  public:
-  ~BitmapWriter() { Finish(); }
+  ~FrameWriter() { Join(); }
 
-  void Write(std::int64_t n, std::string name, platform::Picture source) {
+  void Write(std::int64_t n, std::string name, platform::Picture source, std::shared_ptr<GIF> gif) {
     std::unique_lock lock(mutex_);
     if (threads_.empty()) {
       for (auto& buffer : buffers_) threads_.emplace_back([this, &buffer] { Run(buffer); });
     }
-    free_.wait(lock, [this] { return !job_; });
-    job_ = Job{n, std::move(name), std::move(source)};
+    WaitPumping(lock, [this] { return !job_; });
+    job_ = Job{n, std::move(name), std::move(source), std::move(gif)};
     ready_.notify_one();
   }
 
   // Returns once the picture last handed over has been read.
   void WaitSourceFree() {
     std::unique_lock lock(mutex_);
-    free_.wait(lock, [this] { return !job_ && !reading_; });
+    changed_.wait(lock, [this] { return !job_ && !reading_; });
   }
 
   // Waits for the files handed over; the frame numbers and names of those
   // that could not be written, in no particular order.
   std::vector<std::pair<std::int64_t, std::string>> Finish() {
     {
-      std::lock_guard lock(mutex_);
-      done_ = true;
-      ready_.notify_all();
+      std::unique_lock lock(mutex_);
+      WaitPumping(lock, [this] { return !job_ && active_ == 0; });
     }
-    for (auto& t : threads_) t.join();
-    threads_.clear();
+    Join();
     return std::move(failed_);
   }
 
@@ -93,8 +95,29 @@ class BitmapWriter {
   struct Job {
     std::int64_t n = 0;
     std::string name;
-    platform::Picture source;
+    platform::Picture source;  // a bitmap frame's picture
+    std::shared_ptr<GIF> gif;  // or a GIF frame's captured encoder
   };
+
+  template <typename Pred>
+  void WaitPumping(std::unique_lock<std::mutex>& lock, Pred done) {
+    while (!changed_.wait_for(lock, std::chrono::milliseconds(20), done)) {
+      lock.unlock();
+      sys::DoEvents();
+      lock.lock();
+    }
+  }
+
+  void Join() {
+    {
+      std::lock_guard lock(mutex_);
+      done_ = true;
+      ready_.notify_all();
+    }
+    for (auto& t : threads_) t.join();
+    threads_.clear();
+  }
+
   void Run(std::vector<std::uint8_t>& buffer) {
     for (;;) {
       Job job;
@@ -104,32 +127,45 @@ class BitmapWriter {
         if (!job_) return;
         job = std::move(*job_);
         job_.reset();
-        reading_ = true;  // the picture is being read
+        ++active_;
+        reading_ = !job.gif;  // a bitmap's picture is being read
+        changed_.notify_all();
       }
-      bool encoded = false;
+      bool written = false, reading = !job.gif;
+      auto release = [&] {  // lets go of the picture, once
+        if (!reading) return;
+        reading = false;
+        job.source = platform::Picture();
+        std::lock_guard lock(mutex_);
+        reading_ = false;
+        changed_.notify_all();
+      };
       try {
-        if (job.source) {
-          platform::EncodeBmp24(*job.source.Handle(), buffer);
-          encoded = true;
+        if (job.gif) {
+          written = job.gif->WriteCaptured(job.name) != 0;
+          job.gif.reset();
+        } else {
+          const bool encoded = bool(job.source);
+          if (encoded) platform::EncodeBmp24(*job.source.Handle(), buffer);
+          release();
+          written = encoded && sys::WriteBinaryFile(job.name, buffer);
         }
       } catch (...) {  // out of memory: this file is not written
       }
-      job.source = platform::Picture();
-      {
-        std::lock_guard lock(mutex_);
-        reading_ = false;  // the picture is free again
-        free_.notify_all();
-      }
-      if (!(encoded && sys::WriteBinaryFile(job.name, buffer))) {
-        std::lock_guard lock(mutex_);
-        failed_.emplace_back(job.n, std::move(job.name));
-      }
+      release();
+      std::lock_guard lock(mutex_);
+      --active_;
+      if (!written) failed_.emplace_back(job.n, std::move(job.name));
+      changed_.notify_all();
     }
   }
+
   std::mutex mutex_;
-  std::condition_variable ready_, free_;
-  std::optional<Job> job_;  // handed over and not yet taken
-  bool reading_ = false;    // a writer is reading the picture it took
+  std::condition_variable ready_;    // a job or the end, for the writers
+  std::condition_variable changed_;  // a job taken, a picture read, a file done
+  std::optional<Job> job_;           // handed over and not yet taken
+  bool reading_ = false;             // a writer is reading the picture it took
+  int active_ = 0;                   // jobs taken and not yet done
   std::vector<std::pair<std::int64_t, std::string>> failed_;
   std::array<std::vector<std::uint8_t>, 2> buffers_;  // one per writer thread
   bool done_ = false;
@@ -569,7 +605,7 @@ void clsGif24bit::RenderGif() {
   std::int64_t n = 0;  // goes past 32767: no file of a run overwrites another
   FailedFiles.clear();
   std::vector<std::pair<std::int64_t, std::string>> failed;
-  BitmapWriter writer;
+  FrameWriter writer;
   if (FramePicture.empty() || !FramePicture[0] || !CanvasBitmap) return;
   gdi::DC& masterDC = imageCtl_->hDC();
   auto frameDC = gdi::CreateCompatibleDC(&masterDC);
@@ -619,17 +655,21 @@ void clsGif24bit::RenderGif() {
           state_.OutputBaseName + "_" + FrameNumber(n) + (gifOutput ? ".gif" : ".bmp");
       if (lstFiles_ != nullptr) lstFiles_->AddItem(name);
       if (gifOutput) {
-        bool written = false;
+        // The box is captured here; the encoding and the file are the
+        // writer's, so the box can take the next frame meanwhile.
         auto encoder = state_.GifEncoder;
-        if (encoder) {
-          written =
-              encoder->SaveGIF(display_->Image(), name, &display_->hDC(), state_.TransparentRun,
-                               gdi::COLORREF(display_->Point(0, 0))) != 0;
-        }
+        const bool captured =
+            encoder && encoder->Capture(display_->Image(), &display_->hDC(), state_.TransparentRun,
+                                        gdi::COLORREF(display_->Point(0, 0)));
         state_.GifEncoder.reset();
-        if (!written) failed.emplace_back(n, name);
+        if (captured) {
+          encoder->Yields = false;
+          writer.Write(n, name, platform::Picture(), std::move(encoder));
+        } else {
+          failed.emplace_back(n, name);
+        }
       } else {
-        writer.Write(n, name, display_->Image());
+        writer.Write(n, name, display_->Image(), nullptr);
       }
     }
     sys::DoEvents();

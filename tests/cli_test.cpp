@@ -132,3 +132,40 @@ TEST(Cli, EveryCorpusFileSplitsOrIsRefusedWithNothingWritten) {
     }
   }
 }
+
+TEST(Cli, EveryFileHoldsTheFrameShownAtItsTurn) {
+  // Frames are written on threads of their own while later frames are drawn:
+  // each file must still hold its own frame, in bitmap and in GIF output.
+  constexpr int kW = 320, kH = 240, kFrames = 40;
+  const auto anim = gifgen::Moving(kW, kH, kFrames);
+  TempDir dir;
+  const std::string src = dir.File("m.gif");
+  gifgen::WriteFile(src, gifgen::Encode(anim));
+  for (const bool bmp : {true, false}) {
+    const Result r = Split((bmp ? "--bmp " : "") + Quote(src));
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(Lines(r.out).size(), std::size_t(kFrames));
+    for (int k = 0; k < kFrames; ++k) {
+      char name[32];
+      std::snprintf(name, sizeof name, "m_%03d.%s", k + 1, bmp ? "bmp" : "gif");
+      auto pic = platform::LoadPicture(dir.File(name));
+      ASSERT_TRUE(pic) << name;
+      const auto& indices = anim.frames[std::size_t(k)].indices;
+      for (int y = 0; y < kH; y += 3) {
+        for (int x = 0; x < kW; ++x) {
+          const gifgen::Rgb want = anim.globalTable[indices[std::size_t(y * kW + x)]];
+          const gdi::COLORREF got = pic->Handle()->ColorAt(x, y);
+          // GIF frames go through a 125-colour table: each channel lands
+          // on the nearest of five levels, at most 32 away.
+          const int tolerance = bmp ? 0 : 32;
+          ASSERT_LE(std::abs(int(gdi::GetRValue(got)) - want.r), tolerance)
+              << name << " " << x << "," << y;
+          ASSERT_LE(std::abs(int(gdi::GetGValue(got)) - want.g), tolerance)
+              << name << " " << x << "," << y;
+          ASSERT_LE(std::abs(int(gdi::GetBValue(got)) - want.b), tolerance)
+              << name << " " << x << "," << y;
+        }
+      }
+    }
+  }
+}
