@@ -300,10 +300,6 @@ bool GIF::Capture(const platform::Picture& Pic, gdi::DC* hDc, const std::int16_t
 std::int16_t GIF::WriteCaptured(const std::string& sFileName) {
   if (!captured_) return 0;
   const auto captured = std::move(captured_);
-  const std::size_t stride = captured->stride;
-  const auto& matrix = captured->matrix;
-  const auto& colors = captured->colors;
-  const std::uint8_t transIndex = captured->transIndex;
 
   sys::OutputFile file;
   switch (sys::CreateFileReplacing(sFileName, file)) {
@@ -327,13 +323,13 @@ std::int16_t GIF::WriteCaptured(const std::string& sFileName) {
   head.push_back(0xF7);
   head.push_back(0);
   head.push_back(0);
-  for (const auto& c : colors) {
+  for (const auto& c : captured->colors) {
     head.push_back(c.rgbRed);
     head.push_back(c.rgbGreen);
     head.push_back(c.rgbBlue);
   }
   if (trans) {
-    const std::uint8_t gce[8] = {0x21, 0xF9, 0x04, 0x09, 0x00, 0x00, transIndex, 0x00};
+    const std::uint8_t gce[8] = {0x21, 0xF9, 0x04, 0x09, 0x00, 0x00, captured->transIndex, 0x00};
     head.insert(head.end(), gce, gce + 8);
   }
   head.push_back(0x2C);
@@ -347,7 +343,7 @@ std::int16_t GIF::WriteCaptured(const std::string& sFileName) {
 
   bool encoded = true;
   try {
-    EncodeRows(matrix.get(), width_, height_, stride, &file);
+    EncodeRows(captured->matrix.get(), width_, height_, captured->stride, &file);
     file.Put(0x3B);
   } catch (const std::bad_alloc&) {
     encoded = false;

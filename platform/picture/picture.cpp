@@ -56,17 +56,30 @@ struct GifCloser {
   }
 };
 
+// Length of a GIF's header and global table; none when the n bytes are no GIF
+// or too short to hold them.
+std::optional<std::size_t> HeaderLength(const std::uint8_t* d, std::size_t n) {
+  if (n < 13 || std::memcmp(d, "GIF", 3) != 0) return std::nullopt;
+  std::size_t header = 13;
+  if (d[10] & 0x80) header += std::size_t(3) << ((d[10] & 7) + 1);
+  if (header > n) return std::nullopt;
+  return header;
+}
+
+// Offset of the terminator of the sub-blocks starting at s; none when they run
+// past the n bytes.
+std::optional<std::size_t> SkipSubBlocks(const std::uint8_t* d, std::size_t n, std::size_t s) {
+  while (true) {
+    if (s >= n) return std::nullopt;
+    if (d[s] == 0) return s;
+    s += std::size_t(d[s]) + 1;
+  }
+}
+
 // Offset of the first image descriptor, found as the engine's block walk finds
 // it: extensions are stepped over, every other byte is skipped alone, and a
 // trailer or the last byte of the file ends the search.
 std::optional<std::size_t> FindFirstImage(const std::uint8_t* d, std::size_t n, std::size_t p) {
-  auto skipSubBlocks = [&](std::size_t s) -> std::optional<std::size_t> {
-    while (true) {
-      if (s >= n) return std::nullopt;
-      if (d[s] == 0) return s;
-      s += std::size_t(d[s]) + 1;
-    }
-  };
   if (p >= n) return std::nullopt;
   while (true) {
     if (d[p] == 0x2C) return p;
@@ -77,7 +90,7 @@ std::optional<std::size_t> FindFirstImage(const std::uint8_t* d, std::size_t n, 
       if (label == 0xF9) {
         p += 8;
       } else if (label == 0xFF || label == 0xFE || label == 0x01) {
-        term = skipSubBlocks(p + (label == 0xFF ? 14 : label == 0xFE ? 2 : 15));
+        term = SkipSubBlocks(d, n, p + (label == 0xFF ? 14 : label == 0xFE ? 2 : 15));
         if (!term) return std::nullopt;
         p = *term + 1;
       } else {
@@ -94,21 +107,14 @@ std::optional<std::size_t> FindFirstImage(const std::uint8_t* d, std::size_t n, 
 // end of the image's data: decoding a shorter prefix would only fail after
 // doing most of the work.
 bool FirstImageComplete(const std::uint8_t* d, std::size_t n) {
-  if (n < 13 || std::memcmp(d, "GIF", 3) != 0) return false;
-  std::size_t p = 13;
-  if (d[10] & 0x80) p += std::size_t(3) << ((d[10] & 7) + 1);
-  if (p > n) return false;
-  const auto image = FindFirstImage(d, n, p);
+  const auto header = HeaderLength(d, n);
+  if (!header) return false;
+  const auto image = FindFirstImage(d, n, *header);
   if (!image || *image + 10 > n) return false;
-  p = *image + 10;
+  std::size_t p = *image + 10;
   const std::uint8_t flags = d[*image + 9];
   if (flags & 0x80) p += std::size_t(3) << ((flags & 7) + 1);
-  p += 1;  // the LZW code size
-  while (p < n) {
-    if (d[p] == 0) return true;
-    p += std::size_t(d[p]) + 1;
-  }
-  return false;
+  return SkipSubBlocks(d, n, p + 1).has_value();  // after the LZW code size
 }
 
 std::vector<gdi::RGBQUAD> TableOf(const ColorMapObject* map) {
@@ -163,14 +169,12 @@ std::uint32_t Le32(const std::uint8_t* p) { return Le16(p) | (Le16(p + 2) << 16)
 }  // namespace
 
 std::optional<Picture> LoadGif(const std::uint8_t* data, std::size_t size) {
-  if (size < 13 || std::memcmp(data, "GIF", 3) != 0) return std::nullopt;
-  std::size_t header = 13;
-  if (data[10] & 0x80) header += std::size_t(3) << ((data[10] & 7) + 1);
-  if (header > size) return std::nullopt;
-  const auto image = FindFirstImage(data, size, header);
+  const auto header = HeaderLength(data, size);
+  if (!header) return std::nullopt;
+  const auto image = FindFirstImage(data, size, *header);
   if (!image) return std::nullopt;
 
-  GifSource src{data, header, data + *image, size - *image};
+  GifSource src{data, *header, data + *image, size - *image};
   int err = 0;
   std::unique_ptr<GifFileType, GifCloser> gif(DGifOpen(&src, ReadGifSource, &err));
   if (!gif) return std::nullopt;

@@ -131,6 +131,12 @@ int CentreInTwips(int screenPx, int sizePx, double tpp) {
   return int(std::lround(half / tpp));
 }
 
+void CentreWindowInTwips(QWidget& window) {
+  const QSize screen = ScreenSize();
+  window.move(CentreInTwips(screen.width(), window.width(), TwipsPerPixelX()),
+              CentreInTwips(screen.height(), window.height(), TwipsPerPixelY()));
+}
+
 QFont SkinFont() {
   QFont f;
   f.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("IPAPGothic")});

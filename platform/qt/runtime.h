@@ -52,6 +52,8 @@ double TwipsPerPixelY();
 // computed in twips: the difference rounded, halved and truncated toward zero,
 // then converted back to whole pixels.
 int CentreInTwips(int screenPx, int sizePx, double twipsPerPixel);
+// Moves a window of its current size to the screen's centre, so computed.
+void CentreWindowInTwips(QWidget& window);
 
 // "ＭＳ Ｐゴシック" 9.75 pt, with IPAPGothic as the face that stands in for it.
 QFont SkinFont();

@@ -334,14 +334,12 @@ void Velkor_M::lstFiles_Click() {
 
 void Velkor_M::ChooseOutputType(int index) {
   state_.OutputFileType = std::int16_t(index);
-  Img_File[std::size_t(index)]->Picture(Img_Opt_On);
-  Img_File[std::size_t(index ^ 1)]->Picture(Img_Opt_Off);
+  ShowOptionPictures();
 }
 
 void Velkor_M::ToggleTransparency() {
   state_.TransparentOption = std::int16_t(state_.TransparentOption ^ 1);
-  const int v = state_.TransparentOption;
-  if (v == 0 || v == 1) Img_Trans->Picture(Img_Ra[std::size_t(v)]);
+  ShowOptionPictures();
 }
 
 void Velkor_M::Img_File_MouseDown(int index) { ChooseOutputType(index); }

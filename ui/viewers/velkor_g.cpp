@@ -62,8 +62,7 @@ void Velkor_G::Form_Load() {
   VScroll.setGeometry(Pic_b2_Box.Width() + 1, 0, VScroll.width(), height - 4);
 
   resize(width, height + kStrip);
-  move(qtplat::CentreInTwips(screen.width(), this->width(), qtplat::TwipsPerPixelX()),
-       qtplat::CentreInTwips(screen.height(), this->height(), qtplat::TwipsPerPixelY()));
+  qtplat::CentreWindowInTwips(*this);
 
   Pic_b1_Box.BackColor(gdi::RGB(255, 255, 255));
   ImgExit.setCursor(main_.mouseIcon);

@@ -37,11 +37,8 @@ void Velkor_V::Form_Load() {
   // their design size of 32 x 32.
   PrepareRunBoxes(state_, boxes->Display, boxes->Master);
 
-  const double tx = qtplat::TwipsPerPixelX(), ty = qtplat::TwipsPerPixelY();
   resize(boxes->Display.Width(), boxes->Display.Height());
-  const QSize screen = qtplat::ScreenSize();
-  move(qtplat::CentreInTwips(screen.width(), width(), tx),
-       qtplat::CentreInTwips(screen.height(), height(), ty));
+  qtplat::CentreWindowInTwips(*this);
 
   engine_ = std::make_shared<clsGif24bit>(boxes->Master, state_, &boxes->Display, &lstFiles_);
   engine_->ImageCtl(boxes->Master);
