@@ -34,8 +34,10 @@ const char kHelp[] =
     "  --help         show this text\n"
     "  --version      show the version\n"
     "\n"
-    "Standard output lists the full path of every frame file, one per line, in\n"
-    "order. On a terminal, standard error shows a progress line.\n"
+    "Standard output lists the full path of every frame file written, one per\n"
+    "line, in order. On a terminal, standard error shows a progress line.\n"
+    "A FILE that cannot be split is named on standard error with the reason, the\n"
+    "byte offset (from 0) and the frame number (from 1) where they apply.\n"
     "\n"
     "Exit status:\n"
     "  0   every frame was written\n"
@@ -102,17 +104,23 @@ int main(int argc, char** argv) {
   engine.ImageCtl(master);
 
   const bool progress = ::isatty(STDERR_FILENO) != 0;
-  lstFiles.Changed().Subscribe([&] {
-    if (lstFiles.ListCount() == 0) return;
-    std::fprintf(stdout, "%s\n", lstFiles.List(lstFiles.ListCount() - 1).c_str());
-    std::fflush(stdout);
-    if (progress) {
+  if (progress) {
+    lstFiles.Changed().Subscribe([&] {
+      if (lstFiles.ListCount() == 0) return;
       std::fprintf(stderr, "\rframe %d of %zu", lstFiles.ListCount(), engine.FrameStart.size());
-    }
-  });
+    });
+  }
+  // Standard output lists the files that exist afterwards: a frame is named
+  // there once written, and only on standard error when it could not be.
+  engine.FrameWritten = [](std::int64_t, const std::string& name, bool written) {
+    if (!written) return;
+    std::fprintf(stdout, "%s\n", name.c_str());
+    std::fflush(stdout);
+  };
 
   if (!PerformRun(engine, state)) {
-    std::fprintf(stderr, "%s\n%s\n", "ｱﾆﾒｰｼｮﾝ Gifﾌｧｲﾙではありません！", state.SourcePath.c_str());
+    std::fprintf(stderr, "velkor-split: %s: cannot be split: %s\n", state.SourcePath.c_str(),
+                 DescribeFailure(engine.LastFailure()).c_str());
     return kExitNotAnimated;
   }
   if (progress && lstFiles.ListCount() > 0) std::fputc('\n', stderr);

@@ -39,8 +39,6 @@ void Put16(std::vector<std::uint8_t>& v, int x) {
 
 }  // namespace
 
-bool GIF::FileExists(const std::string& path) { return sys::GetFileAttributes(path); }
-
 std::string GIF::PixelKey(int value) {
   char buf[8];
   std::snprintf(buf, sizeof buf, "%03d", value & 0xFF);

@@ -53,7 +53,6 @@ class GIF {
   std::vector<std::uint8_t> EncodeImageData(const std::uint8_t* matrix, int width, int height,
                                             std::size_t stride);
 
-  static bool FileExists(const std::string& path);
   // "005" for 5: the pixel's three-digit key text.
   static std::string PixelKey(int value);
   // Fills `info` with the 8-bit header for the current picture size and the

@@ -1,20 +1,49 @@
 #include "engine/gif24bit.h"
 
-#include <fcntl.h>
-
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include "encoder/gif_encoder.h"
+#include "engine/frame_threads.h"
+#include "platform/picture/gif_blocks.h"
 #include "platform/system/system.h"
 
+namespace gb = gifblocks;
+
 namespace {
+
+// What the break-out does beyond the plain GIF format, on purpose: files made
+// by the program's first users were split this way, and their frames must
+// stay the same. (The block walk's own quirks are listed in gif_blocks.h.)
+namespace quirks {
+
+// StickyControlFlags: with several graphic control extensions before one
+// image, the user-input and transparency flags are ORed, never cleared.
+inline void Sticky(std::int16_t& flag, bool set) {
+  if (set) flag = -1;
+}
+
+// OredDisposal: disposal bit 4 of a later extension keeps or replaces the
+// row's current bit, bits 3 and 2 are taken as they stand; for the first
+// extension of a row this is simply bits 4-2.
+inline std::uint8_t Disposal(std::uint8_t current, std::uint8_t flags) {
+  return std::uint8_t(((flags & 0x10) ? 4 : current) | ((flags & 0x08) ? 2 : 0) |
+                      ((flags & 0x04) ? 1 : 0));
+}
+
+// HalfSecond: a transparent entry whose colour also stands elsewhere in its
+// table is rewritten to Second / 2 (not the midpoint of Largest and Second),
+// with Second running on across the whole break-out; rounded half to even.
+inline std::int32_t RepairValue(double largest, double second) {
+  return static_cast<std::int32_t>(std::nearbyint(largest - (largest - second / 2)));
+}
+
+}  // namespace quirks
 
 std::int32_t ColorAtOffset(const std::array<std::uint8_t, 768>& table, std::size_t t) {
   return std::int32_t(table[t]) | (std::int32_t(table[t + 1]) << 8) |
@@ -22,7 +51,7 @@ std::int32_t ColorAtOffset(const std::array<std::uint8_t, 768>& table, std::size
 }
 
 // Offset of the last entry of a table with size field `size`.
-std::size_t LastEntry(std::uint8_t size) { return (std::size_t(3) << (size + 1)) - 3; }
+std::size_t LastEntry(std::uint8_t size) { return gb::TableBytes(size) - 3; }
 
 // The colour of entry `index`, or -1 when the table has no such entry.
 std::int32_t EntryColor(const std::array<std::uint8_t, 768>& table, std::uint8_t size,
@@ -51,136 +80,73 @@ std::string FrameNumber(std::int64_t n) {
   return buf;
 }
 
-// Writes the exported frame files on two threads of their own, so that the
-// next frame is composed while files are written. A bitmap job carries the
-// export box's image: the writer encodes straight from it into its own buffer
-// and lets go of it before writing the file; the frame loop waits for that
-// (WaitSourceFree) before it draws into the box again. A GIF job carries an
-// encoder that has already captured the box; it is encoded and written without
-// yielding. The threads never reach the window system. The frame loop's waits
-// that can be long (for a free writer, for the last files) let the window
-// system run meanwhile, as the encoder's own yields used to.
-class FrameWriter {
- public:
-  ~FrameWriter() { Join(); }
-
-  void Write(std::int64_t n, std::string name, platform::Picture source, std::shared_ptr<GIF> gif) {
-    std::unique_lock lock(mutex_);
-    if (threads_.empty()) {
-      for (auto& buffer : buffers_) threads_.emplace_back([this, &buffer] { Run(buffer); });
-    }
-    WaitPumping(lock, [this] { return !job_; });
-    job_ = Job{n, std::move(name), std::move(source), std::move(gif)};
-    ready_.notify_one();
+const char* ReasonText(BreakOutReason reason) {
+  switch (reason) {
+    case BreakOutReason::None:
+      return "no failure";
+    case BreakOutReason::CannotRead:
+      return "cannot read the file";
+    case BreakOutReason::Empty:
+      return "the file is empty";
+    case BreakOutReason::BadSignature:
+      return "bad signature (not a GIF file)";
+    case BreakOutReason::TruncatedHeader:
+      return "truncated in the header";
+    case BreakOutReason::TruncatedColorTable:
+      return "truncated in the colour table";
+    case BreakOutReason::TruncatedExtension:
+      return "truncated in an extension block";
+    case BreakOutReason::TruncatedDescriptor:
+      return "truncated in the image descriptor";
+    case BreakOutReason::TruncatedLocalTable:
+      return "truncated in the local colour table";
+    case BreakOutReason::TruncatedImageData:
+      return "truncated in the image data";
+    case BreakOutReason::NoTrailer:
+      return "ends after an image without the trailer";
+    case BreakOutReason::NoImage:
+      return "holds no image";
+    case BreakOutReason::TooLong:
+      return "too long to be split";
+    case BreakOutReason::NoPixels:
+      return "a frame has no pixels";
+    case BreakOutReason::TooManyPixels:
+      return "too many pixels";
+    case BreakOutReason::TempFile:
+      return "temporary file cannot be made";
+    case BreakOutReason::FrameUndecodable:
+      return "the frame cannot be decoded";
+    case BreakOutReason::FirstImageUndecodable:
+      return "the first image cannot be decoded";
+    case BreakOutReason::CanvasRefused:
+      return "the logical screen is too large";
+    case BreakOutReason::OutOfMemory:
+      return "out of memory";
   }
-
-  // Returns once the picture last handed over has been read.
-  void WaitSourceFree() {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return !job_ && !reading_; });
-  }
-
-  // Waits for the files handed over; the frame numbers and names of those
-  // that could not be written, in no particular order.
-  std::vector<std::pair<std::int64_t, std::string>> Finish() {
-    {
-      std::unique_lock lock(mutex_);
-      WaitPumping(lock, [this] { return !job_ && active_ == 0; });
-    }
-    Join();
-    return std::move(failed_);
-  }
-
- private:
-  struct Job {
-    std::int64_t n = 0;
-    std::string name;
-    platform::Picture source;  // a bitmap frame's picture
-    std::shared_ptr<GIF> gif;  // or a GIF frame's captured encoder
-  };
-
-  template <typename Pred>
-  void WaitPumping(std::unique_lock<std::mutex>& lock, Pred done) {
-    while (!changed_.wait_for(lock, std::chrono::milliseconds(20), done)) {
-      lock.unlock();
-      sys::DoEvents();
-      lock.lock();
-    }
-  }
-
-  void Join() {
-    {
-      std::lock_guard lock(mutex_);
-      done_ = true;
-      ready_.notify_all();
-    }
-    for (auto& t : threads_) t.join();
-    threads_.clear();
-  }
-
-  void Run(std::vector<std::uint8_t>& buffer) {
-    for (;;) {
-      Job job;
-      {
-        std::unique_lock lock(mutex_);
-        ready_.wait(lock, [this] { return done_ || job_; });
-        if (!job_) return;
-        job = std::move(*job_);
-        job_.reset();
-        ++active_;
-        reading_ = !job.gif;  // a bitmap's picture is being read
-        changed_.notify_all();
-      }
-      bool written = false, reading = !job.gif;
-      auto release = [&] {  // lets go of the picture, once
-        if (!reading) return;
-        reading = false;
-        job.source = platform::Picture();
-        std::lock_guard lock(mutex_);
-        reading_ = false;
-        changed_.notify_all();
-      };
-      try {
-        if (job.gif) {
-          written = job.gif->WriteCaptured(job.name) != 0;
-          job.gif.reset();
-        } else {
-          const bool encoded = bool(job.source);
-          if (encoded) platform::EncodeBmp24(*job.source.Handle(), buffer);
-          release();
-          written = encoded && sys::WriteBinaryFile(job.name, buffer);
-        }
-      } catch (...) {  // out of memory: this file is not written
-      }
-      release();
-      std::lock_guard lock(mutex_);
-      --active_;
-      if (!written) failed_.emplace_back(job.n, std::move(job.name));
-      changed_.notify_all();
-    }
-  }
-
-  std::mutex mutex_;
-  std::condition_variable ready_;    // a job or the end, for the writers
-  std::condition_variable changed_;  // a job taken, a picture read, a file done
-  std::optional<Job> job_;           // handed over and not yet taken
-  bool reading_ = false;             // a writer is reading the picture it took
-  int active_ = 0;                   // jobs taken and not yet done
-  std::vector<std::pair<std::int64_t, std::string>> failed_;
-  std::array<std::vector<std::uint8_t>, 2> buffers_;  // one per writer thread
-  bool done_ = false;
-  std::vector<std::thread> threads_;
-};
+  return "unknown failure";
+}
 
 }  // namespace
 
+std::string DescribeFailure(const BreakOutFailure& failure) {
+  std::string text = ReasonText(failure.reason);
+  if (failure.reason == BreakOutReason::CannotRead && failure.error != 0) {
+    text += ": ";
+    text += std::strerror(failure.error);
+  }
+  std::string where;
+  if (failure.byte >= 0) {
+    where = "byte " + std::to_string(failure.byte) + " of " + std::to_string(failure.length);
+  }
+  if (failure.frame > 0) {
+    where += (where.empty() ? "" : ", ") + std::string("frame ") + std::to_string(failure.frame);
+  }
+  return where.empty() ? text : text + " (" + where + ")";
+}
+
 clsGif24bit::clsGif24bit(platform::PictureBox& master, SharedState& state,
                          platform::PictureBox* display, platform::ListBox* lstFiles)
-    : PictureLoader(&clsGif24bit::LoadFramePicture),
-      state_(state),
-      display_(display),
-      lstFiles_(lstFiles),
-      imageCtl_(&master) {
+    : state_(state), display_(display), lstFiles_(lstFiles), imageCtl_(&master) {
   CanvasDC = gdi::CreateCompatibleDC(nullptr);
   TargetDC = &master.hDC();
 }
@@ -196,22 +162,24 @@ void clsGif24bit::UserDelay(const std::int32_t& lngDelay) {
 void clsGif24bit::StopRender(const std::int16_t& blS) { stopRender_ = blS != 0 ? -1 : 0; }
 
 // ---------------------------------------------------------------- reading
+// Positions P are the file's bytes counted from 1 (FileBytes[P - 1]), as the
+// frame table keeps them; the block walker counts from 0.
 
-std::uint8_t clsGif24bit::Byte(std::int64_t p) const {
-  if (p < 1 || p > std::int64_t(FileBytes.size())) throw Failure{};
+void clsGif24bit::Fail(BreakOutReason reason, std::int64_t byte, std::int64_t frame) const {
+  throw Failure{{reason, byte, std::int64_t(FileBytes.size()), frame, 0}};
+}
+
+std::uint8_t clsGif24bit::Byte(std::int64_t p, BreakOutReason reason, std::int64_t frame) const {
+  if (p < 1 || p > std::int64_t(FileBytes.size()))
+    Fail(reason, std::max<std::int64_t>(p - 1, 0), frame);
   return FileBytes[std::size_t(p - 1)];
 }
 
-std::int16_t clsGif24bit::Word(std::int64_t p) const {
+std::int16_t clsGif24bit::Word(std::int64_t p, BreakOutReason reason, std::int64_t frame) const {
   // Both bytes must lie inside the file; the value is the file's unsigned
   // 16 bits in signed storage.
-  const std::uint16_t lo = Byte(p), hi = Byte(p + 1);
+  const std::uint16_t lo = Byte(p, reason, frame), hi = Byte(p + 1, reason, frame);
   return static_cast<std::int16_t>(lo | (hi << 8));
-}
-
-std::int64_t clsGif24bit::SkipSubBlocks(std::int64_t s) const {
-  while (Byte(s) != 0) s += std::int64_t(Byte(s)) + 1;
-  return s;
 }
 
 template <typename F>
@@ -240,60 +208,75 @@ void clsGif24bit::GrowRows(std::size_t rows) {
   if (FrameKeyColor.size() < rows) FrameKeyColor.resize(rows, -1);
 }
 
-void clsGif24bit::Walk(std::int64_t& p, std::size_t r) {
-  const std::int64_t last = std::int64_t(FileBytes.size());
-  while (true) {
-    const std::uint8_t b = Byte(p);
-    if (b == 0x2C) return;
-    if (b == 0x21) {
-      const std::uint8_t label = Byte(p + 1);
-      if (label == 0xF9) {
-        const std::uint8_t packed = Byte(p + 3);
-        packed_[r] = packed;
-        DelayTime[r] = Word(p + 4);
-        TransparentIndex[r] = Byte(p + 6);
-        DisposalMethod[r] = std::uint8_t(((packed & 0x10) ? 4 : DisposalMethod[r]) |
-                                         ((packed & 0x08) ? 2 : 0) | ((packed & 0x04) ? 1 : 0));
-        if (packed & 0x02) UserInputFlag[r] = -1;
-        if (packed & 0x01) TransparentFlag[r] = -1;
-        p += 8;
-      } else if (label == 0xFF) {
-        p = SkipSubBlocks(p + 14) + 1;
-      } else if (label == 0xFE) {
-        p = SkipSubBlocks(p + 2) + 1;
-      } else if (label == 0x01) {
-        p = SkipSubBlocks(p + 15) + 1;
-      } else {
-        p += 1;
-      }
-    } else {
-      p += 1;
-    }
-    if (Byte(p) == 0x3B || p >= last) return;
+void clsGif24bit::ReadHeader(std::int64_t& p) {
+  constexpr auto kHeader = BreakOutReason::TruncatedHeader;
+  const std::uint32_t sig =
+      std::uint32_t(Byte(1, kHeader)) | (std::uint32_t(Byte(2, kHeader)) << 8) |
+      (std::uint32_t(Byte(3, kHeader)) << 16) | (std::uint32_t(Byte(4, kHeader)) << 24);
+  if (sig != 0x38464947u) Fail(BreakOutReason::BadSignature, 0);  // "GIF8"; the version is not read
+  ScreenWidth = Word(gb::kScreenWidthAt + 1, kHeader);
+  ScreenHeight = Word(gb::kScreenHeightAt + 1, kHeader);
+  const std::uint8_t flags = Byte(gb::kScreenFlagsAt + 1, kHeader);
+  BackgroundIndex = Byte(gb::kBackgroundAt + 1, kHeader);
+  PixelAspect = Byte(gb::kAspectAt + 1, kHeader);
+  GlobalTableFlag = (flags & gb::kTableFlag) ? -1 : 0;
+  ColorResolution = (flags >> 4) & 0x07;
+  GlobalSortFlag = (flags & gb::kGlobalSortFlag) ? -1 : 0;
+  GlobalTableSize = flags & gb::kTableSizeMask;
+  p = std::int64_t(gb::kHeaderSize);  // the header's last byte
+  globalStart_ = 0;
+  if (GlobalTableFlag) {
+    const std::int64_t len = std::int64_t(gb::TableBytes(GlobalTableSize));
+    if (p + len > std::int64_t(FileBytes.size())) Fail(BreakOutReason::TruncatedColorTable, p);
+    std::copy_n(FileBytes.begin() + p, len, GlobalColorTable.begin());
+    globalStart_ = p + 1;
+    p += len;
   }
+  p += 1;  // the first block, and row 0's FrameStart
+}
+
+void clsGif24bit::ReadControl(std::int64_t p, std::size_t r) {
+  const std::uint8_t flags = FileBytes[std::size_t(p - 1 + gb::kControlFlagsAt)];
+  packed_[r] = flags;
+  const std::size_t delay = std::size_t(p - 1 + gb::kControlDelayAt);
+  DelayTime[r] = std::int16_t(FileBytes[delay] | (FileBytes[delay + 1] << 8));
+  TransparentIndex[r] = FileBytes[std::size_t(p - 1 + gb::kControlTransparentAt)];
+  DisposalMethod[r] = quirks::Disposal(DisposalMethod[r], flags);
+  quirks::Sticky(UserInputFlag[r], flags & 0x02);
+  quirks::Sticky(TransparentFlag[r], flags & 0x01);
 }
 
 void clsGif24bit::ReadImage(std::int64_t& p, std::size_t r, std::int64_t& tableStart) {
-  FrameLeft[r] = Word(p + 1);
-  FrameTop[r] = Word(p + 3);
-  FrameWidth[r] = Word(p + 5);
-  FrameHeight[r] = Word(p + 7);
-  const std::uint8_t packed = Byte(p + 9);
-  packed_[r] = packed;
-  LocalTableFlag[r] = (packed & 0x80) ? -1 : 0;
-  InterlaceFlag[r] = (packed & 0x40) ? -1 : 0;
-  FrameSortFlag[r] = (packed & 0x20) ? -1 : 0;
-  LocalTableSize[r] = packed & 0x07;
+  const std::int64_t frame = std::int64_t(r) + 1;
+  if (p - 1 + std::int64_t(gb::kImageDescriptorSize) > std::int64_t(FileBytes.size())) {
+    Fail(BreakOutReason::TruncatedDescriptor, p - 1, frame);
+  }
+  constexpr auto kDesc = BreakOutReason::TruncatedDescriptor;
+  FrameLeft[r] = Word(p + gb::kImageLeftAt, kDesc, frame);
+  FrameTop[r] = Word(p + gb::kImageTopAt, kDesc, frame);
+  FrameWidth[r] = Word(p + gb::kImageWidthAt, kDesc, frame);
+  FrameHeight[r] = Word(p + gb::kImageHeightAt, kDesc, frame);
+  const std::uint8_t flags = Byte(p + gb::kImageFlagsAt, kDesc, frame);
+  packed_[r] = flags;
+  LocalTableFlag[r] = (flags & gb::kTableFlag) ? -1 : 0;
+  InterlaceFlag[r] = (flags & gb::kInterlaceFlag) ? -1 : 0;
+  FrameSortFlag[r] = (flags & gb::kImageSortFlag) ? -1 : 0;
+  LocalTableSize[r] = flags & gb::kTableSizeMask;
   tableStart = 0;
   if (LocalTableFlag[r]) {
-    tableStart = p + 10;
-    const std::int64_t len = std::int64_t(3) << (LocalTableSize[r] + 1);
-    Byte(tableStart + len - 1);  // the whole table lies inside the file
+    tableStart = p + std::int64_t(gb::kImageDescriptorSize);
+    const std::int64_t len = std::int64_t(gb::LocalTableBytes(flags));
+    if (tableStart - 1 + len > std::int64_t(FileBytes.size())) {
+      Fail(BreakOutReason::TruncatedLocalTable, tableStart - 1, frame);
+    }
     std::copy_n(FileBytes.begin() + (tableStart - 1), len, LocalColorTable.begin());
     p += len;
   }
-  LzwCodeSize[r] = Byte(p + 10);
-  p = SkipSubBlocks(p + 11);
+  const std::int64_t codeSize = p + std::int64_t(gb::kImageDescriptorSize);
+  LzwCodeSize[r] = Byte(codeSize, BreakOutReason::TruncatedImageData, frame);
+  const auto end = gb::SkipSubBlocks(FileBytes.data(), FileBytes.size(), std::size_t(codeSize));
+  if (!end) Fail(BreakOutReason::TruncatedImageData, codeSize - 1, frame);
+  p = std::int64_t(*end) + 1;  // the image-data terminator
 }
 
 void clsGif24bit::Repair(std::size_t r, std::int64_t tableStart) {
@@ -308,11 +291,13 @@ void clsGif24bit::Repair(std::size_t r, std::int64_t tableStart) {
   if (t > e) return;
 
   const std::int32_t k = ColorAtOffset(table, t);
-  bool needed = false;
-  for (std::size_t o = 0; o <= e; o += 3) {
-    if (o != t && ColorAtOffset(table, o) == k) needed = true;
-  }
-  if (!needed) return;
+  auto taken = [&](std::int32_t colour) {  // by an entry other than the transparent one
+    for (std::size_t o = 0; o <= e; o += 3) {
+      if (o != t && ColorAtOffset(table, o) == colour) return true;
+    }
+    return false;
+  };
+  if (!taken(k)) return;
 
   double largest = 0;
   for (std::size_t o = 0; o <= e; o += 3) {
@@ -324,15 +309,9 @@ void clsGif24bit::Repair(std::size_t r, std::int64_t tableStart) {
       second_ = c;
     }
   }
-  auto v = static_cast<std::int32_t>(std::nearbyint(largest - (largest - second_ / 2)));
+  auto v = quirks::RepairValue(largest, second_);
   // The new colour must not be another entry's colour, or that entry's pixels
   // would turn transparent as well.
-  auto taken = [&](std::int32_t colour) {
-    for (std::size_t o = 0; o <= e; o += 3) {
-      if (o != t && ColorAtOffset(table, o) == colour) return true;
-    }
-    return false;
-  };
   while (taken(v)) v = v == 0 ? 0xFFFFFF : v - 1;
 
   const std::uint8_t bytes[3] = {std::uint8_t(v & 0xFF), std::uint8_t((v >> 8) & 0xFF),
@@ -343,17 +322,73 @@ void clsGif24bit::Repair(std::size_t r, std::int64_t tableStart) {
   }
 }
 
+void clsGif24bit::ReadFrames(std::int64_t p) {
+  const std::int64_t last = std::int64_t(FileBytes.size());
+  std::size_t r = 0;
+  std::int64_t start = p;
+  bool first = true;
+  while (p <= last) {
+    GrowRows(r + 1);
+    const std::int64_t frame = std::int64_t(r) + 1;
+    const auto end = gb::WalkToImage(FileBytes.data(), FileBytes.size(), std::size_t(p - 1),
+                                     [&](std::size_t at) { ReadControl(std::int64_t(at) + 1, r); });
+    if (end.stop == gb::Stop::Truncated) {
+      // Cut short inside an extension, or stepped off the end over bytes
+      // that start no block (ByteAtATime): the stream ends without the
+      // image or the trailer that should come.
+      const bool extension = FileBytes[end.block] == gb::kExtension;
+      Fail(extension ? BreakOutReason::TruncatedExtension
+                     : (first ? BreakOutReason::NoImage : BreakOutReason::NoTrailer),
+           std::int64_t(end.block), frame);
+    }
+    p = std::int64_t(end.at) + 1;
+    if (end.stop != gb::Stop::Image || p >= last) break;  // a trailer or the last byte
+
+    std::int64_t tableStart = 0;
+    ReadImage(p, r, tableStart);
+    // A frame with no pixels can be neither composed nor written as a file
+    // any other program reads.
+    if (FrameWidth[r] == 0 || FrameHeight[r] == 0) Fail(BreakOutReason::NoPixels, start - 1, frame);
+    if (TransparentFlag[r]) {
+      Repair(r, tableStart);
+      if (LocalTableFlag[r]) {
+        FrameKeyColor[r] = EntryColor(LocalColorTable, LocalTableSize[r], TransparentIndex[r]);
+      }
+    }
+    if (first) {
+      FrameStart.clear();
+      FrameEnd.clear();
+      first = false;
+    }
+    if (start > INT32_MAX || p > INT32_MAX) Fail(BreakOutReason::TooLong, start - 1, frame);
+    FrameStart.push_back(std::int32_t(start));
+    FrameEnd.push_back(std::int32_t(p));
+    p += 1;
+    start = p;
+    if (p > last) Fail(BreakOutReason::NoTrailer, last, frame);
+    if (FileBytes[std::size_t(p - 1)] == gb::kTrailer) break;
+    ++r;
+  }
+  if (first) Fail(BreakOutReason::NoImage, std::min(p, last) - 1);
+
+  // Frames keyed on the global table see every repair made to it.
+  for (std::size_t k = 0; k < FrameStart.size(); ++k) {
+    if (TransparentFlag[k] && !LocalTableFlag[k]) {
+      FrameKeyColor[k] =
+          GlobalTableFlag ? EntryColor(GlobalColorTable, GlobalTableSize, TransparentIndex[k]) : -1;
+    }
+  }
+}
+
 std::string clsGif24bit::fTempFileName(std::string& folder, const std::string& prefix,
                                        const std::string& extension) {
   if (folder.empty()) folder = "./";
   return sys::CreateTempFile(folder, prefix, extension).value_or(std::string());
 }
 
-std::optional<platform::Picture> clsGif24bit::LoadFramePicture(const std::string& path) {
-  return platform::LoadPicture(path);
-}
-
-bool clsGif24bit::CutFrame(std::size_t k, const std::string& folder, bool fromMemory) {
+bool clsGif24bit::CutFrame(std::size_t k, const std::string& folder, BreakOutFailure& failure) {
+  const std::int64_t frame = std::int64_t(k) + 1;
+  failure = {BreakOutReason::TempFile, -1, std::int64_t(FileBytes.size()), frame, 0};
   std::string dir = folder;
   const std::string name = fTempFileName(dir, " " + std::to_string(k), "GIF");
   if (name.empty()) return false;
@@ -366,164 +401,101 @@ bool clsGif24bit::CutFrame(std::size_t k, const std::string& folder, bool fromMe
   bytes.assign(FileBytes.begin(), FileBytes.begin() + std::ptrdiff_t(headerLen));
   bytes.insert(bytes.end(), FileBytes.begin() + std::ptrdiff_t(from),
                FileBytes.begin() + std::ptrdiff_t(to));
-  const std::uint8_t tail[4] = {0x00, 0x21, 0xF9, 0x3B};
+  // The image-data terminator, then an extension introducer and a control
+  // label with no block after them, then the trailer: the loader reads the
+  // one image and accepts what follows it.
+  const std::uint8_t tail[4] = {0x00, gb::kExtension, gb::kGraphicControlLabel, gb::kTrailer};
   bytes.insert(bytes.end(), tail, tail + 4);
-  // The file was made empty, private and exclusively for us; open it
-  // without following a link put in its place.
-  sys::OutputFile out(::open(name.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC));
-  if (!out.IsOpen()) return false;
-  out.Write(bytes.data(), bytes.size());
-  if (!out.Close()) return false;
+  if (!sys::WriteTempFile(name, bytes.data(), bytes.size())) return false;
+  if (ObserveFrameFile) {
+    static std::mutex observing;
+    std::lock_guard lock(observing);
+    ObserveFrameFile(k, name, bytes);
+  }
 
-  auto pic = fromMemory ? platform::LoadPictureFromMemory(bytes.data(), bytes.size())
-                        : PictureLoader(name);
-  if (!pic) return false;
+  // The bytes just written are decoded as they are, instead of being read
+  // back from the file.
+  auto pic = platform::LoadPictureFromMemory(bytes.data(), bytes.size());
+  if (!pic) {
+    failure.reason = BreakOutReason::FrameUndecodable;
+    failure.byte = FrameStart[k] - 1;
+    return false;
+  }
   FramePicture[k] = std::move(*pic);
   return true;
 }
 
-std::optional<platform::Picture> clsGif24bit::WriteFrames() {
+platform::Picture clsGif24bit::WriteFrames() {
   const std::string folder = sys::TempFolder();
   const std::size_t frames = FrameStart.size();
   std::int64_t pixels = 0;
   for (std::size_t k = 0; k < frames; ++k) {
     pixels += std::int64_t(std::uint16_t(FrameWidth[k])) * std::uint16_t(FrameHeight[k]);
-    if (pixels > FramePixelBudget) throw Failure{};
+    if (pixels > FramePixelBudget)
+      Fail(BreakOutReason::TooManyPixels, FrameStart[k] - 1, std::int64_t(k) + 1);
   }
   FramePicture.assign(frames, platform::Picture());
 
-  // The frames are independent single-frame files: cut and decode them on
-  // several threads. A replaced loader (a test watching the files) gets them
-  // one at a time, in order.
-  using Fn = std::optional<platform::Picture> (*)(const std::string&);
-  const Fn* fn = PictureLoader.target<Fn>();
-  const bool ownLoader = fn != nullptr && *fn == &clsGif24bit::LoadFramePicture;
-  unsigned threads = DecodeThreads != 0 ? DecodeThreads : std::thread::hardware_concurrency();
-  if (!ownLoader || threads == 0) threads = 1;
-  threads = unsigned(std::min<std::size_t>(threads, frames + 1));
-
-  // With the program's own loader, the file's first image (which the canvas
-  // step shows) is loaded alongside, as the first job: last, it would keep
-  // one thread busy while the others wait.
-  std::optional<platform::Picture> whole;
-  const std::size_t extra = ownLoader ? 1 : 0;
-  const std::size_t jobs = frames + extra;
-  std::atomic<std::size_t> next{0};
-  std::atomic<bool> failed{false};
-  auto work = [&] {
+  // The file's first image (which the canvas step shows) is the first job:
+  // last, it would keep one thread busy while the others wait. Then every
+  // frame, each an independent single-frame file.
+  platform::Picture whole;
+  std::vector<BreakOutFailure> failures(frames + 1);
+  const unsigned threads =
+      DecodeThreads != 0 ? DecodeThreads : std::max(1u, std::thread::hardware_concurrency());
+  const std::size_t failed = DecodeFrames(frames + 1, threads, [&](std::size_t job) {
     try {
-      while (!failed.load(std::memory_order_relaxed)) {
-        const std::size_t job = next.fetch_add(1);
-        if (job >= jobs) break;
-        if (job < extra) {
-          whole = LoadFramePicture(state_.DecoderPath);
-        } else if (!CutFrame(job - extra, folder, ownLoader)) {
-          failed = true;
-        }
+      if (job == 0) {
+        auto pic = platform::LoadPicture(state_.DecoderPath);
+        if (pic) whole = std::move(*pic);
+        failures[0].reason = BreakOutReason::FirstImageUndecodable;
+        return bool(whole);
       }
-    } catch (...) {  // out of memory on this thread: the file is refused
-      failed = true;
+      return CutFrame(job - 1, folder, failures[job]);
+    } catch (const std::bad_alloc&) {
+      failures[job] = {BreakOutReason::OutOfMemory, -1, 0, job == 0 ? 0 : std::int64_t(job), 0};
+      return false;
     }
-  };
-  std::vector<std::thread> pool;
-  for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work);
-  work();
-  for (auto& t : pool) t.join();
+  });
   // Every frame has been cut out of the file: its bytes are not needed to
   // play, and they can weigh as much as the frames themselves.
+  const std::int64_t length = std::int64_t(FileBytes.size());
   std::vector<std::uint8_t>().swap(FileBytes);
-  if (failed) throw Failure{};
+  if (failed <= frames) {
+    failures[failed].length = length;
+    throw Failure{failures[failed]};
+  }
   return whole;
 }
 
-void clsGif24bit::Finish(std::optional<platform::Picture> whole) {
-  if (!whole) whole = PictureLoader(state_.DecoderPath);
-  if (!whole) throw Failure{};
-  imageCtl_->Picture(*whole);
+void clsGif24bit::Finish(platform::Picture whole) {
+  imageCtl_->Picture(whole);
   fCreateBitMap();
 }
 
 std::int16_t clsGif24bit::fGifBreakOutFrames() {
   CleanUp();
+  lastFailure_ = {};
   if (state_.DecoderPath.empty()) return 0;
   try {
-    auto data = sys::ReadWholeFile(state_.DecoderPath);
-    if (!data || data->empty()) throw Failure{};
-    FileBytes = std::move(*data);
-    const std::int64_t last = std::int64_t(FileBytes.size());
-
-    // Header.
-    const std::uint32_t sig = std::uint32_t(Byte(1)) | (std::uint32_t(Byte(2)) << 8) |
-                              (std::uint32_t(Byte(3)) << 16) | (std::uint32_t(Byte(4)) << 24);
-    if (sig != 0x38464947u) {
-      state_.NotAnimatedFlag = -1;
-      return 0;
+    try {
+      int error = 0;
+      auto data = sys::ReadWholeFile(state_.DecoderPath, &error);
+      if (!data) throw Failure{{BreakOutReason::CannotRead, -1, 0, 0, error}};
+      if (data->empty()) throw Failure{{BreakOutReason::Empty}};
+      FileBytes = std::move(*data);
+      std::int64_t p = 0;
+      ReadHeader(p);
+      FramePicture.clear();
+      second_ = 0;
+      ReadFrames(p);
+      Finish(WriteFrames());
+    } catch (const std::bad_alloc&) {
+      throw Failure{{BreakOutReason::OutOfMemory, -1, std::int64_t(FileBytes.size()), 0, 0}};
     }
-    ScreenWidth = Word(7);
-    ScreenHeight = Word(9);
-    const std::uint8_t packed = Byte(11);
-    BackgroundIndex = Byte(12);
-    PixelAspect = Byte(13);
-    GlobalTableFlag = (packed & 0x80) ? -1 : 0;
-    ColorResolution = (packed >> 4) & 0x07;
-    GlobalSortFlag = (packed & 0x08) ? -1 : 0;
-    GlobalTableSize = packed & 0x07;
-    std::int64_t p = 13;
-    globalStart_ = 0;
-    if (GlobalTableFlag) {
-      const std::int64_t len = std::int64_t(3) << (GlobalTableSize + 1);
-      Byte(p + len);  // the whole table lies inside the file
-      std::copy_n(FileBytes.begin() + p, len, GlobalColorTable.begin());
-      globalStart_ = p + 1;
-      p += len;
-    }
-    p += 1;
-    FramePicture.clear();
-    second_ = 0;
-
-    // Frame loop.
-    std::size_t r = 0;
-    std::int64_t start = p;
-    bool first = true;
-    while (p <= last) {
-      GrowRows(r + 1);
-      Walk(p, r);
-      if (Byte(p) == 0x3B || p >= last) break;
-      std::int64_t tableStart = 0;
-      ReadImage(p, r, tableStart);
-      if (TransparentFlag[r]) {
-        Repair(r, tableStart);
-        if (LocalTableFlag[r]) {
-          FrameKeyColor[r] = EntryColor(LocalColorTable, LocalTableSize[r], TransparentIndex[r]);
-        }
-      }
-      if (first) {
-        FrameStart.clear();
-        FrameEnd.clear();
-        first = false;
-      }
-      if (start > INT32_MAX || p > INT32_MAX) throw Failure{};
-      FrameStart.push_back(std::int32_t(start));
-      FrameEnd.push_back(std::int32_t(p));
-      p += 1;
-      start = p;
-      if (Byte(p) == 0x3B) break;
-      ++r;
-    }
-    if (first) throw Failure{};  // no image at all
-
-    // Frames keyed on the global table see every repair made to it.
-    for (std::size_t k = 0; k < FrameStart.size(); ++k) {
-      if (TransparentFlag[k] && !LocalTableFlag[k]) {
-        FrameKeyColor[k] = GlobalTableFlag
-                               ? EntryColor(GlobalColorTable, GlobalTableSize, TransparentIndex[k])
-                               : -1;
-      }
-    }
-
-    Finish(WriteFrames());
-  } catch (const Failure&) {
+  } catch (const Failure& failure) {
     state_.NotAnimatedFlag = -1;
+    lastFailure_ = failure.what;
   }
   return 0;
 }
@@ -541,7 +513,7 @@ std::int16_t clsGif24bit::fCreateBitMap() {
   // size (a 16-bit field of 32768 or more) is refused like any size the
   // drawing layer cannot make.
   const std::int32_t sum = std::int32_t(ScreenWidth) + 31;
-  if (sum > 32767 || ScreenWidth < 0 || ScreenHeight < 0) throw Failure{};
+  if (sum > 32767 || ScreenWidth < 0 || ScreenHeight < 0) Fail(BreakOutReason::CanvasRefused);
   CanvasWidth = sum & 0x0FFFFFE0;
   CanvasHeight = ScreenHeight;
   CanvasDescription = gdi::BITMAPINFOHEADER{};
@@ -553,7 +525,7 @@ std::int16_t clsGif24bit::fCreateBitMap() {
   CanvasDescription.biBitCount = 24;
 
   auto bmp = gdi::CreateCompatibleBitmap(*TargetDC, CanvasWidth, CanvasHeight);
-  if (!bmp) throw Failure{};
+  if (!bmp) Fail(BreakOutReason::CanvasRefused);
   auto canvas = std::make_unique<gdi::Bitmap>(std::move(*bmp));
   gdi::Bitmap* previous = gdi::SelectObject(*CanvasDC, canvas.get());
   if (!canvas_) canvasPrevious_ = previous;
@@ -563,13 +535,14 @@ std::int16_t clsGif24bit::fCreateBitMap() {
   FrameRect = {0, 0, CanvasWidth, CanvasHeight};
   gdi::COLORREF back = imageCtl_->BackColor();
   NearestSolidColor(back, CanvasBackColor);
-  gdi::FillRect(*CanvasDC, FrameRect, gdi::CreateSolidBrush(CanvasBackColor));
+  gdi::FillRect(*CanvasDC, {0, 0, CanvasWidth, CanvasHeight},
+                gdi::CreateSolidBrush(CanvasBackColor));
   return 0;
 }
 
-void clsGif24bit::MaskedBlit(gdi::DC& dst, gdi::DC& ref, gdi::DC& frameDC, const gdi::RECT& rect,
+void clsGif24bit::MaskedBlit(gdi::DC& dst, gdi::DC& ref, gdi::DC& frameDC, const Area& rect,
                              std::int16_t x, std::int16_t y, gdi::COLORREF& key) {
-  const auto w = static_cast<std::int16_t>(rect.right), h = static_cast<std::int16_t>(rect.bottom);
+  const auto w = static_cast<std::int16_t>(rect.width), h = static_cast<std::int16_t>(rect.height);
   auto maskDC = gdi::CreateCompatibleDC(&ref), invDC = gdi::CreateCompatibleDC(&ref);
   auto backDC = gdi::CreateCompatibleDC(&ref), foreDC = gdi::CreateCompatibleDC(&ref);
   auto mask = gdi::CreateMonoBitmap(w, h), inv = gdi::CreateMonoBitmap(w, h);
@@ -602,81 +575,97 @@ void clsGif24bit::CleanUp() {
 // ---------------------------------------------------------------- frame loop
 
 void clsGif24bit::RenderGif() {
-  std::int64_t n = 0;  // goes past 32767: no file of a run overwrites another
   FailedFiles.clear();
-  std::vector<std::pair<std::int64_t, std::string>> failed;
-  FrameWriter writer;
   if (FramePicture.empty() || !FramePicture[0] || !CanvasBitmap) return;
+  // The writers are joined before this returns, on every way out.
+  FrameWriter writer;
+  const FrameWriter::Reporter report = [this](std::int64_t n, const std::string& name,
+                                              bool written) {
+    if (!written) FailedFiles.push_back(name);
+    if (FrameWritten) FrameWritten(n, name, written);
+  };
+  std::int64_t n = 0;  // goes past 32767: no file of a run overwrites another
   gdi::DC& masterDC = imageCtl_->hDC();
   auto frameDC = gdi::CreateCompatibleDC(&masterDC);
   const std::size_t frames = std::min(FrameStart.size(), FramePicture.size());
 
-  for (std::size_t k = 0; k < frames; ++k) {
-    const bool split = state_.RunMode == 1;
-    const bool gifOutput = state_.OutputFileType == 1;
-    if (split && gifOutput) state_.GifEncoder = std::make_shared<GIF>();
-    if (stopRender_) break;
-    gdi::Bitmap* previous = gdi::SelectObject(*frameDC, FramePicture[k].Handle());
+  // Memory that runs out while a frame is drawn ends the frame loop there;
+  // the frames handed over so far are still written and reported.
+  try {
+    for (std::size_t k = 0; k < frames; ++k) {
+      const bool split = state_.RunMode == 1;
+      const bool gifOutput = state_.OutputFileType == 1;
+      if (stopRender_) break;
+      gdi::Bitmap* previous = gdi::SelectObject(*frameDC, FramePicture[k].Handle());
 
-    gdi::COLORREF key = 0;
-    if (TransparentFlag[k] && FrameKeyColor[k] >= 0) key = gdi::COLORREF(FrameKeyColor[k]);
-    FrameRect = {FrameLeft[k], FrameTop[k], FrameWidth[k], FrameHeight[k]};
+      gdi::COLORREF key = 0;
+      if (TransparentFlag[k] && FrameKeyColor[k] >= 0) key = gdi::COLORREF(FrameKeyColor[k]);
+      FrameRect = {FrameLeft[k], FrameTop[k], FrameWidth[k], FrameHeight[k]};
 
-    // A delay that reads as negative (32768 hundredths or more) waits like 0.
-    const std::int32_t delay = std::max<std::int32_t>(DelayTime[k], 0);
-    sys::Sleep(delay < 100 ? delay * 10 + userDelay_ : userDelay_ + 100);
+      // A delay that reads as negative (32768 hundredths or more) waits like 0.
+      const std::int32_t delay = std::max<std::int32_t>(DelayTime[k], 0);
+      sys::Sleep(delay < 100 ? delay * 10 + userDelay_ : userDelay_ + 100);
 
-    if (DisposalMethod[k] == 2) {
-      gdi::COLORREF back = imageCtl_->BackColor();
-      NearestSolidColor(back, CanvasBackColor);
-      gdi::FillRect(*CanvasDC, {0, 0, CanvasWidth, CanvasHeight},
-                    gdi::CreateSolidBrush(CanvasBackColor));
-    }
+      if (DisposalMethod[k] == 2) {
+        gdi::COLORREF back = imageCtl_->BackColor();
+        NearestSolidColor(back, CanvasBackColor);
+        gdi::FillRect(*CanvasDC, {0, 0, CanvasWidth, CanvasHeight},
+                      gdi::CreateSolidBrush(CanvasBackColor));
+      }
 
-    if (TransparentFlag[k]) {
-      MaskedBlit(*CanvasDC, masterDC, *frameDC, FrameRect, FrameLeft[k], FrameTop[k], key);
-    } else {
-      gdi::BitBlt(*CanvasDC, FrameLeft[k], FrameTop[k], FrameWidth[k], FrameHeight[k], *frameDC, 0,
-                  0, gdi::SRCCOPY);
-      gdi::BitBlt(*TargetDC, 0, 0, CanvasWidth, CanvasHeight, *CanvasDC, 0, 0, gdi::SRCCOPY);
+      if (TransparentFlag[k]) {
+        MaskedBlit(*CanvasDC, masterDC, *frameDC, FrameRect, FrameLeft[k], FrameTop[k], key);
+      } else {
+        gdi::BitBlt(*CanvasDC, FrameLeft[k], FrameTop[k], FrameWidth[k], FrameHeight[k], *frameDC,
+                    0, 0, gdi::SRCCOPY);
+        gdi::BitBlt(*TargetDC, 0, 0, CanvasWidth, CanvasHeight, *CanvasDC, 0, 0, gdi::SRCCOPY);
+        sys::DoEvents();
+      }
+      gdi::SelectObject(*frameDC, previous);
+
+      // A stop requested meanwhile means the window has gone: nothing more is
+      // drawn into or exported from it.
+      if (split && !stopRender_ && display_ != nullptr) ExportFrame(++n, gifOutput, writer);
+      writer.Report(report);
       sys::DoEvents();
     }
-    gdi::SelectObject(*frameDC, previous);
-
-    // A stop requested meanwhile means the window has gone: nothing more is
-    // drawn into or exported from it.
-    if (split && !stopRender_ && display_ != nullptr) {
-      writer.WaitSourceFree();  // the previous frame has been read from the box
-      gdi::BitBlt(display_->hDC(), 0, 0, imageCtl_->ScaleWidth(), imageCtl_->ScaleHeight(),
-                  masterDC, 0, 0, gdi::SRCCOPY);
-      display_->Refresh();
-      ++n;
-      const std::string name =
-          state_.OutputBaseName + "_" + FrameNumber(n) + (gifOutput ? ".gif" : ".bmp");
-      if (lstFiles_ != nullptr) lstFiles_->AddItem(name);
-      if (gifOutput) {
-        // The box is captured here; the encoding and the file are the
-        // writer's, so the box can take the next frame meanwhile.
-        auto encoder = state_.GifEncoder;
-        const bool captured =
-            encoder && encoder->Capture(display_->Image(), &display_->hDC(), state_.TransparentRun,
-                                        gdi::COLORREF(display_->Point(0, 0)));
-        state_.GifEncoder.reset();
-        if (captured) {
-          encoder->Yields = false;
-          writer.Write(n, name, platform::Picture(), std::move(encoder));
-        } else {
-          failed.emplace_back(n, name);
-        }
-      } else {
-        writer.Write(n, name, display_->Image(), nullptr);
-      }
-    }
-    sys::DoEvents();
+  } catch (const std::bad_alloc&) {
   }
   frameDC.reset();
-  for (auto& f : writer.Finish()) failed.push_back(std::move(f));
-  std::sort(failed.begin(), failed.end());
-  for (auto& f : failed) FailedFiles.push_back(std::move(f.second));
+  writer.Finish(report);
   sys::DoEvents();
+}
+
+void clsGif24bit::ExportFrame(std::int64_t n, bool gifOutput, FrameWriter& writer) {
+  gdi::DC& masterDC = imageCtl_->hDC();
+  writer.WaitSourceFree();  // the previous frame has been read from the box
+  gdi::BitBlt(display_->hDC(), 0, 0, imageCtl_->ScaleWidth(), imageCtl_->ScaleHeight(), masterDC, 0,
+              0, gdi::SRCCOPY);
+  display_->Refresh();
+  const std::string name =
+      state_.OutputBaseName + "_" + FrameNumber(n) + (gifOutput ? ".gif" : ".bmp");
+  // The list keeps the name of a file that could not be written, as the
+  // window always has; the writer reports which ones those are.
+  if (lstFiles_ != nullptr) lstFiles_->AddItem(name);
+  if (!gifOutput) {
+    writer.WriteBitmap(n, name, display_->Image());
+    return;
+  }
+  // The box is captured here; the encoding and the file are the writer's, so
+  // the box can take the next frame meanwhile.
+  bool captured = false;
+  try {
+    GifEncoder = std::make_shared<GIF>();
+    captured = GifEncoder->Capture(display_->Image(), &display_->hDC(), state_.TransparentRun,
+                                   gdi::COLORREF(display_->Point(0, 0)));
+  } catch (const std::bad_alloc&) {  // no memory to capture this frame: it is not written
+    captured = false;
+  }
+  auto encoder = std::move(GifEncoder);
+  if (!captured) {
+    writer.Failed(n, name);
+    return;
+  }
+  encoder->Yields = false;  // the writer threads never yield (see frame_threads.h)
+  writer.WriteGif(n, name, std::move(encoder));
 }

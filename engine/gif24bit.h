@@ -2,6 +2,15 @@
 // platform's picture loader decodes, composes the frames on an off-screen
 // canvas with colour-keyed masking, plays them once and, in a split run,
 // exports every composed frame.
+//
+// A run uses threads, both started and joined inside one call (see
+// engine/frame_threads.h for their contract):
+//   - fGifBreakOutFrames decodes the frames on a small pool (DecodeThreads)
+//     and joins it before it returns;
+//   - RenderGif writes the exported frames on two writer threads and joins
+//     them before it returns.
+// Everything else, every yield to the window system included, happens on the
+// thread that calls the engine.
 #pragma once
 
 #include <array>
@@ -16,6 +25,43 @@
 #include "platform/gdi/gdi.h"
 #include "platform/picture/picture.h"
 #include "settings/settings.h"
+
+class GIF;
+class FrameWriter;
+
+// Why a file could not be broken into frames.
+enum class BreakOutReason {
+  None,
+  CannotRead,             // the file cannot be read (`error` holds errno)
+  Empty,                  // the file has no bytes
+  BadSignature,           // it does not start with "GIF8"
+  TruncatedHeader,        // shorter than the header
+  TruncatedColorTable,    // cut short in the global colour table
+  TruncatedExtension,     // cut short in an extension block
+  TruncatedDescriptor,    // cut short in an image descriptor
+  TruncatedLocalTable,    // cut short in a local colour table
+  TruncatedImageData,     // cut short in an image's data sub-blocks
+  NoTrailer,              // ends right after an image, without the trailer
+  NoImage,                // holds no image at all
+  TooLong,                // a position does not fit 32 bits
+  NoPixels,               // a frame of zero width or height
+  TooManyPixels,          // the frames together exceed the pixel budget
+  TempFile,               // a temporary file cannot be made or written
+  FrameUndecodable,       // the picture loader refuses a frame
+  FirstImageUndecodable,  // the picture loader refuses the file itself
+  CanvasRefused,          // the logical screen is too large for a canvas
+  OutOfMemory,
+};
+
+struct BreakOutFailure {
+  BreakOutReason reason = BreakOutReason::None;
+  std::int64_t byte = -1;   // offset from 0 where it applies, else -1
+  std::int64_t length = 0;  // the file's length in bytes
+  std::int64_t frame = 0;   // frame number from 1 where it applies, else 0
+  int error = 0;            // errno for CannotRead
+};
+// "truncated in the image data (byte 812 of 900, frame 3)".
+std::string DescribeFailure(const BreakOutFailure& failure);
 
 class clsGif24bit {
  public:
@@ -37,8 +83,12 @@ class clsGif24bit {
   gdi::DC* hDCImage() const { return TargetDC; }
 
   // What the break-out's reads and steps throw on failure; it is caught in one
-  // place, which sets NotAnimatedFlag.
-  struct Failure {};
+  // place, which sets NotAnimatedFlag and keeps it as LastFailure.
+  struct Failure {
+    BreakOutFailure what;
+  };
+  // Why the last break-out set NotAnimatedFlag (reason None when it did not).
+  const BreakOutFailure& LastFailure() const { return lastFailure_; }
 
   // Makes the canvas from ScreenWidth and ScreenHeight, filled with the
   // target's back colour. A size the drawing layer refuses throws; the
@@ -48,18 +98,23 @@ class clsGif24bit {
   void RenderGif();
   void CleanUp();
 
-  // Loads one single-frame file; tests replace it to see the exact bytes.
-  // The program's own loader decodes the bytes it has just written instead of
-  // reading the file back; a replaced loader is given the file, one frame at
-  // a time on one thread.
-  using Loader = std::function<std::optional<platform::Picture>(const std::string& path)>;
-  Loader PictureLoader;
-  static std::optional<platform::Picture> LoadFramePicture(const std::string& path);
+  // Sees every single-frame file while it exists: its frame index (from 0),
+  // its path and its bytes. Calls are made one at a time, from any of the
+  // decoding threads; tests use it to check what is cut out.
+  using FrameFileObserver = std::function<void(std::size_t k, const std::string& path,
+                                               const std::vector<std::uint8_t>& bytes)>;
+  FrameFileObserver ObserveFrameFile;
 
   // Threads the break-out decodes frames on; 0: one per core of the machine.
   // Only the frame files and their pictures are touched off the calling
   // thread: nothing there reaches the window system.
   unsigned DecodeThreads = 0;
+
+  // Called on the calling thread, in frame order, once each exported frame's
+  // file has been written or has failed.
+  using FrameWrittenHook =
+      std::function<void(std::int64_t n, const std::string& name, bool written)>;
+  FrameWrittenHook FrameWritten;
 
   // --- stream fields ---
   // The file while the break-out reads and cuts it (position P is
@@ -98,7 +153,11 @@ class clsGif24bit {
   std::int32_t CanvasWidth = 0;
   std::int32_t CanvasHeight = 0;
   gdi::BITMAPINFOHEADER CanvasDescription;
-  gdi::RECT FrameRect;  // the canvas, or a frame's left, top, width, height
+  // The canvas, or the frame being drawn, as a position and a size.
+  struct Area {
+    std::int32_t left = 0, top = 0, width = 0, height = 0;
+  };
+  Area FrameRect;
 
   // The most frame pixels one break-out keeps (frames are 8-bit, so bytes):
   // a small file can describe many huge frames, and all of them stay in
@@ -107,29 +166,35 @@ class clsGif24bit {
 
   // Files a split run could not write, in order.
   std::vector<std::string> FailedFiles;
+  // The encoder of the GIF frame being exported.
+  std::shared_ptr<GIF> GifEncoder;
 
-  void MaskedBlit(gdi::DC& dst, gdi::DC& ref, gdi::DC& frameDC, const gdi::RECT& rect,
-                  std::int16_t x, std::int16_t y, gdi::COLORREF& key);
+  void MaskedBlit(gdi::DC& dst, gdi::DC& ref, gdi::DC& frameDC, const Area& rect, std::int16_t x,
+                  std::int16_t y, gdi::COLORREF& key);
   static void NearestSolidColor(gdi::COLORREF& color, gdi::COLORREF& result);
   // A fresh, exclusively created temporary file "<folder><prefix>…<.extension>".
   static std::string fTempFileName(std::string& folder, const std::string& prefix,
                                    const std::string& extension);
 
  private:
-  std::uint8_t Byte(std::int64_t p) const;
-  std::int16_t Word(std::int64_t p) const;
-  std::int64_t SkipSubBlocks(std::int64_t s) const;
+  [[noreturn]] void Fail(BreakOutReason reason, std::int64_t byte = -1,
+                         std::int64_t frame = 0) const;
+  std::uint8_t Byte(std::int64_t p, BreakOutReason reason, std::int64_t frame = 0) const;
+  std::int16_t Word(std::int64_t p, BreakOutReason reason, std::int64_t frame = 0) const;
   template <typename F>
   void ForEachRowColumn(F&& f);  // every per-row column but FrameKeyColor
   void GrowRows(std::size_t rows);
-  void Walk(std::int64_t& p, std::size_t r);
+  void ReadHeader(std::int64_t& p);
+  void ReadControl(std::int64_t p, std::size_t r);
   void ReadImage(std::int64_t& p, std::size_t r, std::int64_t& tableStart);
   void Repair(std::size_t r, std::int64_t tableStart);
-  // Cuts out and loads every frame; with the program's own loader it also
-  // loads the file's first image, for Finish.
-  std::optional<platform::Picture> WriteFrames();
-  bool CutFrame(std::size_t k, const std::string& folder, bool fromMemory);
-  void Finish(std::optional<platform::Picture> whole);
+  void ReadFrames(std::int64_t p);
+  // Cuts out and decodes every frame, and decodes the file's first image,
+  // which it returns for Finish.
+  platform::Picture WriteFrames();
+  bool CutFrame(std::size_t k, const std::string& folder, BreakOutFailure& failure);
+  void Finish(platform::Picture whole);
+  void ExportFrame(std::int64_t n, bool gifOutput, FrameWriter& writer);
 
   SharedState& state_;
   platform::PictureBox* display_;
@@ -141,5 +206,6 @@ class clsGif24bit {
   double second_ = 0;             // the repair's running Second
   std::vector<std::uint8_t> packed_;
   std::unique_ptr<gdi::Bitmap> canvas_;
+  BreakOutFailure lastFailure_;
   gdi::Bitmap* canvasPrevious_ = nullptr;
 };

@@ -3,7 +3,7 @@
 bool PrepareRunBoxes(SharedState& state, platform::PictureBox& display,
                      platform::PictureBox& master) {
   state.DecoderPath = state.SourcePath;
-  auto pic = platform::LoadPicture(state.DecoderPath);
+  auto pic = platform::LoadPicture(state.DecoderPath);  // none, also when out of memory
   if (!pic) return false;
   display.Picture(*pic);
   master.Picture(display.Picture());

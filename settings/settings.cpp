@@ -5,8 +5,6 @@
 #include <cstring>
 #include <filesystem>
 
-#include <unistd.h>
-
 #include "platform/system/system.h"
 
 namespace {
@@ -29,14 +27,12 @@ std::string ReadProfileString(const std::string& section, const std::string& key
   return sys::GetPrivateProfileString(section, key, "", file, 256);
 }
 
-void WriteProfileString(SharedState& state, const std::string& section, const std::string& key,
+bool WriteProfileString(const std::string& section, const std::string& key,
                         const std::string& value, const std::string& file) {
   // Names pass through 128-character fields: longer ones arrive cut to 127.
   const std::string s = section.substr(0, 127), k = key.substr(0, 127);
-  state.ApiResult = sys::WritePrivateProfileString(s, k, value, file) ? 1 : 0;
+  return sys::WritePrivateProfileString(s, k, value, file);
 }
-
-std::string DefaultSettingsPath() { return sys::ProgramFolder() + "/Velkor.ini"; }
 
 std::string FormatSettingNumber(std::int16_t v) { return (v >= 0 ? " " : "") + std::to_string(v); }
 
@@ -76,10 +72,15 @@ void LoadSettings(SharedState& state, const std::string& file, const std::string
   }
 }
 
-void SaveSettings(SharedState& state, const std::string& file) {
-  WriteProfileString(state, kSection, "Pass", state.LastFolder, file);
-  WriteProfileString(state, kSection, "File", FormatSettingNumber(state.OutputFileType), file);
-  WriteProfileString(state, kSection, "Trans", FormatSettingNumber(state.TransparentOption), file);
+bool SaveSettings(const SharedState& state, const std::string& file) {
+  // Each key is written even when an earlier one failed: as much as can be
+  // kept is kept.
+  const bool pass = WriteProfileString(kSection, "Pass", state.LastFolder, file);
+  const bool type =
+      WriteProfileString(kSection, "File", FormatSettingNumber(state.OutputFileType), file);
+  const bool trans =
+      WriteProfileString(kSection, "Trans", FormatSettingNumber(state.TransparentOption), file);
+  return pass && type && trans;
 }
 
 SourceNames DeriveSourceNames(const std::string& path, const char* separators, char separator) {
@@ -105,8 +106,7 @@ SettingsFiles LocateSettings(const std::string& programFolder, const char* xdgCo
                              const char* home) {
   const std::string portable = programFolder + "/Velkor.ini";
   const bool portableExists = sys::GetFileAttributes(portable);
-  if (portableExists && ::access(portable.c_str(), W_OK) == 0 &&
-      ::access(programFolder.c_str(), W_OK) == 0) {
+  if (portableExists && sys::IsWritable(portable) && sys::IsWritable(programFolder)) {
     return {portable, portable};
   }
   std::string config;
@@ -122,11 +122,10 @@ SettingsFiles LocateSettings(const std::string& programFolder, const char* xdgCo
   return {useOwn ? own : portable, own};
 }
 
-bool SaveSettingsFile(SharedState& state, const SettingsFiles& files) {
+bool SaveSettingsFile(const SharedState& state, const SettingsFiles& files) {
   std::error_code ec;
   const auto folder = std::filesystem::path(files.save).parent_path();
   if (!folder.empty()) std::filesystem::create_directories(folder, ec);
   if (ec) return false;
-  SaveSettings(state, files.save);
-  return state.ApiResult != 0;
+  return SaveSettings(state, files.save);
 }

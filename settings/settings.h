@@ -2,11 +2,8 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
-
-class GIF;
 
 struct SharedState {
   std::string SourcePath;
@@ -20,7 +17,8 @@ struct SharedState {
   std::int16_t ImageWidth = 0;
   std::int16_t ImageHeight = 0;
   std::int16_t NotAnimatedFlag = 0;  // -1 when the break-out failed
-  std::shared_ptr<GIF> GifEncoder;
+  // Scratch for the result of a window-system call whose result the caller
+  // does not otherwise need; nothing reads results back through it.
   std::int32_t ApiResult = 0;
 };
 
@@ -39,16 +37,15 @@ std::string FolderOf(const std::string& path, const char* separators = kPathSepa
 
 std::string ReadProfileString(const std::string& section, const std::string& key,
                               const std::string& file);
-void WriteProfileString(SharedState& state, const std::string& section, const std::string& key,
+// False when the file could not be written.
+bool WriteProfileString(const std::string& section, const std::string& key,
                         const std::string& value, const std::string& file);
-
-// "Velkor.ini" in the program's folder.
-std::string DefaultSettingsPath();
 
 // Reads "Pass", "File" and "Trans" of section "Section". `programFolder` is
 // what a missing "Pass" gives.
 void LoadSettings(SharedState& state, const std::string& file, const std::string& programFolder);
-void SaveSettings(SharedState& state, const std::string& file);
+// Writes the three keys; false when any of the writes failed.
+bool SaveSettings(const SharedState& state, const std::string& file);
 
 // Where the settings are read from and saved to.
 struct SettingsFiles {
@@ -65,7 +62,7 @@ SettingsFiles LocateSettings(const std::string& programFolder, const char* xdgCo
                              const char* home);
 // SaveSettings into `files.save`, creating its folder first. False when the
 // folder could not be made or a write failed.
-bool SaveSettingsFile(SharedState& state, const SettingsFiles& files);
+bool SaveSettingsFile(const SharedState& state, const SettingsFiles& files);
 
 // The settings file's number form: a leading blank when not negative.
 std::string FormatSettingNumber(std::int16_t v);

@@ -91,9 +91,14 @@ TEST(Cli, ExitStatuses) {
   WriteFile(bad, Bytes{'n', 'o', 't', ' ', 'a', ' ', 'g', 'i', 'f'});
   Result r = Split(Quote(bad));
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("ｱﾆﾒｰｼｮﾝ Gifﾌｧｲﾙではありません！"), std::string::npos);
-  EXPECT_NE(r.err.find(bad), std::string::npos);
+  EXPECT_EQ(r.err, "velkor-split: " + bad +
+                       ": cannot be split: bad signature (not a GIF file) (byte 0 of 9)\n");
   EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"bad.gif"}));
+  r = Split(Quote(dir.File("none.gif")));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("cannot be split: cannot read the file: No such file or directory"),
+            std::string::npos)
+      << r.err;
 
   const std::string src = dir.File("a.gif");
   gifgen::WriteFile(src, gifgen::Encode(gifgen::Moving(8, 8, 3)));
@@ -102,6 +107,8 @@ TEST(Cli, ExitStatuses) {
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find(dir.File("a_002.gif")), std::string::npos);
   EXPECT_TRUE(fs::exists(dir.File("a_003.gif")));
+  // Standard output names only the files that exist afterwards.
+  EXPECT_EQ(Lines(r.out), (std::vector<std::string>{dir.File("a_001.gif"), dir.File("a_003.gif")}));
 
   EXPECT_EQ(Split("").status, 64);
   EXPECT_EQ(Split("--nope x.gif").status, 64);

@@ -25,9 +25,10 @@ class Engine : public ::testing::Test {
   void SetUp() override {
     oldTmp_ = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
     setenv("TMPDIR", tmp_.path().c_str(), 1);
-    engine_.PictureLoader = [this](const std::string& path) {
-      if (path != state_.DecoderPath) frameFiles_.push_back(ReadFile(path));
-      return platform::LoadPicture(path);
+    engine_.ObserveFrameFile = [this](std::size_t k, const std::string& path, const Bytes& bytes) {
+      // The file holds exactly the bytes that are decoded, while they are.
+      EXPECT_EQ(ReadFile(path), bytes);
+      frameFiles_[k] = bytes;
     };
   }
   void TearDown() override {
@@ -53,7 +54,7 @@ class Engine : public ::testing::Test {
   SharedState state_;
   platform::PictureBox master_{MasterBoxOptions()};
   clsGif24bit engine_{master_, state_};
-  std::vector<Bytes> frameFiles_;
+  std::map<std::size_t, Bytes> frameFiles_;  // by frame index
 };
 
 // What `gifsicle --info` reports of each image; empty when gifsicle is
@@ -434,4 +435,51 @@ TEST_F(Engine, Corpus) {
   EXPECT_GT(compared, 100);
   EXPECT_GT(checkedWithGifsicle, 100);
   EXPECT_GT(refused, 5);
+}
+
+TEST_F(Engine, EveryRefusalSaysWhyAndWhere) {
+  const Bytes h = Header(1, 1, 0);  // 13 bytes, no global table
+  const Bytes image = Image(0, 0, 1, 1, 0, 1);
+  Bytes cutData = Cat({h, image});
+  cutData.resize(cutData.size() - 2);  // the data's last sub-block runs past the end
+  const Bytes noPixels = Cat({h, image, Image(0, 0, 0, 4, 0, 0), {0x3B}});
+  struct Case {
+    Bytes gif;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {Bytes{'G', 'I'}, "truncated in the header (byte 2 of 2)"},
+      {Bytes{'P', 'N', 'G', 0x0D, 0x0A}, "bad signature (not a GIF file) (byte 0 of 5)"},
+      {Bytes{'G', 'I', 'F', '8', '9', 'a', 1, 0, 1}, "truncated in the header (byte 9 of 9)"},
+      {Cat({Header(1, 1, 0x82), Bytes(10, 7)}), "truncated in the colour table (byte 13 of 23)"},
+      {Cat({h, {0x21, 0xFE, 5, 'a'}}), "truncated in an extension block (byte 13 of 17, frame 1)"},
+      {Cat({h, image, Gce(0, 0, 0), {0x21, 0xFF, 11}}),
+       "truncated in an extension block (byte " + std::to_string(13 + image.size() + 8) + " of " +
+           std::to_string(13 + image.size() + 11) + ", frame 2)"},
+      {Cat({h, {0x2C, 0, 0, 0, 0, 1}}),
+       "truncated in the image descriptor (byte 13 of 19, frame 1)"},
+      {Cat({h, {0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0x81, 1, 2, 3}}),
+       "truncated in the local colour table (byte 23 of 26, frame 1)"},
+      {cutData,
+       "truncated in the image data (byte 23 of " + std::to_string(cutData.size()) + ", frame 1)"},
+      {Cat({h, image}), "ends after an image without the trailer (byte " +
+                            std::to_string(13 + image.size()) + " of " +
+                            std::to_string(13 + image.size()) + ", frame 1)"},
+      {Cat({h, {0x3B}}), "holds no image (byte 13 of 14, frame 1)"},
+      {noPixels, "a frame has no pixels (byte " + std::to_string(13 + image.size()) + " of " +
+                     std::to_string(noPixels.size()) + ", frame 2)"},
+      {Bytes{}, "the file is empty"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(BreakOut(c.gif), -1);
+    EXPECT_EQ(DescribeFailure(engine_.LastFailure()), c.expected);
+    EXPECT_TRUE(frameFiles_.empty());
+  }
+  state_.DecoderPath = files_.File("missing.gif");
+  engine_.fGifBreakOutFrames();
+  EXPECT_EQ(DescribeFailure(engine_.LastFailure()),
+            "cannot read the file: No such file or directory");
+  // A file that splits leaves no reason behind.
+  EXPECT_EQ(BreakOut(Cat({h, image, {0x3B}})), 0);
+  EXPECT_EQ(engine_.LastFailure().reason, BreakOutReason::None);
 }

@@ -97,9 +97,8 @@ TEST(Settings, SaveWritesTheExactLinesAndKeepsTheRest) {
   s.LastFolder = "/home/u/Anim";
   s.OutputFileType = 1;
   s.TransparentOption = 0;
-  SaveSettings(s, ini);
+  EXPECT_TRUE(SaveSettings(s, ini));
   EXPECT_EQ(Text(ini), "[Section]\r\nPass=/home/u/Anim\r\nFile= 1\r\nTrans= 0\r\n");
-  EXPECT_EQ(s.ApiResult, 1);
 
   Put(ini, "; mine\n[Other]\nkeep=me\n[Section]\nFile=3\n");
   s.OutputFileType = -2;
@@ -118,8 +117,7 @@ TEST(Settings, AnUnwritableFolderKeepsTheValuesAndCarriesOn) {
   TempDir dir;
   SharedState s;
   s.LastFolder = "/x";
-  SaveSettings(s, dir.File("missing/sub/Velkor.ini"));
-  EXPECT_EQ(s.ApiResult, 0);
+  EXPECT_FALSE(SaveSettings(s, dir.File("missing/sub/Velkor.ini")));
   EXPECT_EQ(s.LastFolder, "/x");
   EXPECT_FALSE(std::filesystem::exists(dir.File("missing")));
 }

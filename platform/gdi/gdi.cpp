@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <utility>
 
 namespace gdi {
@@ -466,7 +467,13 @@ std::optional<Bitmap> Bitmap::Create(int width, int height, Format format,
   b.height_ = height;
   b.format_ = format;
   const std::size_t n = std::size_t(width) * std::size_t(height);
-  b.data_ = TakeBuffer(format == Format::Rgb32 ? n : (n + 3) / 4);
+  // A size within the limit can still find no memory: that bitmap cannot be
+  // made, like one over the limit.
+  try {
+    b.data_ = TakeBuffer(format == Format::Rgb32 ? n : (n + 3) / 4);
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;
+  }
   b.zeroPending_ = true;
   if (format == Format::Indexed8) {
     if (palette.empty()) palette.assign(256, RGBQUAD{});
@@ -571,7 +578,9 @@ std::optional<Bitmap> CreateMonoBitmap(int width, int height) {
 
 COLORREF SetBkColor(DC& dc, COLORREF c) { return std::exchange(dc.bkColor, c); }
 COLORREF SetTextColor(DC& dc, COLORREF c) { return std::exchange(dc.textColor, c); }
-int SetStretchBltMode(DC& dc, int mode) { return std::exchange(dc.stretchMode, mode); }
+// Stretching is always nearest-neighbour without merging, the only mode this
+// program asks for; the call succeeds and changes nothing.
+int SetStretchBltMode(DC&, int) { return COLORONCOLOR; }
 
 bool BitBlt(DC& dst, int x, int y, int w, int h, const DC& src, int sx, int sy, DWORD rop) {
   return BlitChecked(dst, x, y, w, h, src, sx, sy, w, h, rop);

@@ -89,6 +89,19 @@ constexpr std::int64_t kMaxBitmapPixels = std::int64_t(16384) * 16384;
 // dominate their memory; it can never be raised above kMaxBitmapPixels.
 void SetPixelLimit(std::int64_t pixels);
 std::int64_t PixelLimit();
+// The limit for the guard's life, then the previous one again.
+class ScopedPixelLimit {
+ public:
+  explicit ScopedPixelLimit(std::int64_t pixels) : previous_(PixelLimit()) {
+    SetPixelLimit(pixels);
+  }
+  ~ScopedPixelLimit() { SetPixelLimit(previous_); }
+  ScopedPixelLimit(const ScopedPixelLimit&) = delete;
+  ScopedPixelLimit& operator=(const ScopedPixelLimit&) = delete;
+
+ private:
+  std::int64_t previous_;
+};
 // True when a bitmap of w x h may be created (sizes non-negative, product
 // within the limit).
 bool SizeAllowed(std::int64_t w, std::int64_t h);
@@ -203,7 +216,6 @@ class DC {
 
   COLORREF textColor = RGB(0, 0, 0);
   COLORREF bkColor = RGB(255, 255, 255);
-  int stretchMode = BLACKONWHITE;
 
   // Called after every drawing call that targets this context: lets a picture
   // box without a persistent image show each drawing at once.
@@ -243,7 +255,7 @@ std::optional<Bitmap> CreateMonoBitmap(int width, int height);
 
 COLORREF SetBkColor(DC& dc, COLORREF c);    // returns the previous colour
 COLORREF SetTextColor(DC& dc, COLORREF c);  // returns the previous colour
-int SetStretchBltMode(DC& dc, int mode);    // returns the previous mode
+int SetStretchBltMode(DC& dc, int mode);    // always nearest-neighbour; returns COLORONCOLOR
 
 bool BitBlt(DC& dst, int x, int y, int w, int h, const DC& src, int sx, int sy, DWORD rop);
 bool StretchBlt(DC& dst, int x, int y, int w, int h, const DC& src, int sx, int sy, int sw, int sh,

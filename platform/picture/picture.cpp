@@ -12,7 +12,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
 
+#include "platform/picture/gif_blocks.h"
 #include "platform/system/system.h"
 
 namespace platform {
@@ -56,65 +58,24 @@ struct GifCloser {
   }
 };
 
-// Length of a GIF's header and global table; none when the n bytes are no GIF
-// or too short to hold them.
-std::optional<std::size_t> HeaderLength(const std::uint8_t* d, std::size_t n) {
-  if (n < 13 || std::memcmp(d, "GIF", 3) != 0) return std::nullopt;
-  std::size_t header = 13;
-  if (d[10] & 0x80) header += std::size_t(3) << ((d[10] & 7) + 1);
-  if (header > n) return std::nullopt;
-  return header;
-}
-
-// Offset of the terminator of the sub-blocks starting at s; none when they run
-// past the n bytes.
-std::optional<std::size_t> SkipSubBlocks(const std::uint8_t* d, std::size_t n, std::size_t s) {
-  while (true) {
-    if (s >= n) return std::nullopt;
-    if (d[s] == 0) return s;
-    s += std::size_t(d[s]) + 1;
-  }
-}
-
-// Offset of the first image descriptor, found as the engine's block walk finds
-// it: extensions are stepped over, every other byte is skipped alone, and a
-// trailer or the last byte of the file ends the search.
+// Offset of the first image separator, found as the engine's walk finds it.
 std::optional<std::size_t> FindFirstImage(const std::uint8_t* d, std::size_t n, std::size_t p) {
-  if (p >= n) return std::nullopt;
-  while (true) {
-    if (d[p] == 0x2C) return p;
-    if (d[p] == 0x21) {
-      if (p + 1 >= n) return std::nullopt;
-      const std::uint8_t label = d[p + 1];
-      std::optional<std::size_t> term;
-      if (label == 0xF9) {
-        p += 8;
-      } else if (label == 0xFF || label == 0xFE || label == 0x01) {
-        term = SkipSubBlocks(d, n, p + (label == 0xFF ? 14 : label == 0xFE ? 2 : 15));
-        if (!term) return std::nullopt;
-        p = *term + 1;
-      } else {
-        p += 1;
-      }
-    } else {
-      p += 1;
-    }
-    if (p >= n || d[p] == 0x3B || p + 1 >= n) return std::nullopt;
-  }
+  const auto end = gifblocks::WalkToImage(d, n, p, [](std::size_t) {});
+  if (end.stop != gifblocks::Stop::Image) return std::nullopt;
+  return end.at;
 }
 
 // Whether the first n bytes of a GIF hold its whole first image, up to the
 // end of the image's data: decoding a shorter prefix would only fail after
 // doing most of the work.
 bool FirstImageComplete(const std::uint8_t* d, std::size_t n) {
-  const auto header = HeaderLength(d, n);
+  const auto header = gifblocks::HeaderLength(d, n);
   if (!header) return false;
   const auto image = FindFirstImage(d, n, *header);
-  if (!image || *image + 10 > n) return false;
-  std::size_t p = *image + 10;
-  const std::uint8_t flags = d[*image + 9];
-  if (flags & 0x80) p += std::size_t(3) << ((flags & 7) + 1);
-  return SkipSubBlocks(d, n, p + 1).has_value();  // after the LZW code size
+  if (!image || *image + gifblocks::kImageDescriptorSize > n) return false;
+  const std::uint8_t flags = d[*image + gifblocks::kImageFlagsAt];
+  const std::size_t data = *image + gifblocks::CodeSizeOffset(flags) + 1;
+  return gifblocks::SkipSubBlocks(d, n, data).has_value();
 }
 
 std::vector<gdi::RGBQUAD> TableOf(const ColorMapObject* map) {
@@ -169,7 +130,7 @@ std::uint32_t Le32(const std::uint8_t* p) { return Le16(p) | (Le16(p + 2) << 16)
 }  // namespace
 
 std::optional<Picture> LoadGif(const std::uint8_t* data, std::size_t size) {
-  const auto header = HeaderLength(data, size);
+  const auto header = gifblocks::HeaderLength(data, size);
   if (!header) return std::nullopt;
   const auto image = FindFirstImage(data, size, *header);
   if (!image) return std::nullopt;
@@ -228,7 +189,9 @@ std::optional<Picture> LoadBmp(const std::uint8_t* data, std::size_t size) {
   }
   const bool topDown = h < 0;
   if (topDown) h = -h;
-  if (w < 0 || !gdi::SizeAllowed(w, h)) return std::nullopt;
+  // A picture with no pixels is refused with the oversized ones, before any
+  // loop over its rows: a header can claim two thousand million empty rows.
+  if (w <= 0 || h <= 0 || !gdi::SizeAllowed(w, h)) return std::nullopt;
   const bool bitfields32 = compression == 3 && bpp == 32 && hdrSize >= 52 &&
                            Le32(data + 54) == 0x00FF0000 && Le32(data + 58) == 0x0000FF00 &&
                            Le32(data + 62) == 0x000000FF;
@@ -278,21 +241,30 @@ std::optional<Picture> LoadBmp(const std::uint8_t* data, std::size_t size) {
 }
 
 std::optional<Picture> LoadPictureFromMemory(const std::uint8_t* data, std::size_t size) {
-  if (size >= 3 && std::memcmp(data, "GIF", 3) == 0) return LoadGif(data, size);
-  if (size >= 2 && data[0] == 'B' && data[1] == 'M') return LoadBmp(data, size);
+  // A picture there is no memory for is one that cannot be loaded.
+  try {
+    if (size >= 3 && std::memcmp(data, "GIF", 3) == 0) return LoadGif(data, size);
+    if (size >= 2 && data[0] == 'B' && data[1] == 'M') return LoadBmp(data, size);
+  } catch (const std::bad_alloc&) {
+  }
   return std::nullopt;
 }
 
-std::optional<Picture> LoadPicture(const std::string& path) {
+namespace {
+
+std::optional<Picture> ReadAndLoad(const std::string& path) {
   // A GIF's first image usually sits near the start of a file that may hold
   // hundreds of frames more: read a prefix, and more only while the image
   // runs past what has been read.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
       std::uint64_t(st.st_size) > sys::kMaxReadBytes) {
-    ::close(fd);
     return std::nullopt;
   }
   const std::size_t size = std::size_t(st.st_size);
@@ -319,8 +291,17 @@ std::optional<Picture> LoadPicture(const std::string& path) {
     }
     want *= 4;
   }
-  ::close(fd);
   return pic;
+}
+
+}  // namespace
+
+std::optional<Picture> LoadPicture(const std::string& path) {
+  try {
+    return ReadAndLoad(path);
+  } catch (const std::bad_alloc&) {  // the prefix read found no memory
+    return std::nullopt;
+  }
 }
 
 void EncodeBmp24(const gdi::Bitmap& bmp, std::vector<std::uint8_t>& out) {

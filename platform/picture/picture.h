@@ -14,6 +14,8 @@
 //   - an image of zero width or height loads as an empty picture of that size;
 //   - an image larger than the drawing layer allows is refused before any pixel
 //     memory is allocated, as is truncated or corrupt image data.
+// Loader policy (Windows bitmap): a bitmap of zero width or height is refused
+// at once, with the oversized ones, before anything loops over its rows.
 #pragma once
 
 #include <cstdint>

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <exception>
 #include <vector>
 
 #include "platform/system/system.h"
@@ -82,13 +83,22 @@ Application::Application(int& argc, char** argv) : QApplication(argc, argv) {}
 Application::~Application() = default;
 
 bool Application::notify(QObject* receiver, QEvent* event) {
-  if (!IsMouseEvent(event->type())) return QApplication::notify(receiver, event);
-  auto* me = static_cast<QMouseEvent*>(event);
-  EventPositions().push_back(me->globalPosition().toPoint());
-  struct Pop {
-    ~Pop() { EventPositions().pop_back(); }
-  } pop;
-  return QApplication::notify(receiver, event);
+  // The one boundary of every event handler: an exception leaving a handler
+  // would end the program inside Qt. The runs and the picture loads handle
+  // running out of memory themselves; what still arrives here leaves the
+  // handler's step undone, as a failing window-system call would.
+  try {
+    if (!IsMouseEvent(event->type())) return QApplication::notify(receiver, event);
+    auto* me = static_cast<QMouseEvent*>(event);
+    EventPositions().push_back(me->globalPosition().toPoint());
+    struct Pop {
+      ~Pop() { EventPositions().pop_back(); }
+    } pop;
+    return QApplication::notify(receiver, event);
+  } catch (const std::exception& e) {
+    qWarning("Velkor: an event handler failed: %s", e.what());
+    return false;
+  }
 }
 
 void InstallYieldHook() {

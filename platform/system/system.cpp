@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -116,20 +117,45 @@ std::optional<std::string> KeyName(const std::string& line) {
 
 }  // namespace
 
-std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || std::uint64_t(st.st_size) > kMaxReadBytes) {
-    ::close(fd);
+std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path, int* error) {
+  auto fail = [error](int e) -> std::optional<std::vector<std::uint8_t>> {
+    if (error != nullptr) *error = e;
     return std::nullopt;
+  };
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return fail(errno);
+  struct stat st {};
+  int e = 0;
+  if (::fstat(fd, &st) != 0) {
+    e = errno;
+  } else if (S_ISDIR(st.st_mode)) {
+    e = EISDIR;
+  } else if (!S_ISREG(st.st_mode)) {
+    e = EINVAL;
+  } else if (std::uint64_t(st.st_size) > kMaxReadBytes) {
+    e = EFBIG;
   }
-  std::vector<std::uint8_t> data(std::size_t(st.st_size));
+  if (e != 0) {
+    ::close(fd);
+    return fail(e);
+  }
+  std::vector<std::uint8_t> data;
+  try {
+    data.resize(std::size_t(st.st_size));
+  } catch (...) {  // std::bad_alloc: the caller's to handle, with the file closed
+    ::close(fd);
+    throw;
+  }
   std::size_t got = 0;
   while (got < data.size()) {
     const ssize_t n = ::read(fd, data.data() + got, data.size() - got);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
+    if (n < 0) {
+      e = errno;
+      ::close(fd);
+      return fail(e);
+    }
+    if (n == 0) break;
     got += std::size_t(n);
   }
   ::close(fd);
@@ -224,9 +250,24 @@ std::optional<std::string> CreateTempFile(const std::string& folder, const std::
   return std::nullopt;
 }
 
+bool WriteTempFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
+  // The file was made empty, private and exclusively for us; it is opened
+  // without following a link put in its place.
+  OutputFile out(::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC));
+  if (!out.IsOpen()) return false;
+  out.Write(data, size);
+  return out.Close();
+}
+
+bool IsWritable(const std::string& path) { return ::access(path.c_str(), W_OK) == 0; }
+
 void SetTempNameSource(std::function<std::string()> source) {
   TempNameSource() = std::move(source);
 }
+
+ScopedTempNameSource::ScopedTempNameSource(std::function<std::string()> source)
+    : previous_(std::exchange(TempNameSource(), std::move(source))) {}
+ScopedTempNameSource::~ScopedTempNameSource() { TempNameSource() = std::move(previous_); }
 
 std::string ProgramFolder() {
   std::vector<char> buf(4096);
@@ -336,6 +377,10 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
 
 void SetSleepHook(SleepHook hook) { SleepHookRef() = std::move(hook); }
 
+ScopedSleepHook::ScopedSleepHook(SleepHook hook)
+    : previous_(std::exchange(SleepHookRef(), std::move(hook))) {}
+ScopedSleepHook::~ScopedSleepHook() { SleepHookRef() = std::move(previous_); }
+
 void Sleep(std::int64_t ms) {
   if (auto& hook = SleepHookRef()) {
     hook(ms);
@@ -346,7 +391,20 @@ void Sleep(std::int64_t ms) {
 
 void SetYieldHook(YieldHook hook) { YieldHookRef() = std::move(hook); }
 
+ScopedYieldHook::ScopedYieldHook(YieldHook hook)
+    : previous_(std::exchange(YieldHookRef(), std::move(hook))) {}
+ScopedYieldHook::~ScopedYieldHook() { YieldHookRef() = std::move(previous_); }
+
+namespace {
+// Static initialisation runs on the thread that starts the program, the one
+// the window system lives on.
+const std::thread::id g_windowThread = std::this_thread::get_id();
+}  // namespace
+
+bool OnWindowThread() { return std::this_thread::get_id() == g_windowThread; }
+
 void DoEvents() {
+  assert(OnWindowThread() && "only the window thread yields to the window system");
   if (auto& hook = YieldHookRef()) hook();
 }
 

@@ -14,7 +14,10 @@ namespace sys {
 // being pulled into memory.
 constexpr std::uint64_t kMaxReadBytes = std::uint64_t(1) << 30;
 
-std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path);
+// The whole file; none when it cannot be read, with the reason's errno in
+// `*error` when given (EFBIG beyond kMaxReadBytes, EISDIR for a folder).
+std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path,
+                                                       int* error = nullptr);
 
 // Writes `size` bytes as the whole content of `path`. An existing file of that
 // name is removed first (a link is removed, never followed), then the file is
@@ -69,9 +72,28 @@ std::string TempFolder();
 std::optional<std::string> CreateTempFile(const std::string& folder, const std::string& prefix,
                                           const std::string& extension);
 
+// Writes the whole content of a temporary file CreateTempFile made, never
+// through a link put in its place. False when any write failed.
+bool WriteTempFile(const std::string& path, const std::uint8_t* data, std::size_t size);
+
+// Whether the caller may write to the file or folder `path`.
+bool IsWritable(const std::string& path);
+
 // Tests replace the random part of temporary names to force collisions; an
 // empty function restores the random source.
 void SetTempNameSource(std::function<std::string()> source);
+// Replaces it for the life of the guard, and puts the previous one back on
+// every way out (a failed test assertion included).
+class ScopedTempNameSource {
+ public:
+  explicit ScopedTempNameSource(std::function<std::string()> source);
+  ~ScopedTempNameSource();
+  ScopedTempNameSource(const ScopedTempNameSource&) = delete;
+  ScopedTempNameSource& operator=(const ScopedTempNameSource&) = delete;
+
+ private:
+  std::function<std::string()> previous_;
+};
 
 // The folder holding the running executable, without a trailing "/".
 std::string ProgramFolder();
@@ -97,10 +119,34 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
 using SleepHook = std::function<void(std::int64_t ms)>;
 void SetSleepHook(SleepHook hook);  // empty: the real sleep
 void Sleep(std::int64_t ms);
+class ScopedSleepHook {  // the hook for the guard's life, then the previous one
+ public:
+  explicit ScopedSleepHook(SleepHook hook);
+  ~ScopedSleepHook();
+  ScopedSleepHook(const ScopedSleepHook&) = delete;
+  ScopedSleepHook& operator=(const ScopedSleepHook&) = delete;
+
+ private:
+  SleepHook previous_;
+};
 
 // Lets the window system process pending events. No-op until a front end sets it.
 using YieldHook = std::function<void()>;
 void SetYieldHook(YieldHook hook);
+class ScopedYieldHook {  // the hook for the guard's life, then the previous one
+ public:
+  explicit ScopedYieldHook(YieldHook hook);
+  ~ScopedYieldHook();
+  ScopedYieldHook(const ScopedYieldHook&) = delete;
+  ScopedYieldHook& operator=(const ScopedYieldHook&) = delete;
+
+ private:
+  YieldHook previous_;
+};
+// Yields; only ever called on the window thread (asserted in debug builds).
 void DoEvents();
+// Whether the caller runs on the thread that started the program, where the
+// window system lives.
+bool OnWindowThread();
 
 }  // namespace sys

@@ -34,6 +34,9 @@ Velkor_G::Velkor_G(SharedState& state, Borrowed main)
   lbl = new qtplat::Label(this, QStringLiteral("ﾌﾚｰﾑ"), Qt::white);
   lbl->move(8, 4);
   lbl->adjustSize();
+  // The caption lies over the close button in a narrow gallery and has no
+  // handler of its own: presses go through it to what lies beneath.
+  lbl->setAttribute(Qt::WA_TransparentForMouseEvents);
   ImgExit.setGeometry(112, 4, 15, 15);
   ImgExit.Picture(main_.imgImages[0]);
   ImgExit.setToolTip(QStringLiteral("exit button"));

@@ -2,6 +2,8 @@
 
 #include <QMouseEvent>
 
+#include <new>
+
 #include "engine/run.h"
 #include "platform/qt/runtime.h"
 #include "ui/viewers/effects.h"
@@ -56,7 +58,16 @@ void Velkor_V::Timer1_Timer() {
   const std::shared_ptr<Boxes> held = boxes;
   if (!engine) return;
   QPointer<Velkor_V> self(this);
-  if (!PerformRun(*engine, state_)) {
+  bool run = false;
+  try {
+    run = PerformRun(*engine, state_);
+  } catch (const std::bad_alloc&) {
+    // The break-out and the frame loop refuse what they cannot allocate;
+    // memory that runs out anywhere else in the run ends it as a file that
+    // cannot be broken into frames.
+    run = false;
+  }
+  if (!run) {
     if (self && Loaded()) {
       qtplat::MsgBox(this, "ｱﾆﾒｰｼｮﾝ Gifﾌｧｲﾙではありません！", "Velkor", 48);
     }

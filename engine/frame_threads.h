@@ -1,0 +1,116 @@
+// The two places where a run uses threads besides the window thread that
+// drives it. Both are started and joined inside one call of the engine, so no
+// thread outlives the operation that made it:
+//
+//   DecodeFrames   fGifBreakOutFrames cuts the frames out of the file and
+//                  decodes them on a small pool; it returns once every thread
+//                  has been joined.
+//   FrameWriter    RenderGif hands each exported frame to one of two writer
+//                  threads; Finish (called before RenderGif returns, and by
+//                  the destructor on every other way out) joins them.
+//
+// The contract, for both:
+//   - Only the window thread (the one that calls the engine) ever calls the
+//     yield hook (sys::DoEvents) or an encoder's Progress. The pool and the
+//     writers never do; sys::DoEvents asserts it in debug builds.
+//   - Jobs own what they carry. A decode job writes only its own frame's
+//     slot. A writer job owns its file name and, for a GIF frame, the encoder
+//     that has captured the frame; a bitmap job shares the export box's
+//     picture until the writer has encoded it, and signals that job's
+//     release on its own (WaitSourceFree), so the window thread knows when it
+//     may draw into the box again.
+//   - A failure does not throw across threads. A decode job returns false
+//     (and records why itself): no further job starts, the started ones
+//     finish, and the lowest failed job is reported. A writer job that cannot
+//     write its file (out of memory included) leaves no file behind and is
+//     reported as not written.
+//   - Results of the writers reach the window thread in frame order, through
+//     Report, called only on the window thread.
+//   - A stop request is the window's: RenderGif stops handing out frames; the
+//     frames already handed over are still written.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/picture/picture.h"
+
+class GIF;
+
+// Runs job(0) … job(count - 1) on up to `threads` threads, the calling one
+// among them, handing jobs out in increasing order. A job returns false when
+// it failed and must not throw. Once one has failed, no further job starts.
+// Returns the lowest index whose job failed, or `count` when none did.
+std::size_t DecodeFrames(std::size_t count, unsigned threads,
+                         const std::function<bool(std::size_t)>& job);
+
+class FrameWriter {
+ public:
+  // Called on the window thread, in frame order: frame n, its file, whether
+  // the file was written.
+  using Reporter = std::function<void(std::int64_t n, const std::string& name, bool written)>;
+
+  FrameWriter() = default;
+  ~FrameWriter();
+  FrameWriter(const FrameWriter&) = delete;
+  FrameWriter& operator=(const FrameWriter&) = delete;
+
+  // Hands frame n over: a bitmap frame as the picture to encode, or a GIF
+  // frame as an encoder that has captured it (its Yields off). Waits, letting
+  // the window system run, while both writers are busy.
+  void WriteBitmap(std::int64_t n, std::string name, platform::Picture source);
+  void WriteGif(std::int64_t n, std::string name, std::shared_ptr<GIF> gif);
+  // Frame n that could not even be handed over.
+  void Failed(std::int64_t n, std::string name);
+
+  // Returns once the writer has let go of the picture of the bitmap frame
+  // handed over last.
+  void WaitSourceFree();
+
+  // Passes the results that are ready, in frame order, to `report`.
+  void Report(const Reporter& report);
+  // Waits for every frame handed over (letting the window system run), joins
+  // the threads and reports the remaining results.
+  void Finish(const Reporter& report);
+
+ private:
+  struct Job {
+    std::int64_t n = 0;
+    std::string name;
+    platform::Picture source;  // a bitmap frame's picture
+    std::shared_ptr<GIF> gif;  // or a GIF frame's captured encoder
+  };
+
+  void Start();
+  void Run(std::vector<std::uint8_t>& buffer);
+  bool WriteJob(Job& job, std::vector<std::uint8_t>& buffer);
+  void Hand(Job job);
+  void Done(std::int64_t n, std::string name, bool written);
+  void Join();
+  template <typename Pred>
+  void WaitPumping(std::unique_lock<std::mutex>& lock, Pred done);
+
+  std::mutex mutex_;
+  std::condition_variable ready_;    // a job or the end, for the writers
+  std::condition_variable changed_;  // a job taken, a picture released, a file done
+  std::optional<Job> job_;           // handed over and not yet taken
+  std::set<std::int64_t> holding_;   // bitmap frames whose picture a writer still reads
+  std::int64_t lastBitmap_ = -1;     // the bitmap frame handed over last
+  int active_ = 0;                   // jobs taken and not yet done
+  // Finished frames waiting to be reported, by frame number.
+  std::map<std::int64_t, std::pair<std::string, bool>> results_;
+  std::int64_t nextReport_ = 1;           // frames are numbered from 1
+  std::vector<std::uint8_t> buffers_[2];  // one per writer thread
+  bool done_ = false;
+  std::vector<std::thread> threads_;
+};
