@@ -17,6 +17,7 @@ namespace {
 
 struct BreakOutResult {
   int flag = 0;
+  std::string reason;         // why the file was refused
   std::vector<Bytes> frames;  // palette then pixels, per frame
 };
 
@@ -29,6 +30,7 @@ BreakOutResult BreakOut(const std::string& path, unsigned threads) {
   engine.fGifBreakOutFrames();
   BreakOutResult r;
   r.flag = state.NotAnimatedFlag;
+  r.reason = DescribeFailure(engine.LastFailure());
   if (r.flag != 0) return r;
   for (const auto& pic : engine.FramePicture) {
     Bytes b;
@@ -79,6 +81,7 @@ TEST_F(PrivateTemp, ThreadedBreakOutGivesTheFramesOfOneThreadOnEveryCorpusFile) 
     const BreakOutResult one = BreakOut(file, 1);
     const BreakOutResult many = BreakOut(file, 4);
     ASSERT_EQ(one.flag, many.flag);
+    ASSERT_EQ(one.reason, many.reason);
     ASSERT_EQ(one.frames.size(), many.frames.size());
     for (std::size_t k = 0; k < one.frames.size(); ++k) {
       ASSERT_TRUE(one.frames[k] == many.frames[k]) << "frame " << k;
@@ -88,12 +91,14 @@ TEST_F(PrivateTemp, ThreadedBreakOutGivesTheFramesOfOneThreadOnEveryCorpusFile) 
   EXPECT_GT(animated, 100);
 }
 
-TEST_F(PrivateTemp, ACorruptFiftiethFrameRefusesTheWholeFile) {
+TEST_F(PrivateTemp, ACorruptFiftiethFrameRefusesTheWholeFileAndIsTheOneNamed) {
   TempDir dir;
   Bytes gif = gifgen::Encode(gifgen::Moving(48, 32, 80));
-  // Walk the blocks to the 50th image and give it an impossible LZW code size.
+  // Walk the blocks to the 50th and 70th images and give them an impossible
+  // LZW code size.
   std::size_t p = 13 + (std::size_t(3) << ((gif[10] & 7) + 1));
   int images = 0;
+  std::size_t fiftieth = 0;
   while (p < gif.size() && gif[p] != 0x3B) {
     if (gif[p] == 0x21) {
       p += 2;
@@ -101,8 +106,10 @@ TEST_F(PrivateTemp, ACorruptFiftiethFrameRefusesTheWholeFile) {
       p += 1;
     } else {
       ASSERT_EQ(gif[p], 0x2C);
+      // A frame starts at the graphic control extension right before its image.
+      if (++images == 50) fiftieth = p - 8;
       p += 10;
-      if (++images == 50) gif[p] = 12;
+      if (images == 50 || images == 70) gif[p] = 12;
       p += 1;
       while (gif[p] != 0) p += gif[p] + 1u;
       p += 1;
@@ -111,8 +118,13 @@ TEST_F(PrivateTemp, ACorruptFiftiethFrameRefusesTheWholeFile) {
   ASSERT_EQ(images, 80);
   const std::string file = dir.File("bad.gif");
   WriteFile(file, gif);
+  // Whichever thread meets a corrupt frame first, the lowest one is named.
+  const std::string reason = "the frame cannot be decoded (byte " + std::to_string(fiftieth) +
+                             " of " + std::to_string(gif.size()) + ", frame 50)";
   for (unsigned threads : {1u, 2u, 8u}) {
-    EXPECT_EQ(BreakOut(file, threads).flag, -1) << threads << " threads";
+    const BreakOutResult r = BreakOut(file, threads);
+    EXPECT_EQ(r.flag, -1) << threads << " threads";
+    EXPECT_EQ(r.reason, reason) << threads << " threads";
   }
 
   // A split run of it writes nothing.

@@ -76,11 +76,10 @@ TEST(Cli, SameFilesAsTheEngineRunByTheWindow) {
   ApplySourceNames(state, state.SourcePath);
   platform::PictureBox display(DisplayBoxOptions()), master(MasterBoxOptions());
   platform::ListBox list;
-  sys::SetSleepHook([](std::int64_t) {});
+  const sys::ScopedSleepHook noWaits([](std::int64_t) {});
   PrepareRunBoxes(state, display, master);
   clsGif24bit engine(master, state, &display, &list);
   ASSERT_TRUE(PerformRun(engine, state));
-  sys::SetSleepHook({});
   ASSERT_EQ(ListDir(a.path()), ListDir(b.path()));
   for (const auto& f : ListDir(a.path())) EXPECT_EQ(ReadFile(a.File(f)), ReadFile(b.File(f))) << f;
 }
@@ -109,6 +108,20 @@ TEST(Cli, ExitStatuses) {
   EXPECT_TRUE(fs::exists(dir.File("a_003.gif")));
   // Standard output names only the files that exist afterwards.
   EXPECT_EQ(Lines(r.out), (std::vector<std::string>{dir.File("a_001.gif"), dir.File("a_003.gif")}));
+
+  // A frame of 32768 x 0 has no pixels to write: the file is refused whole,
+  // in either output type.
+  const std::string empty = dir.File("e.gif");
+  WriteFile(empty, Cat({Header(1, 1, 0), Image(0, 0, 32768, 0, 0, 0), {0x3B}}));
+  for (const char* type : {"--bmp ", "--gif "}) {
+    r = Split(type + Quote(empty));
+    EXPECT_EQ(r.status, 1) << type;
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find(": cannot be split: a frame has no pixels (byte 13 of "),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(fs::exists(dir.File("e_001.gif")) || fs::exists(dir.File("e_001.bmp")));
+  }
 
   EXPECT_EQ(Split("").status, 64);
   EXPECT_EQ(Split("--nope x.gif").status, 64);

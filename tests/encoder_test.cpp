@@ -152,7 +152,7 @@ TEST(Progress, AfterEveryTenthRowRoundedHalfToEven) {
   std::vector<int> seen;
   int yields = 0;
   g.Progress = [&](std::int16_t p) { seen.push_back(p); };
-  sys::SetYieldHook([&] { ++yields; });
+  const sys::ScopedYieldHook yield([&] { ++yields; });
   std::vector<std::uint8_t> px(25 * 3, 1);
   g.EncodeImageData(px.data(), 3, 25, 3);
   EXPECT_EQ(seen, (std::vector<int>{40, 80}));
@@ -164,7 +164,6 @@ TEST(Progress, AfterEveryTenthRowRoundedHalfToEven) {
   std::vector<std::uint8_t> px16(16 * 3, 1);
   g.EncodeImageData(px16.data(), 3, 16, 3);
   EXPECT_EQ(seen, (std::vector<int>{62}));
-  sys::SetYieldHook({});
 }
 
 TEST(SaveGIF, LayoutWithAndWithoutTransparency) {
@@ -296,9 +295,11 @@ TEST(SaveGIF, ANestedSaveOnTheSameObjectIsRefusedAndTheFirstCompletes) {
   auto pic = Rgb32(4, 30, [](int x, int y) { return std::uint32_t(x * 60 + y * 5000); });
   GIF g;
   std::vector<int> nested;
-  sys::SetYieldHook([&] { nested.push_back(g.SaveGIF(pic, dir.File("n.gif"), nullptr, 0, 0)); });
-  ASSERT_EQ(g.SaveGIF(pic, dir.File("a.gif"), nullptr, 0, 0), -1);
-  sys::SetYieldHook({});
+  {
+    const sys::ScopedYieldHook nest(
+        [&] { nested.push_back(g.SaveGIF(pic, dir.File("n.gif"), nullptr, 0, 0)); });
+    ASSERT_EQ(g.SaveGIF(pic, dir.File("a.gif"), nullptr, 0, 0), -1);
+  }
   EXPECT_EQ(nested, (std::vector<int>{0, 0, 0}));
   EXPECT_FALSE(std::filesystem::exists(dir.File("n.gif")));
   EXPECT_EQ(g.LastError(), GIF::Error::None);
@@ -316,7 +317,7 @@ TEST(SaveGIF, CapturedPictureIsWrittenOnceOnAnotherThreadWithoutYields) {
 
   auto g = std::make_shared<GIF>();
   int yields = 0, progress = 0;
-  sys::SetYieldHook([&] { ++yields; });
+  const sys::ScopedYieldHook yield([&] { ++yields; });
   g->Progress = [&](std::int16_t) { ++progress; };
   ASSERT_TRUE(g->Capture(pic, nullptr, -1, gdi::RGB(0, 0, 0)));
   EXPECT_TRUE(g->Busy());
@@ -324,7 +325,6 @@ TEST(SaveGIF, CapturedPictureIsWrittenOnceOnAnotherThreadWithoutYields) {
   g->Yields = false;
   std::int16_t written = 0;
   std::thread([&] { written = g->WriteCaptured(dir.File("split.gif")); }).join();
-  sys::SetYieldHook({});
   EXPECT_EQ(written, -1);
   EXPECT_EQ(yields, 0);
   EXPECT_EQ(progress, 0);

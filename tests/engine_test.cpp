@@ -369,7 +369,7 @@ TEST_F(Engine, MaskedBlitLeavesTheCanvasExactlyWhereTheKeyColourIs) {
 TEST_F(Engine, Corpus) {
   const auto files = CorpusGifs();
   if (files.empty()) GTEST_SKIP() << "no ../shared/corpus beside this checkout";
-  gdi::SetPixelLimit(std::int64_t(4096) * 4096);
+  const gdi::ScopedPixelLimit limit(std::int64_t(4096) * 4096);
   int compared = 0, refused = 0, checkedWithGifsicle = 0;
   for (const auto& f : files) {
     state_.DecoderPath = f;
@@ -431,7 +431,6 @@ TEST_F(Engine, Corpus) {
     }
     DGifCloseFile(g, &err);
   }
-  gdi::SetPixelLimit(gdi::kMaxBitmapPixels);
   EXPECT_GT(compared, 100);
   EXPECT_GT(checkedWithGifsicle, 100);
   EXPECT_GT(refused, 5);

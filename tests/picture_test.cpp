@@ -205,6 +205,30 @@ TEST(BmpLoader, ReadsEveryUncompressedDepthBothRowOrders) {
   EXPECT_FALSE(Load(Bytes{'B', 'M', 1, 2, 3}));
 }
 
+TEST(BmpLoader, RefusesPicturesWithoutPixelsOrBeyondTheLimitAtOnce) {
+  // A 54-byte header can claim two thousand million rows of nothing; looping
+  // over them froze the program for seconds.
+  auto header = [](std::int32_t w, std::int32_t h) {
+    Bytes b = MakeBmp(24, 0, 0, false, {}, [](int, int) { return 0u; });
+    for (int i = 0; i < 4; ++i) {
+      b[std::size_t(18 + i)] = std::uint8_t(std::uint32_t(w) >> (8 * i));
+      b[std::size_t(22 + i)] = std::uint8_t(std::uint32_t(h) >> (8 * i));
+    }
+    return b;
+  };
+  for (auto [w, h] : {std::pair{0, 100000000},
+                      {0, 2147483647},
+                      {0, -2147483647},
+                      {100000000, 0},
+                      {0, 0},
+                      {70000, 70000}}) {
+    const Bytes bmp = header(w, h);
+    ASSERT_EQ(bmp.size(), 54u);
+    EXPECT_FALSE(Load(bmp)) << w << " x " << h;
+  }
+  EXPECT_TRUE(Load(Cat({header(1, 1), Bytes(4, 0)})));  // the same header with a pixel loads
+}
+
 TEST(SavePicture, Writes24BitBitmapReplacingAnExistingFileNotFollowingLinks) {
   TempDir dir;
   auto bmp = *gdi::Bitmap::Create(3, 2, gdi::Format::Rgb32);

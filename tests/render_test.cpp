@@ -35,13 +35,9 @@ Bytes Frame(int l, int t, int w, int h, std::uint8_t pixel, int disposal = 1, in
 // A split or preview run on `gif`, written as "anim.gif" in a fresh folder.
 class Render : public ::testing::Test {
  protected:
-  void SetUp() override {
-    sys::SetSleepHook([this](std::int64_t ms) { waits_.push_back(ms); });
-  }
-  void TearDown() override {
-    sys::SetSleepHook({});
-    sys::SetYieldHook({});
-  }
+  // Waits are recorded instead of slept; both hooks are put back afterwards.
+  sys::ScopedSleepHook sleep_{[this](std::int64_t ms) { waits_.push_back(ms); }};
+  sys::ScopedYieldHook yield_{{}};
 
   bool Run(const Bytes& gif, int runMode, int fileType = 0, int transparentRun = 0) {
     source_ = dir_.File("anim.gif");
@@ -206,4 +202,53 @@ TEST_F(Render, AFrameThatCannotBeWrittenIsReportedAndTheRunGoesOn) {
   ASSERT_TRUE(Run(gif, 1));
   EXPECT_EQ(engine_->FailedFiles, (std::vector<std::string>{Out(2)}));
   EXPECT_TRUE(std::filesystem::is_regular_file(Out(3)));
+}
+
+TEST_F(Render, ATransparentIndexBeyondItsTableKeysOnBlack) {
+  // Index 200 has no entry in the 8-entry table, so the frame is keyed on
+  // black, which the masking finds at the table's first black entry (index
+  // 0): pixels of index 0 leave the canvas alone, and pixels of index 200,
+  // which load as black, are drawn.
+  const Bytes gif = Cat({Header(2, 1, kGlobal8),
+                         kTable,
+                         Frame(0, 0, 2, 1, 1),
+                         Frame(0, 0, 1, 1, 200, 1, 0, /*transparent=*/200),
+                         Frame(1, 0, 1, 1, 0, 1, 0, /*transparent=*/200),
+                         {0x3B}});
+  ASSERT_TRUE(Run(gif, 1));
+  EXPECT_EQ(engine_->FrameKeyColor[1], -1);
+  EXPECT_EQ(Pixels(Out(2)), (std::vector<gdi::COLORREF>{K, R}));
+  EXPECT_EQ(Pixels(Out(3)), (std::vector<gdi::COLORREF>{K, R}));
+}
+
+TEST_F(Render, FailedFilesAreInFrameOrderAndFreshForEveryRun) {
+  // Thirty frames on two writer threads, some of which cannot be written: the
+  // results reach the caller in frame order, whatever order the writers
+  // finish in.
+  Bytes body;
+  for (int k = 0; k < 30; ++k) body = Cat({body, Frame(0, 0, 1, 1, std::uint8_t(1 + k % 4))});
+  const Bytes gif = Cat({Header(1, 1, kGlobal8), kTable, body, {0x3B}});
+  for (const int fileType : {0, 1}) {
+    const char* ext = fileType == 1 ? ".gif" : ".bmp";
+    const std::vector<int> blocked = {3, 4, 17, 30};
+    for (int n : blocked) std::filesystem::create_directory(Out(n, ext));
+    std::vector<std::int64_t> reported;
+    std::vector<std::string> failed;
+    source_ = dir_.File("anim.gif");
+    ASSERT_TRUE(Run(gif, 1, fileType));
+    EXPECT_EQ(engine_->FailedFiles,
+              (std::vector<std::string>{Out(3, ext), Out(4, ext), Out(17, ext), Out(30, ext)}));
+
+    // The same engine run again once the files can be written.
+    for (int n : blocked) std::filesystem::remove(Out(n, ext));
+    engine_->FrameWritten = [&](std::int64_t n, const std::string& name, bool written) {
+      reported.push_back(n);
+      if (!written) failed.push_back(name);
+    };
+    ASSERT_TRUE(PerformRun(*engine_, state_));
+    EXPECT_TRUE(engine_->FailedFiles.empty());
+    EXPECT_TRUE(failed.empty());
+    ASSERT_EQ(reported.size(), 30u);
+    for (std::size_t i = 0; i < reported.size(); ++i) EXPECT_EQ(reported[i], std::int64_t(i) + 1);
+  }
 }

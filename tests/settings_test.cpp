@@ -213,3 +213,14 @@ TEST(SettingsLocation, AReadOnlyProgramFolderNeverCostsTheSettings) {
   ::waitpid(child, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 }
+
+TEST(Settings, SaveSettingsFileSaysWhenTheWritesFailed) {
+  TempDir dir;
+  SharedState s;
+  s.LastFolder = "/x";
+  EXPECT_TRUE(SaveSettingsFile(s, {dir.File("cfg/Velkor.ini"), dir.File("cfg/Velkor.ini")}));
+  // A folder where the file should be cannot be replaced, not even by root.
+  std::filesystem::create_directories(dir.File("taken/Velkor.ini"));
+  EXPECT_FALSE(SaveSettingsFile(s, {dir.File("taken/Velkor.ini"), dir.File("taken/Velkor.ini")}));
+  EXPECT_TRUE(std::filesystem::is_directory(dir.File("taken/Velkor.ini")));
+}

@@ -60,9 +60,12 @@ TEST(TempFiles, NeverOpensAnExistingFileOrLink) {
   fs::create_symlink(dir.File("victim"), dir.File("link.GIF"));
   std::vector<std::string> names = {"taken", "link", "free"};
   std::size_t next = 0;
-  sys::SetTempNameSource([&] { return names[std::min(next++, names.size() - 1)]; });
-  auto n = sys::CreateTempFile(dir.path(), "", "GIF");
-  sys::SetTempNameSource({});
+  std::optional<std::string> n;
+  {
+    const sys::ScopedTempNameSource source(
+        [&] { return names[std::min(next++, names.size() - 1)]; });
+    n = sys::CreateTempFile(dir.path(), "", "GIF");
+  }
   ASSERT_TRUE(n);
   EXPECT_EQ(*n, dir.File("free.GIF"));
   EXPECT_EQ(ReadFile(dir.File("taken.GIF")), (Bytes{5}));
@@ -120,13 +123,13 @@ TEST(Profile, WritesAsideAndRenamesSoTheOldFileIsNeverTruncated) {
 TEST(Hooks, SleepAndYieldAreReplaceable) {
   std::vector<std::int64_t> slept;
   int yields = 0;
-  sys::SetSleepHook([&](std::int64_t ms) { slept.push_back(ms); });
-  sys::SetYieldHook([&] { ++yields; });
-  sys::Sleep(5);
-  sys::DoEvents();
-  sys::SetSleepHook({});
-  sys::SetYieldHook({});
-  sys::DoEvents();
+  {
+    const sys::ScopedSleepHook sleep([&](std::int64_t ms) { slept.push_back(ms); });
+    const sys::ScopedYieldHook yield([&] { ++yields; });
+    sys::Sleep(5);
+    sys::DoEvents();
+  }
+  sys::DoEvents();  // the guards have put the empty hooks back
   EXPECT_EQ(slept, (std::vector<std::int64_t>{5}));
   EXPECT_EQ(yields, 1);
   EXPECT_FALSE(sys::ProgramFolder().empty());

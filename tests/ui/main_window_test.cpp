@@ -409,3 +409,18 @@ TEST_F(MainWindow, ADroppedGifActsLikeADialogChoice) {
   EXPECT_TRUE(m.CommandEnabled(2));
   EXPECT_EQ(m.lstFilesModel.ListCount(), 0);
 }
+
+TEST(EventBoundary, AnExceptionLeavingAHandlerEndsOnlyThatStep) {
+  // Running out of memory inside a handler, anywhere the runs and the
+  // picture loads do not handle it themselves, must not end the program.
+  struct Throwing : QWidget {
+    int presses = 0;
+    void mousePressEvent(QMouseEvent*) override {
+      ++presses;
+      throw std::bad_alloc();
+    }
+  } w;
+  Mouse(&w, QEvent::MouseButtonPress, Qt::LeftButton);
+  Mouse(&w, QEvent::MouseButtonPress, Qt::LeftButton);
+  EXPECT_EQ(w.presses, 2);
+}

@@ -420,3 +420,34 @@ TEST_F(Gallery, AStripOverTheBudgetDrawsTheFramesThatFit) {
   EXPECT_EQ(g.Pic_b2_Box.Height(), 96);
   EXPECT_EQ(g.lbl->text().toStdString(), "10 ﾌﾚｰﾑ");
 }
+
+TEST_F(Gallery, ANarrowGalleryClosesWhereverItsCloseButtonIsPressed) {
+  // In a gallery for a 20-pixel-wide GIF the frame count lies over the close
+  // button; presses go through the caption to the button, as the window
+  // system routes them (QWidget::childAt).
+  qtplat::SetScreenSizeOverride({800, 600});
+  const std::string file = dir.File("narrow.gif");
+  WriteAnimation(file, 20, 12, 3);
+  for (const bool split : {true, false}) {
+    Source(file);
+    if (split) {
+      main->ChooseOutputType(0);
+      Click(main->lbl_Cmd[2]);
+      ASSERT_EQ(main->lstFilesModel.ListCount(), 3);
+    } else {
+      main->lstFilesModel.Clear();  // the empty gallery after a split that wrote nothing
+      main->lbl_Cmd[3]->setEnabled(true);
+    }
+    WithGallery([&](Velkor_G& g) {
+      ASSERT_EQ(g.width(), 39);
+      const QPoint corner = g.ImgExit.geometry().topLeft() + QPoint(1, 1);
+      ASSERT_TRUE(g.lbl->geometry().contains(corner)) << "the caption no longer covers the button";
+      QWidget* under = g.childAt(corner);
+      ASSERT_EQ(under, &g.ImgExit);
+      const QPoint local = under->mapFrom(&g, corner);
+      Mouse(under, QEvent::MouseButtonPress, Qt::LeftButton, local);
+      Mouse(under, QEvent::MouseButtonRelease, Qt::LeftButton, local);
+      EXPECT_FALSE(g.Loaded());
+    });
+  }
+}
