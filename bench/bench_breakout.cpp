@@ -25,7 +25,7 @@
 
 #include "engine/gif24bit.h"
 #include "engine/run.h"
-#include "tests/support/gifgen.h"
+#include "tools/gifgen/gifgen.h"
 
 namespace {
 

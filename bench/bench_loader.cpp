@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "platform/picture/picture.h"
-#include "tests/support/gifgen.h"
+#include "tools/gifgen/gifgen.h"
 
 namespace {
 

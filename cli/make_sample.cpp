@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "tests/support/gifgen.h"
+#include "tools/gifgen/gifgen.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -172,6 +173,9 @@ void GIF::EncodeRows(const std::uint8_t* matrix, int width, int height, std::siz
         out_.clear();
       }
       if (Yields) {
+        // Writer threads encode with Yields off: Progress and the yield
+        // belong to the window thread.
+        assert(sys::OnWindowThread());
         const double percents = std::nearbyint(double(y) * 100.0 / double(height));
         if (Progress) Progress(std::int16_t(percents));
         sys::DoEvents();

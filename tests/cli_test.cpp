@@ -9,8 +9,8 @@
 #include "engine/gif24bit.h"
 #include "engine/run.h"
 #include "platform/system/system.h"
-#include "tests/support/gifgen.h"
 #include "tests/support/testutil.h"
+#include "tools/gifgen/gifgen.h"
 
 using namespace testutil;
 namespace fs = std::filesystem;

@@ -5,8 +5,8 @@
 
 #include <filesystem>
 
-#include "tests/support/gifgen.h"
 #include "tests/support/testutil.h"
+#include "tools/gifgen/gifgen.h"
 
 using namespace testutil;
 using platform::LoadPicture;

@@ -47,8 +47,6 @@ constexpr DWORD SRCAND = 0x008800C6;
 constexpr DWORD SRCINVERT = 0x00660046;
 constexpr DWORD NOTSRCCOPY = 0x00330008;
 
-constexpr int BLACKONWHITE = 1;
-constexpr int WHITEONBLACK = 2;
 constexpr int COLORONCOLOR = 3;
 
 constexpr unsigned BDR_RAISEDOUTER = 0x1;

@@ -17,8 +17,8 @@
 
 #include "platform/qt/runtime.h"
 #include "platform/system/system.h"
-#include "tests/support/gifgen.h"
 #include "tests/ui/uitest.h"
+#include "tools/gifgen/gifgen.h"
 
 using namespace uitest;
 using testutil::TempDir;

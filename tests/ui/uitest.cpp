@@ -7,7 +7,7 @@
 
 #include "platform/qt/runtime.h"
 #include "platform/system/system.h"
-#include "tests/support/gifgen.h"
+#include "tools/gifgen/gifgen.h"
 #include "ui/main/app.h"
 
 namespace uitest {

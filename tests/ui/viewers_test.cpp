@@ -10,8 +10,8 @@
 #include "engine/run.h"
 #include "platform/qt/runtime.h"
 #include "platform/system/system.h"
-#include "tests/support/gifgen.h"
 #include "tests/ui/uitest.h"
+#include "tools/gifgen/gifgen.h"
 #include "ui/viewers/velkor_g.h"
 #include "ui/viewers/velkor_v.h"
 

@@ -1,4 +1,4 @@
-#include "tests/support/gifgen.h"
+#include "tools/gifgen/gifgen.h"
 
 #include <gif_lib.h>
 
