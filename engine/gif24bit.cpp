@@ -370,7 +370,10 @@ void clsGif24bit::ReadFrames(std::int64_t p) {
     ++r;
   }
   if (first) Fail(BreakOutReason::NoImage, std::min(p, last) - 1);
+  KeyOnGlobalTable();
+}
 
+void clsGif24bit::KeyOnGlobalTable() {
   // Frames keyed on the global table see every repair made to it.
   for (std::size_t k = 0; k < FrameStart.size(); ++k) {
     if (TransparentFlag[k] && !LocalTableFlag[k]) {
@@ -585,8 +588,7 @@ void clsGif24bit::RenderGif() {
     if (FrameWritten) FrameWritten(n, name, written);
   };
   std::int64_t n = 0;  // goes past 32767: no file of a run overwrites another
-  gdi::DC& masterDC = imageCtl_->hDC();
-  auto frameDC = gdi::CreateCompatibleDC(&masterDC);
+  auto frameDC = gdi::CreateCompatibleDC(&imageCtl_->hDC());
   const std::size_t frames = std::min(FrameStart.size(), FramePicture.size());
 
   // Memory that runs out while a frame is drawn ends the frame loop there;
@@ -596,33 +598,7 @@ void clsGif24bit::RenderGif() {
       const bool split = state_.RunMode == 1;
       const bool gifOutput = state_.OutputFileType == 1;
       if (stopRender_) break;
-      gdi::Bitmap* previous = gdi::SelectObject(*frameDC, FramePicture[k].Handle());
-
-      gdi::COLORREF key = 0;
-      if (TransparentFlag[k] && FrameKeyColor[k] >= 0) key = gdi::COLORREF(FrameKeyColor[k]);
-      FrameRect = {FrameLeft[k], FrameTop[k], FrameWidth[k], FrameHeight[k]};
-
-      // A delay that reads as negative (32768 hundredths or more) waits like 0.
-      const std::int32_t delay = std::max<std::int32_t>(DelayTime[k], 0);
-      sys::Sleep(delay < 100 ? delay * 10 + userDelay_ : userDelay_ + 100);
-
-      if (DisposalMethod[k] == 2) {
-        gdi::COLORREF back = imageCtl_->BackColor();
-        NearestSolidColor(back, CanvasBackColor);
-        gdi::FillRect(*CanvasDC, {0, 0, CanvasWidth, CanvasHeight},
-                      gdi::CreateSolidBrush(CanvasBackColor));
-      }
-
-      if (TransparentFlag[k]) {
-        MaskedBlit(*CanvasDC, masterDC, *frameDC, FrameRect, FrameLeft[k], FrameTop[k], key);
-      } else {
-        gdi::BitBlt(*CanvasDC, FrameLeft[k], FrameTop[k], FrameWidth[k], FrameHeight[k], *frameDC,
-                    0, 0, gdi::SRCCOPY);
-        gdi::BitBlt(*TargetDC, 0, 0, CanvasWidth, CanvasHeight, *CanvasDC, 0, 0, gdi::SRCCOPY);
-        sys::DoEvents();
-      }
-      gdi::SelectObject(*frameDC, previous);
-
+      DrawFrame(k, *frameDC);
       // A stop requested meanwhile means the window has gone: nothing more is
       // drawn into or exported from it.
       if (split && !stopRender_ && display_ != nullptr) ExportFrame(++n, gifOutput, writer);
@@ -634,6 +610,33 @@ void clsGif24bit::RenderGif() {
   frameDC.reset();
   writer.Finish(report);
   sys::DoEvents();
+}
+
+void clsGif24bit::DrawFrame(std::size_t k, gdi::DC& frameDC) {
+  gdi::SelectionGuard selected(frameDC, FramePicture[k].Handle());
+  gdi::COLORREF key = 0;
+  if (TransparentFlag[k] && FrameKeyColor[k] >= 0) key = gdi::COLORREF(FrameKeyColor[k]);
+  FrameRect = {FrameLeft[k], FrameTop[k], FrameWidth[k], FrameHeight[k]};
+
+  // A delay that reads as negative (32768 hundredths or more) waits like 0.
+  const std::int32_t delay = std::max<std::int32_t>(DelayTime[k], 0);
+  sys::Sleep(delay < 100 ? delay * 10 + userDelay_ : userDelay_ + 100);
+
+  if (DisposalMethod[k] == 2) {
+    gdi::COLORREF back = imageCtl_->BackColor();
+    NearestSolidColor(back, CanvasBackColor);
+    gdi::FillRect(*CanvasDC, {0, 0, CanvasWidth, CanvasHeight},
+                  gdi::CreateSolidBrush(CanvasBackColor));
+  }
+
+  if (TransparentFlag[k]) {
+    MaskedBlit(*CanvasDC, imageCtl_->hDC(), frameDC, FrameRect, FrameLeft[k], FrameTop[k], key);
+  } else {
+    gdi::BitBlt(*CanvasDC, FrameLeft[k], FrameTop[k], FrameWidth[k], FrameHeight[k], frameDC, 0, 0,
+                gdi::SRCCOPY);
+    gdi::BitBlt(*TargetDC, 0, 0, CanvasWidth, CanvasHeight, *CanvasDC, 0, 0, gdi::SRCCOPY);
+    sys::DoEvents();
+  }
 }
 
 void clsGif24bit::ExportFrame(std::int64_t n, bool gifOutput, FrameWriter& writer) {

@@ -189,11 +189,15 @@ class clsGif24bit {
   void ReadImage(std::int64_t& p, std::size_t r, std::int64_t& tableStart);
   void Repair(std::size_t r, std::int64_t tableStart);
   void ReadFrames(std::int64_t p);
+  void KeyOnGlobalTable();
   // Cuts out and decodes every frame, and decodes the file's first image,
   // which it returns for Finish.
   platform::Picture WriteFrames();
   bool CutFrame(std::size_t k, const std::string& folder, BreakOutFailure& failure);
   void Finish(platform::Picture whole);
+  // Waits frame k's delay, applies its disposal and draws it onto the canvas
+  // and into the target.
+  void DrawFrame(std::size_t k, gdi::DC& frameDC);
   void ExportFrame(std::int64_t n, bool gifOutput, FrameWriter& writer);
 
   SharedState& state_;

@@ -5,9 +5,21 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+#include <exception>
+
 #include "platform/qt/runtime.h"
 
 namespace qtplat {
+
+bool RunHandler(const std::function<void()>& step) {
+  try {
+    step();
+    return true;
+  } catch (const std::exception& e) {
+    qWarning("Velkor: a handler failed: %s", e.what());
+    return false;
+  }
+}
 
 bool MouseEvents::Handle(QEvent* e) {
   MouseHandler* handler = nullptr;
@@ -31,7 +43,7 @@ bool MouseEvents::Handle(QEvent* e) {
                  me->globalPosition().toPoint()};
   // The handler may close and delete-later the window; copy it first.
   MouseHandler h = *handler;
-  h(args);
+  RunHandler([&] { h(args); });
   return true;
 }
 
@@ -45,14 +57,14 @@ Form::~Form() {
 
 void Form::Show() {
   loaded_ = true;
-  Form_Load();
+  RunHandler([this] { Form_Load(); });
   if (loaded_) show();
 }
 
 void Form::ShowModal() {
   if (loaded_) return;
   loaded_ = true;
-  Form_Load();
+  RunHandler([this] { Form_Load(); });
   if (!loaded_) return;
   setWindowModality(Qt::ApplicationModal);
   show();
@@ -66,8 +78,8 @@ void Form::ShowModal() {
 void Form::Unload() {
   if (!loaded_) return;
   loaded_ = false;  // an unload during unload finds the window closed
-  Form_QueryUnload();
-  Form_Unload();
+  RunHandler([this] { Form_QueryUnload(); });
+  RunHandler([this] { Form_Unload(); });
   hide();
   if (loop_ != nullptr) loop_->quit();
 }
@@ -199,7 +211,7 @@ ListBoxView::ListBoxView(platform::ListBox& model, QWidget* parent)
   connect(this, &QListWidget::currentRowChanged, this, [this](int row) {
     if (syncing_) return;
     model_.ListIndex(row);
-    if (Click) Click();
+    if (Click) RunHandler(Click);
   });
   Sync();
 }
@@ -237,10 +249,10 @@ VScrollBar::VScrollBar(QWidget* parent) : QScrollBar(Qt::Vertical, parent) {
   setPageStep(1);
   connect(this, &QScrollBar::valueChanged, this, [this](int) {
     auto& h = isSliderDown() ? Scroll : Change;
-    if (h) h();
+    if (h) RunHandler(h);
   });
   connect(this, &QScrollBar::sliderReleased, this, [this] {
-    if (Change) Change();
+    if (Change) RunHandler(Change);
   });
 }
 
@@ -272,7 +284,7 @@ Timer::Timer() {
   timer_.setInterval(0);
   connect(&timer_, &QTimer::timeout, this, [this] {
     if (ZoomInProgress()) return;  // a window is still zooming open
-    if (Tick) Tick();
+    if (Tick) RunHandler(Tick);
   });
 }
 

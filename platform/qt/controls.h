@@ -32,6 +32,13 @@ struct MouseArgs {
 };
 using MouseHandler = std::function<void(const MouseArgs&)>;
 
+// The boundary round every handler the window side calls (mouse, click,
+// scroll, timer, load and unload): an exception leaving the handler (running
+// out of memory, in practice, where a run or a picture load does not refuse
+// it itself) ends that handler's step there and never unwinds through Qt,
+// which neither expects nor survives it. Returns false when it did.
+bool RunHandler(const std::function<void()>& step);
+
 // Mouse event handlers a control passes its events to. A control that has a
 // press keeps receiving the mouse until the button is released, wherever the
 // pointer goes.

@@ -83,10 +83,9 @@ Application::Application(int& argc, char** argv) : QApplication(argc, argv) {}
 Application::~Application() = default;
 
 bool Application::notify(QObject* receiver, QEvent* event) {
-  // The one boundary of every event handler: an exception leaving a handler
-  // would end the program inside Qt. The runs and the picture loads handle
-  // running out of memory themselves; what still arrives here leaves the
-  // handler's step undone, as a failing window-system call would.
+  // The last resort: every handler of Velkor's own runs inside RunHandler,
+  // so nothing is expected here; an exception from Qt's own code would
+  // otherwise end the program.
   try {
     if (!IsMouseEvent(event->type())) return QApplication::notify(receiver, event);
     auto* me = static_cast<QMouseEvent*>(event);

@@ -365,6 +365,8 @@ void Velkor_M::dropEvent(QDropEvent* e) {
   if (!path) return;
   e->acceptProposedAction();
   // The same as command 0 with this file chosen in the dialog.
-  lstFilesModel.Clear();
-  ChooseSource(*path);
+  qtplat::RunHandler([&] {
+    lstFilesModel.Clear();
+    ChooseSource(*path);
+  });
 }
