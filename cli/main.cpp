@@ -1,12 +1,18 @@
-// velkor-split: a split run without windows.
+// velkor-split: a split run without windows, and the frame table.
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
 
+#include "cli/frame_list.h"
+#include "cli/frame_table.h"
 #include "engine/run.h"
 #include "platform/system/system.h"
 
@@ -17,22 +23,41 @@ constexpr int kExitNotAnimated = 1;
 constexpr int kExitWriteFailed = 2;
 constexpr int kExitUsage = 64;
 
-const char kUsage[] = "usage: velkor-split [--gif | --bmp] [--transparent] [--realtime] FILE\n";
+const char kUsage[] =
+    "usage: velkor-split [--gif | --bmp | --png | --stored] [--transparent] [--realtime]\n"
+    "                    [-o DIR] [--frames LIST] [--quiet] FILE\n"
+    "       velkor-split --info FILE\n";
 
 const char kHelp[] =
-    "velkor-split [--gif | --bmp] [--transparent] [--realtime] FILE\n"
+    "velkor-split [--gif | --bmp | --png | --stored] [--transparent] [--realtime]\n"
+    "             [-o DIR] [--frames LIST] [--quiet] FILE\n"
+    "velkor-split --info FILE\n"
     "\n"
     "Splits the animated GIF FILE into its composed frames, exactly as a split run\n"
-    "of Velkor does, and writes them next to FILE as NAME_001.gif, NAME_002.gif, ...\n"
-    "(NAME is FILE's name up to its first dot; a leading dot belongs to the name).\n"
-    "Existing files of those names are replaced.\n"
+    "of Velkor does, and writes them next to FILE (or into DIR) as NAME_001.gif,\n"
+    "NAME_002.gif, ... (NAME is FILE's name up to its first dot; a leading dot\n"
+    "belongs to the name). Existing files of those names are replaced; FILE itself\n"
+    "never is.\n"
     "\n"
-    "  --gif          write GIF files (the default)\n"
-    "  --bmp          write 24-bit Windows bitmap files (.bmp) instead\n"
-    "  --transparent  GIF files mark the colour of their top-left pixel transparent\n"
-    "  --realtime     wait each frame's delay, as the preview does (default: no waits)\n"
-    "  --help         show this text\n"
-    "  --version      show the version\n"
+    "  --gif              write GIF files (the default)\n"
+    "  --bmp              write 24-bit Windows bitmap files (.bmp) instead\n"
+    "  --png              write lossless PNG files of the composed frames (.png), the\n"
+    "                     pixels of --bmp, transparent where no frame has drawn since\n"
+    "                     the canvas was last cleared\n"
+    "  --stored           write PNG files of the pixels each frame stores itself, at\n"
+    "                     the same size, transparent outside the frame's rectangle and\n"
+    "                     at its transparent index\n"
+    "  --transparent      GIF files mark the colour of their top-left pixel transparent\n"
+    "  --realtime         wait each frame's delay, as the preview does (default: no waits)\n"
+    "  -o, --output-dir DIR\n"
+    "                     write the frames into DIR (made when missing)\n"
+    "  --frames LIST      write only these frames, keeping their numbers: 3, 1-10, 5-,\n"
+    "                     1,4,9-12 (frames count from 1)\n"
+    "  --info             write no frames: print the frame table as JSON (see\n"
+    "                     docs/frame-table.schema.json)\n"
+    "  -q, --quiet        print no list of files and no progress\n"
+    "  -h, --help         show this text\n"
+    "  --version          show the version\n"
     "\n"
     "Standard output lists the full path of every frame file written, one per\n"
     "line, in order. On a terminal, standard error shows a progress line.\n"
@@ -40,61 +65,129 @@ const char kHelp[] =
     "byte offset (from 0) and the frame number (from 1) where they apply.\n"
     "\n"
     "Exit status:\n"
-    "  0   every frame was written\n"
+    "  0   every frame was written (with --info: FILE can be split)\n"
     "  1   FILE cannot be broken into frames; nothing was written\n"
-    "  2   some frame files could not be written (each is named on standard error)\n"
+    "  2   some frame files could not be written (each is named on standard\n"
+    "      error), or DIR cannot be written to\n"
     "  64  usage error\n";
+
+struct Options {
+  bool gif = false, bmp = false, png = false, stored = false;
+  bool transparent = false, realtime = false, info = false, quiet = false;
+  bool help = false, version = false;
+  std::string outputDir, frames, file;
+};
+
+int Usage(const std::string& message) {
+  std::fprintf(stderr, "velkor-split: %s\n%s", message.c_str(), kUsage);
+  return kExitUsage;
+}
+
+// Standard output, which may go away (a closed pipe): the frames are still
+// written, and the exit status says what happened to them.
+class Listing {
+ public:
+  void Line(const std::string& text) {
+    if (gone_) return;
+    if (std::fprintf(stdout, "%s\n", text.c_str()) < 0 || std::fflush(stdout) != 0) gone_ = true;
+  }
+
+ private:
+  bool gone_ = false;
+};
+
+// Makes DIR when missing and checks that a file can be made in it, so that a
+// folder that cannot be written is reported before any frame is played.
+bool PrepareOutputDir(const std::string& dir) {
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  if (ec) {
+    std::fprintf(stderr, "velkor-split: %s: cannot make the folder: %s\n", dir.c_str(),
+                 ec.message().c_str());
+    return false;
+  }
+  errno = 0;
+  const auto probe = sys::CreateTempFile(dir, ".velkor-split-", "tmp");
+  if (!probe) {
+    std::fprintf(stderr, "velkor-split: %s: cannot write there: %s\n", dir.c_str(),
+                 std::strerror(errno != 0 ? errno : EACCES));
+    return false;
+  }
+  sys::DeleteFile(*probe);
+  return true;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  SharedState state;
-  state.OutputFileType = 1;
-  bool transparent = false, realtime = false;
-  std::string file;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--help" || a == "-h") {
-      std::fputs(kHelp, stdout);
-      return kExitOk;
-    } else if (a == "--version") {
-      std::printf("velkor-split %s\n", VELKOR_VERSION);
-      return kExitOk;
-    } else if (a == "--gif") {
-      state.OutputFileType = 1;
-    } else if (a == "--bmp") {
-      state.OutputFileType = 0;
-    } else if (a == "--transparent") {
-      transparent = true;
-    } else if (a == "--realtime") {
-      realtime = true;
-    } else if (a == "--" && i + 1 == argc - 1 && file.empty()) {
-      file = argv[++i];
-    } else if (!a.empty() && a[0] == '-') {
-      std::fprintf(stderr, "velkor-split: unknown option %s\n%s", a.c_str(), kUsage);
-      return kExitUsage;
-    } else if (file.empty()) {
-      file = a;
-    } else {
-      std::fprintf(stderr, "velkor-split: one FILE only\n%s", kUsage);
-      return kExitUsage;
-    }
+  Options o;
+  CLI::App app("velkor-split", "velkor-split");
+  app.set_help_flag();  // the help text is ours
+  auto* gif = app.add_flag("--gif", o.gif);
+  auto* bmp = app.add_flag("--bmp", o.bmp);
+  auto* png = app.add_flag("--png", o.png);
+  auto* stored = app.add_flag("--stored", o.stored);
+  auto* transparent = app.add_flag("--transparent", o.transparent);
+  auto* realtime = app.add_flag("--realtime", o.realtime);
+  auto* dir = app.add_option("-o,--output-dir", o.outputDir);
+  auto* frames = app.add_option("--frames", o.frames);
+  auto* info = app.add_flag("--info", o.info);
+  auto* quiet = app.add_flag("-q,--quiet", o.quiet);
+  app.add_flag("-h,--help", o.help);
+  app.add_flag("--version", o.version);
+  app.add_option("FILE", o.file);
+  for (auto* type : {bmp, png, stored}) gif->excludes(type);
+  bmp->excludes(png)->excludes(stored);
+  png->excludes(stored);
+  for (auto* frameOption : {gif, bmp, png, stored, transparent, realtime, dir, frames, quiet}) {
+    info->excludes(frameOption);
   }
-  if (file.empty()) {
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return Usage(e.what());
+  }
+  if (o.help) {
+    std::fputs(kHelp, stdout);
+    return kExitOk;
+  }
+  if (o.version) {
+    std::printf("velkor-split %s\n", VELKOR_VERSION);
+    return kExitOk;
+  }
+  if (o.file.empty()) {
     std::fputs(kUsage, stderr);
     return kExitUsage;
   }
+  std::optional<FrameList> selection;
+  if (frames->count() > 0) {
+    selection = FrameList::Parse(o.frames);
+    if (!selection)
+      return Usage("--frames " + o.frames + ": not a list of frames (3, 1-10, 5-, 1,4,9-12)");
+  }
+  if (dir->count() > 0 && o.outputDir.empty()) return Usage("--output-dir needs a folder");
 
+  // A reader that goes away must not end the run: the frames are the point.
+  std::signal(SIGPIPE, SIG_IGN);
+
+  SharedState state;
+  state.OutputFileType = o.bmp ? 0 : 1;
   // The main window gets an absolute path from its file dialog; so does this.
   std::error_code ec;
-  const std::string path = std::filesystem::absolute(file, ec).lexically_normal().string();
-  state.TransparentOption = transparent ? 1 : 0;
-  state.TransparentRun = transparent ? -1 : 0;
+  const std::string path = std::filesystem::absolute(o.file, ec).lexically_normal().string();
+  state.TransparentOption = o.transparent ? 1 : 0;
+  state.TransparentRun = o.transparent ? -1 : 0;
   state.RunMode = 1;
-  state.SourcePath = ec ? file : path;
+  state.SourcePath = ec ? o.file : path;
   ApplySourceNames(state, state.SourcePath);
+  if (!o.outputDir.empty()) {
+    const std::string name = state.OutputBaseName.substr(state.LastFolder.size() + 1);
+    const std::string outDir =
+        std::filesystem::absolute(o.outputDir, ec).lexically_normal().string();
+    state.OutputBaseName = (outDir.empty() || outDir.back() != '/' ? outDir + "/" : outDir) + name;
+  }
 
-  if (!realtime) sys::SetSleepHook([](std::int64_t) {});
+  if (!o.realtime) sys::SetSleepHook([](std::int64_t) {});
 
   platform::PictureBox display(DisplayBoxOptions());
   platform::PictureBox master(MasterBoxOptions());
@@ -102,27 +195,52 @@ int main(int argc, char** argv) {
   PrepareRunBoxes(state, display, master);
   clsGif24bit engine(master, state, &display, &lstFiles);
   engine.ImageCtl(master);
-
-  const bool progress = ::isatty(STDERR_FILENO) != 0;
-  if (progress) {
-    lstFiles.Changed().Subscribe([&] {
-      if (lstFiles.ListCount() == 0) return;
-      std::fprintf(stderr, "\rframe %d of %zu", lstFiles.ListCount(), engine.FrameStart.size());
-    });
+  engine.ProtectedFile = state.SourcePath;
+  engine.ExportAs = o.png      ? clsGif24bit::FrameFiles::Png
+                    : o.stored ? clsGif24bit::FrameFiles::StoredPng
+                               : clsGif24bit::FrameFiles::ByOutputType;
+  if (selection) {
+    engine.ExportSelected = [&selection](std::int64_t n) { return selection->Contains(n); };
   }
-  // Standard output lists the files that exist afterwards: a frame is named
-  // there once written, and only on standard error when it could not be.
-  engine.FrameWritten = [](std::int64_t, const std::string& name, bool written) {
-    if (!written) return;
-    std::fprintf(stdout, "%s\n", name.c_str());
-    std::fflush(stdout);
-  };
 
-  if (!PerformRun(engine, state)) {
+  const bool split = BreakOutRun(engine, state);
+  if (o.info) {
+    const auto size = std::filesystem::file_size(state.SourcePath, ec);
+    const auto table = FrameTable(engine, state.SourcePath, ec ? -1 : std::int64_t(size), split);
+    std::cout << table.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
+              << '\n';
+    std::cout.flush();
+    return split ? kExitOk : kExitNotAnimated;
+  }
+  if (!split) {
     std::fprintf(stderr, "velkor-split: %s: cannot be split: %s\n", state.SourcePath.c_str(),
                  DescribeFailure(engine.LastFailure()).c_str());
     return kExitNotAnimated;
   }
+  const std::int64_t count = std::int64_t(engine.FrameStart.size());
+  if (selection && !selection->NamesAnyOf(count)) {
+    return Usage("--frames " + o.frames + ": names no frame of " + state.SourcePath +
+                 ", which has " + std::to_string(count) + (count == 1 ? " frame" : " frames"));
+  }
+  // The folder is made and tried once the file is known to split, before
+  // any frame is played: a refused file leaves nothing behind.
+  if (!o.outputDir.empty() && !PrepareOutputDir(o.outputDir)) return kExitWriteFailed;
+
+  const bool progress = !o.quiet && ::isatty(STDERR_FILENO) != 0;
+  if (progress) {
+    lstFiles.Changed().Subscribe([&] {
+      if (lstFiles.ListCount() == 0) return;
+      std::fprintf(stderr, "\rframe %d of %lld", lstFiles.ListCount(),
+                   static_cast<long long>(count));
+    });
+  }
+  // Standard output lists the files that exist afterwards: a frame is named
+  // there once written, and only on standard error when it could not be.
+  Listing listing;
+  engine.FrameWritten = [&](std::int64_t, const std::string& name, bool written) {
+    if (written && !o.quiet) listing.Line(name);
+  };
+  PlayRun(engine);
   if (progress && lstFiles.ListCount() > 0) std::fputc('\n', stderr);
   for (const auto& failed : engine.FailedFiles) {
     std::fprintf(stderr, "velkor-split: could not write %s\n", failed.c_str());

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "encoder/gif_encoder.h"
+#include "encoder/png_writer.h"
 #include "platform/system/system.h"
 
 std::size_t DecodeFrames(std::size_t count, unsigned threads,
@@ -55,48 +56,65 @@ void FrameWriter::Hand(Job job) {
   std::unique_lock lock(mutex_);
   Start();
   WaitPumping(lock, [this] { return !job_; });
+  job.seq = nextSeq_++;
   if (!job.gif) {
-    holding_.insert(job.n);
-    lastBitmap_ = job.n;
+    holding_.insert(job.seq);
+    lastPicture_ = job.seq;
   }
   job_ = std::move(job);
   ready_.notify_one();
 }
 
 void FrameWriter::WriteBitmap(std::int64_t n, std::string name, platform::Picture source) {
-  Hand(Job{n, std::move(name), std::move(source), nullptr});
+  Job job;
+  job.n = n;
+  job.name = std::move(name);
+  job.source = std::move(source);
+  Hand(std::move(job));
+}
+
+void FrameWriter::WritePng(std::int64_t n, std::string name, platform::Picture source,
+                           std::vector<std::uint8_t> alpha) {
+  Job job;
+  job.n = n;
+  job.name = std::move(name);
+  job.source = std::move(source);
+  job.alpha = std::move(alpha);
+  job.png = true;
+  Hand(std::move(job));
 }
 
 void FrameWriter::WriteGif(std::int64_t n, std::string name, std::shared_ptr<GIF> gif) {
-  Hand(Job{n, std::move(name), platform::Picture(), std::move(gif)});
+  Job job;
+  job.n = n;
+  job.name = std::move(name);
+  job.gif = std::move(gif);
+  Hand(std::move(job));
 }
 
-void FrameWriter::Failed(std::int64_t n, std::string name) { Done(n, std::move(name), false); }
+void FrameWriter::Failed(std::int64_t n, std::string name) {
+  std::lock_guard lock(mutex_);
+  results_.emplace(nextSeq_++, Result{n, std::move(name), false});
+  changed_.notify_all();
+}
 
 void FrameWriter::WaitSourceFree() {
   std::unique_lock lock(mutex_);
-  changed_.wait(lock, [this] { return holding_.count(lastBitmap_) == 0; });
-}
-
-void FrameWriter::Done(std::int64_t n, std::string name, bool written) {
-  std::lock_guard lock(mutex_);
-  results_.emplace(n, std::make_pair(std::move(name), written));
-  changed_.notify_all();
+  changed_.wait(lock, [this] { return holding_.count(lastPicture_) == 0; });
 }
 
 void FrameWriter::Report(const Reporter& report) {
   for (;;) {
-    std::pair<std::string, bool> result;
-    std::int64_t n = 0;
+    Result result;
     {
       std::lock_guard lock(mutex_);
       auto it = results_.find(nextReport_);
       if (it == results_.end()) return;
-      n = nextReport_++;
+      ++nextReport_;
       result = std::move(it->second);
       results_.erase(it);
     }
-    if (report) report(n, result.first, result.second);
+    if (report) report(result.n, result.name, result.written);
   }
 }
 
@@ -125,22 +143,30 @@ bool FrameWriter::WriteJob(Job& job, std::vector<std::uint8_t>& buffer) {
     job.gif.reset();
     return written;
   }
-  // A bitmap frame: encoded straight from the box's picture, which is let go
-  // of (and its release signalled) before the file is written.
+  // A bitmap or PNG frame: encoded straight from the box's picture, which is
+  // let go of (and its release signalled) before the file is written.
   bool encoded = false;
+  thread_local png::Encoder pngEncoder;  // each writer keeps its own storage
   try {
-    if (job.source) {
+    if (job.source && job.png) {
+      const gdi::Bitmap& bmp = *job.source.Handle();
+      png::Image image{bmp.Row32(0), std::size_t(bmp.Width()), bmp.Width(), bmp.Height(),
+                       job.alpha.data()};
+      encoded = pngEncoder.Prepare(image);  // the deflating waits until the box is free
+    } else if (job.source) {
       platform::EncodeBmp24(*job.source.Handle(), buffer);
       encoded = true;
     }
   } catch (const std::bad_alloc&) {  // no buffer for this frame: it is not written
   }
   job.source = platform::Picture();
+  std::vector<std::uint8_t>().swap(job.alpha);
   {
     std::lock_guard lock(mutex_);
-    holding_.erase(job.n);
+    holding_.erase(job.seq);
     changed_.notify_all();
   }
+  if (encoded && job.png) encoded = pngEncoder.Finish(buffer);
   return encoded && sys::WriteBinaryFile(job.name, buffer);
 }
 
@@ -165,9 +191,9 @@ void FrameWriter::Run(std::vector<std::uint8_t>& buffer) {
     }
     job.source = platform::Picture();
     std::lock_guard lock(mutex_);
-    holding_.erase(job.n);
+    holding_.erase(job.seq);
     --active_;
-    results_.emplace(job.n, std::make_pair(std::move(job.name), written));
+    results_.emplace(job.seq, Result{job.n, std::move(job.name), written});
     changed_.notify_all();
   }
 }

@@ -56,8 +56,8 @@ std::size_t DecodeFrames(std::size_t count, unsigned threads,
 
 class FrameWriter {
  public:
-  // Called on the window thread, in frame order: frame n, its file, whether
-  // the file was written.
+  // Called on the window thread, in the order the frames were handed over:
+  // frame n, its file, whether the file was written.
   using Reporter = std::function<void(std::int64_t n, const std::string& name, bool written)>;
 
   FrameWriter() = default;
@@ -65,10 +65,13 @@ class FrameWriter {
   FrameWriter(const FrameWriter&) = delete;
   FrameWriter& operator=(const FrameWriter&) = delete;
 
-  // Hands frame n over: a bitmap frame as the picture to encode, or a GIF
-  // frame as an encoder that has captured it (its Yields off). Waits, letting
-  // the window system run, while both writers are busy.
+  // Hands frame n over: a bitmap frame as the picture to encode, a PNG frame
+  // as the picture and one alpha byte per pixel, or a GIF frame as an encoder
+  // that has captured it (its Yields off). Waits, letting the window system
+  // run, while both writers are busy.
   void WriteBitmap(std::int64_t n, std::string name, platform::Picture source);
+  void WritePng(std::int64_t n, std::string name, platform::Picture source,
+                std::vector<std::uint8_t> alpha);
   void WriteGif(std::int64_t n, std::string name, std::shared_ptr<GIF> gif);
   // Frame n that could not even be handed over.
   void Failed(std::int64_t n, std::string name);
@@ -87,15 +90,18 @@ class FrameWriter {
   struct Job {
     std::int64_t n = 0;
     std::string name;
-    platform::Picture source;  // a bitmap frame's picture
+    platform::Picture source;         // a bitmap or PNG frame's picture
+    std::vector<std::uint8_t> alpha;  // a PNG frame's transparency
+    bool png = false;
     std::shared_ptr<GIF> gif;  // or a GIF frame's captured encoder
+    std::int64_t seq = 0;      // handed over as the seq-th, from 0
   };
 
   void Start();
   void Run(std::vector<std::uint8_t>& buffer);
   bool WriteJob(Job& job, std::vector<std::uint8_t>& buffer);
   void Hand(Job job);
-  void Done(std::int64_t n, std::string name, bool written);
+
   void Join();
   template <typename Pred>
   void WaitPumping(std::unique_lock<std::mutex>& lock, Pred done);
@@ -104,12 +110,16 @@ class FrameWriter {
   std::condition_variable ready_;    // a job or the end, for the writers
   std::condition_variable changed_;  // a job taken, a picture released, a file done
   std::optional<Job> job_;           // handed over and not yet taken
-  std::set<std::int64_t> holding_;   // bitmap frames whose picture a writer still reads
-  std::int64_t lastBitmap_ = -1;     // the bitmap frame handed over last
+  std::set<std::int64_t> holding_;   // jobs (by seq) whose picture a writer still reads
+  std::int64_t lastPicture_ = -1;    // the job with a picture handed over last
   int active_ = 0;                   // jobs taken and not yet done
-  // Finished frames waiting to be reported, by frame number.
-  std::map<std::int64_t, std::pair<std::string, bool>> results_;
-  std::int64_t nextReport_ = 1;           // frames are numbered from 1
+  struct Result {
+    std::int64_t n = 0;
+    std::string name;
+    bool written = false;
+  };
+  std::map<std::int64_t, Result> results_;  // finished jobs waiting to be reported, by seq
+  std::int64_t nextSeq_ = 0, nextReport_ = 0;
   std::vector<std::uint8_t> buffers_[2];  // one per writer thread
   bool done_ = false;
   std::vector<std::thread> threads_;

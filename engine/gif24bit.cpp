@@ -128,6 +128,52 @@ const char* ReasonText(BreakOutReason reason) {
 
 }  // namespace
 
+const char* ReasonId(BreakOutReason reason) {
+  switch (reason) {
+    case BreakOutReason::None:
+      return "none";
+    case BreakOutReason::CannotRead:
+      return "cannot-read";
+    case BreakOutReason::Empty:
+      return "empty";
+    case BreakOutReason::BadSignature:
+      return "bad-signature";
+    case BreakOutReason::TruncatedHeader:
+      return "truncated-header";
+    case BreakOutReason::TruncatedColorTable:
+      return "truncated-colour-table";
+    case BreakOutReason::TruncatedExtension:
+      return "truncated-extension";
+    case BreakOutReason::TruncatedDescriptor:
+      return "truncated-image-descriptor";
+    case BreakOutReason::TruncatedLocalTable:
+      return "truncated-local-colour-table";
+    case BreakOutReason::TruncatedImageData:
+      return "truncated-image-data";
+    case BreakOutReason::NoTrailer:
+      return "no-trailer";
+    case BreakOutReason::NoImage:
+      return "no-image";
+    case BreakOutReason::TooLong:
+      return "too-long";
+    case BreakOutReason::NoPixels:
+      return "frame-without-pixels";
+    case BreakOutReason::TooManyPixels:
+      return "too-many-pixels";
+    case BreakOutReason::TempFile:
+      return "temporary-file";
+    case BreakOutReason::FrameUndecodable:
+      return "frame-undecodable";
+    case BreakOutReason::FirstImageUndecodable:
+      return "first-image-undecodable";
+    case BreakOutReason::CanvasRefused:
+      return "screen-too-large";
+    case BreakOutReason::OutOfMemory:
+      return "out-of-memory";
+  }
+  return "unknown";
+}
+
 std::string DescribeFailure(const BreakOutFailure& failure) {
   std::string text = ReasonText(failure.reason);
   if (failure.reason == BreakOutReason::CannotRead && failure.error != 0) {
@@ -229,6 +275,7 @@ void clsGif24bit::ReadHeader(std::int64_t& p) {
     const std::int64_t len = std::int64_t(gb::TableBytes(GlobalTableSize));
     if (p + len > std::int64_t(FileBytes.size())) Fail(BreakOutReason::TruncatedColorTable, p);
     std::copy_n(FileBytes.begin() + p, len, GlobalColorTable.begin());
+    StoredGlobalTable = GlobalColorTable;
     globalStart_ = p + 1;
     p += len;
   }
@@ -244,6 +291,29 @@ void clsGif24bit::ReadControl(std::int64_t p, std::size_t r) {
   DisposalMethod[r] = quirks::Disposal(DisposalMethod[r], flags);
   quirks::Sticky(UserInputFlag[r], flags & 0x02);
   quirks::Sticky(TransparentFlag[r], flags & 0x01);
+}
+
+void clsGif24bit::ReadExtension(std::size_t at, std::uint8_t label) {
+  // Read for the frame table only; what they say changes no frame. The walk
+  // has checked that every sub-block lies inside the file.
+  auto data = [&](std::size_t first) {
+    std::string text;
+    for (std::size_t s = at + first; FileBytes[s] != 0; s += std::size_t(FileBytes[s]) + 1) {
+      text.append(reinterpret_cast<const char*>(&FileBytes[s + 1]), FileBytes[s]);
+    }
+    return text;
+  };
+  if (label == gb::kCommentLabel) {
+    Comments.push_back(data(gb::kCommentDataAt));
+  } else if (label == gb::kApplicationLabel && at + gb::kApplicationDataAt <= FileBytes.size()) {
+    // "NETSCAPE2.0" (or "ANIMEXTS1.0") with a first sub-block 1, count.
+    const std::string id(reinterpret_cast<const char*>(&FileBytes[at + 3]), 11);
+    const std::string sub = data(gb::kApplicationDataAt);
+    if ((id == "NETSCAPE2.0" || id == "ANIMEXTS1.0") && sub.size() >= 3 && sub[0] == 1 &&
+        LoopCount < 0) {
+      LoopCount = std::uint8_t(sub[1]) | (std::uint8_t(sub[2]) << 8);
+    }
+  }
 }
 
 void clsGif24bit::ReadImage(std::int64_t& p, std::size_t r, std::int64_t& tableStart) {
@@ -331,7 +401,13 @@ void clsGif24bit::ReadFrames(std::int64_t p) {
     GrowRows(r + 1);
     const std::int64_t frame = std::int64_t(r) + 1;
     const auto end = gb::WalkToImage(FileBytes.data(), FileBytes.size(), std::size_t(p - 1),
-                                     [&](std::size_t at) { ReadControl(std::int64_t(at) + 1, r); });
+                                     [&](std::size_t at, std::uint8_t label) {
+                                       if (label == gb::kGraphicControlLabel) {
+                                         ReadControl(std::int64_t(at) + 1, r);
+                                       } else {
+                                         ReadExtension(at, label);
+                                       }
+                                     });
     if (end.stop == gb::Stop::Truncated) {
       // Cut short inside an extension, or stepped off the end over bytes
       // that start no block (ByteAtATime): the stream ends without the
@@ -479,6 +555,8 @@ void clsGif24bit::Finish(platform::Picture whole) {
 std::int16_t clsGif24bit::fGifBreakOutFrames() {
   CleanUp();
   lastFailure_ = {};
+  LoopCount = -1;
+  Comments.clear();
   if (state_.DecoderPath.empty()) return 0;
   try {
     try {
@@ -557,6 +635,7 @@ void clsGif24bit::MaskedBlit(gdi::DC& dst, gdi::DC& ref, gdi::DC& frameDC, const
   const gdi::COLORREF previous = gdi::SetBkColor(frameDC, key);
   gdi::BitBlt(*maskDC, 0, 0, w, h, frameDC, 0, 0, gdi::SRCCOPY);
   key = gdi::SetBkColor(frameDC, previous);
+  if (coverageDC_) CoverFrame(0, maskDC.get(), x, y, w, h);
   gdi::BitBlt(*invDC, 0, 0, w, h, *maskDC, 0, 0, gdi::NOTSRCCOPY);
   gdi::BitBlt(*backDC, 0, 0, w, h, *CanvasDC, x, y, gdi::SRCCOPY);
   gdi::BitBlt(*backDC, 0, 0, w, h, *maskDC, 0, 0, gdi::SRCAND);
@@ -587,9 +666,16 @@ void clsGif24bit::RenderGif() {
     if (!written) FailedFiles.push_back(name);
     if (FrameWritten) FrameWritten(n, name, written);
   };
-  std::int64_t n = 0;  // goes past 32767: no file of a run overwrites another
   auto frameDC = gdi::CreateCompatibleDC(&imageCtl_->hDC());
   const std::size_t frames = std::min(FrameStart.size(), FramePicture.size());
+  coverage_.reset();
+  coverageDC_.reset();
+  if (ExportAs == FrameFiles::Png && state_.RunMode == 1) {
+    coverage_ = gdi::Bitmap::Create(CanvasWidth, CanvasHeight, gdi::Format::Mono1);
+    if (!coverage_) return;  // no memory for it: nothing is written
+    coverageDC_ = gdi::CreateCompatibleDC(nullptr);
+    gdi::SelectObject(*coverageDC_, &*coverage_);
+  }
 
   // Memory that runs out while a frame is drawn ends the frame loop there;
   // the frames handed over so far are still written and reported.
@@ -600,8 +686,12 @@ void clsGif24bit::RenderGif() {
       if (stopRender_) break;
       DrawFrame(k, *frameDC);
       // A stop requested meanwhile means the window has gone: nothing more is
-      // drawn into or exported from it.
-      if (split && !stopRender_ && display_ != nullptr) ExportFrame(++n, gifOutput, writer);
+      // drawn into or exported from it. Frames are numbered from 1, and the
+      // numbers go past 32767: no file of a run overwrites another.
+      const bool selected = !ExportSelected || ExportSelected(std::int64_t(k) + 1);
+      if (split && selected && !stopRender_ && display_ != nullptr) {
+        ExportFrame(k, gifOutput, writer);
+      }
       writer.Report(report);
       sys::DoEvents();
     }
@@ -609,6 +699,8 @@ void clsGif24bit::RenderGif() {
   }
   frameDC.reset();
   writer.Finish(report);
+  coverageDC_.reset();
+  coverage_.reset();
   sys::DoEvents();
 }
 
@@ -627,6 +719,9 @@ void clsGif24bit::DrawFrame(std::size_t k, gdi::DC& frameDC) {
     NearestSolidColor(back, CanvasBackColor);
     gdi::FillRect(*CanvasDC, {0, 0, CanvasWidth, CanvasHeight},
                   gdi::CreateSolidBrush(CanvasBackColor));
+    if (coverageDC_) {
+      gdi::FillRect(*coverageDC_, {0, 0, CanvasWidth, CanvasHeight}, gdi::CreateSolidBrush(0));
+    }
   }
 
   if (TransparentFlag[k]) {
@@ -634,22 +729,43 @@ void clsGif24bit::DrawFrame(std::size_t k, gdi::DC& frameDC) {
   } else {
     gdi::BitBlt(*CanvasDC, FrameLeft[k], FrameTop[k], FrameWidth[k], FrameHeight[k], frameDC, 0, 0,
                 gdi::SRCCOPY);
+    if (coverageDC_) {
+      CoverFrame(k, nullptr, FrameLeft[k], FrameTop[k], FrameWidth[k], FrameHeight[k]);
+    }
     gdi::BitBlt(*TargetDC, 0, 0, CanvasWidth, CanvasHeight, *CanvasDC, 0, 0, gdi::SRCCOPY);
     sys::DoEvents();
   }
 }
 
-void clsGif24bit::ExportFrame(std::int64_t n, bool gifOutput, FrameWriter& writer) {
+void clsGif24bit::ExportFrame(std::size_t k, bool gifOutput, FrameWriter& writer) {
+  const std::int64_t n = std::int64_t(k) + 1;
   gdi::DC& masterDC = imageCtl_->hDC();
   writer.WaitSourceFree();  // the previous frame has been read from the box
   gdi::BitBlt(display_->hDC(), 0, 0, imageCtl_->ScaleWidth(), imageCtl_->ScaleHeight(), masterDC, 0,
               0, gdi::SRCCOPY);
   display_->Refresh();
-  const std::string name =
-      state_.OutputBaseName + "_" + FrameNumber(n) + (gifOutput ? ".gif" : ".bmp");
+  const bool png = ExportAs != FrameFiles::ByOutputType;
+  const std::string name = state_.OutputBaseName + "_" + FrameNumber(n) +
+                           (png         ? ".png"
+                            : gifOutput ? ".gif"
+                                        : ".bmp");
   // The list keeps the name of a file that could not be written, as the
   // window always has; the writer reports which ones those are.
   if (lstFiles_ != nullptr) lstFiles_->AddItem(name);
+  if (!ProtectedFile.empty() && sys::SameFile(name, ProtectedFile)) {
+    writer.Failed(n, name);
+    return;
+  }
+  if (ExportAs == FrameFiles::Png) {
+    writer.WritePng(n, name, display_->Image(), CompositionAlpha());
+    return;
+  }
+  if (ExportAs == FrameFiles::StoredPng) {
+    std::vector<std::uint8_t> alpha;
+    platform::Picture stored = StoredPixels(k, alpha);
+    writer.WritePng(n, name, std::move(stored), std::move(alpha));
+    return;
+  }
   if (!gifOutput) {
     writer.WriteBitmap(n, name, display_->Image());
     return;
@@ -671,4 +787,75 @@ void clsGif24bit::ExportFrame(std::int64_t n, bool gifOutput, FrameWriter& write
   }
   encoder->Yields = false;  // the writer threads never yield (see frame_threads.h)
   writer.WriteGif(n, name, std::move(encoder));
+}
+
+void clsGif24bit::CoverFrame(std::size_t k, gdi::DC* mask, std::int16_t x, std::int16_t y,
+                             std::int32_t w, std::int32_t h) {
+  // The frame's own blits again, onto one bit per canvas pixel, so that the
+  // same pixels are clipped: an opaque frame covers its whole picture; a
+  // transparent one where its mask is 0, as cover = ~(~cover & mask).
+  auto dc = gdi::CreateCompatibleDC(nullptr);
+  if (mask == nullptr) {
+    auto ones =
+        gdi::Bitmap::Create(FramePicture[k].Width(), FramePicture[k].Height(), gdi::Format::Mono1);
+    if (!ones) throw std::bad_alloc();
+    gdi::SelectionGuard selected(*dc, &*ones);
+    gdi::FillRect(*dc, {0, 0, ones->Width(), ones->Height()},
+                  gdi::CreateSolidBrush(gdi::RGB(255, 255, 255)));
+    gdi::BitBlt(*coverageDC_, x, y, w, h, *dc, 0, 0, gdi::SRCCOPY);
+    return;
+  }
+  auto scratch = gdi::CreateMonoBitmap(w, h);
+  if (!scratch) throw std::bad_alloc();
+  gdi::SelectionGuard selected(*dc, &*scratch);
+  gdi::BitBlt(*dc, 0, 0, w, h, *coverageDC_, x, y, gdi::NOTSRCCOPY);
+  gdi::BitBlt(*dc, 0, 0, w, h, *mask, 0, 0, gdi::SRCAND);
+  gdi::BitBlt(*coverageDC_, x, y, w, h, *dc, 0, 0, gdi::NOTSRCCOPY);
+}
+
+std::vector<std::uint8_t> clsGif24bit::CompositionAlpha() const {
+  // The export box shows the canvas from its top-left corner; what lies
+  // beyond the canvas is the box's own picture, and opaque.
+  const int w = display_->Image().Width(), h = display_->Image().Height();
+  std::vector<std::uint8_t> alpha(std::size_t(w) * std::size_t(h), 255);
+  const int cw = std::min(w, coverage_->Width()), ch = std::min(h, coverage_->Height());
+  for (int y = 0; y < ch; ++y) {
+    const std::uint8_t* covered = coverage_->Row8(y);
+    std::uint8_t* row = alpha.data() + std::size_t(y) * std::size_t(w);
+    for (int x = 0; x < cw; ++x) row[x] = covered[x] != 0 ? 255 : 0;
+  }
+  return alpha;
+}
+
+platform::Picture clsGif24bit::StoredPixels(std::size_t k, std::vector<std::uint8_t>& alpha) const {
+  const int w = display_->Image().Width(), h = display_->Image().Height();
+  auto out = gdi::Bitmap::Create(w, h, gdi::Format::Rgb32);
+  if (!out) throw std::bad_alloc();
+  out->ZeroIfPending();
+  alpha.assign(std::size_t(w) * std::size_t(h), 0);
+  const gdi::Bitmap& frame = *FramePicture[k].Handle();
+  // The colours the file stores: a frame on the global table sees it as it
+  // was read, before any other frame's transparent entry was repaired.
+  std::array<gdi::COLORREF, 256> colours{};
+  for (std::size_t i = 0; i < 256; ++i) {
+    const auto& q = frame.Palette()[i];
+    colours[i] = gdi::RGB(q.rgbRed, q.rgbGreen, q.rgbBlue);
+    if (!LocalTableFlag[k] && GlobalTableFlag && i * 3 <= LastEntry(GlobalTableSize)) {
+      colours[i] = gdi::RGB(StoredGlobalTable[i * 3], StoredGlobalTable[i * 3 + 1],
+                            StoredGlobalTable[i * 3 + 2]);
+    }
+  }
+  const int transparent = TransparentFlag[k] ? TransparentIndex[k] : -1;
+  for (int fy = 0; fy < frame.Height(); ++fy) {
+    const int y = FrameTop[k] + fy;
+    if (y < 0 || y >= h) continue;
+    const std::uint8_t* row = frame.Row8(fy);
+    for (int fx = 0; fx < frame.Width(); ++fx) {
+      const int x = FrameLeft[k] + fx;
+      if (x < 0 || x >= w || row[fx] == transparent) continue;
+      out->Set(x, y, gdi::ToPixel32(colours[row[fx]]));
+      alpha[std::size_t(y) * std::size_t(w) + std::size_t(x)] = 255;
+    }
+  }
+  return platform::Picture(std::move(*out));
 }

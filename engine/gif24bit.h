@@ -62,6 +62,8 @@ struct BreakOutFailure {
 };
 // "truncated in the image data (byte 812 of 900, frame 3)".
 std::string DescribeFailure(const BreakOutFailure& failure);
+// A stable name for the reason, for machines: "truncated-image-data".
+const char* ReasonId(BreakOutReason reason);
 
 class clsGif24bit {
  public:
@@ -116,6 +118,21 @@ class clsGif24bit {
       std::function<void(std::int64_t n, const std::string& name, bool written)>;
   FrameWrittenHook FrameWritten;
 
+  // What a split run writes for each frame. The window always writes what
+  // OutputFileType says (GIF or bitmap files); the command line can also ask
+  // for PNG files of the composed frames, with their transparency (a pixel
+  // no frame has drawn since the canvas was last cleared is transparent), or
+  // of the pixels each frame stores itself.
+  enum class FrameFiles { ByOutputType, Png, StoredPng };
+  FrameFiles ExportAs = FrameFiles::ByOutputType;
+  // Which frames a split run writes, by number from 1; none set: every one.
+  // The others are played and composed as ever, but neither listed nor
+  // written.
+  std::function<bool(std::int64_t n)> ExportSelected;
+  // A file no frame of a split run may replace (the source); a frame whose
+  // name leads to it is reported as not written.
+  std::string ProtectedFile;
+
   // --- stream fields ---
   // The file while the break-out reads and cuts it (position P is
   // FileBytes[P - 1]); emptied once every frame has been cut out.
@@ -144,6 +161,12 @@ class clsGif24bit {
   // The colour a transparent frame is keyed on: its own table's entry at its
   // transparent index after every repair; -1 when the table has no such entry.
   std::vector<std::int32_t> FrameKeyColor;
+  // What the stream says besides its frames: the loop count of a looping
+  // extension (-1: none), and the text of every comment, in order.
+  std::int32_t LoopCount = -1;
+  std::vector<std::string> Comments;
+  // The global table as the file holds it, before any repair.
+  std::array<std::uint8_t, 768> StoredGlobalTable{};
 
   // --- drawing side ---
   gdi::Bitmap* CanvasBitmap = nullptr;
@@ -198,7 +221,14 @@ class clsGif24bit {
   // Waits frame k's delay, applies its disposal and draws it onto the canvas
   // and into the target.
   void DrawFrame(std::size_t k, gdi::DC& frameDC);
-  void ExportFrame(std::int64_t n, bool gifOutput, FrameWriter& writer);
+  void ExportFrame(std::size_t k, bool gifOutput, FrameWriter& writer);
+  // The export box's pixels with the transparency of the composed frame, or
+  // the pixels frame k stores itself, at the export box's size.
+  std::vector<std::uint8_t> CompositionAlpha() const;
+  platform::Picture StoredPixels(std::size_t k, std::vector<std::uint8_t>& alpha) const;
+  void ReadExtension(std::size_t at, std::uint8_t label);
+  void CoverFrame(std::size_t k, gdi::DC* mask, std::int16_t x, std::int16_t y, std::int32_t w,
+                  std::int32_t h);
 
   SharedState& state_;
   platform::PictureBox* display_;
@@ -210,6 +240,10 @@ class clsGif24bit {
   double second_ = 0;             // the repair's running Second
   std::vector<std::uint8_t> packed_;
   std::unique_ptr<gdi::Bitmap> canvas_;
+  // Where frames have drawn since the canvas was last cleared (1) and where
+  // not (0), kept only for PNG output.
+  std::optional<gdi::Bitmap> coverage_;
+  std::unique_ptr<gdi::DC> coverageDC_;
   BreakOutFailure lastFailure_;
   gdi::Bitmap* canvasPrevious_ = nullptr;
 };

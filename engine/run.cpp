@@ -10,14 +10,22 @@ bool PrepareRunBoxes(SharedState& state, platform::PictureBox& display,
   return true;
 }
 
-bool PerformRun(clsGif24bit& engine, SharedState& state) {
+bool BreakOutRun(clsGif24bit& engine, SharedState& state) {
   engine.CleanUp();
   state.NotAnimatedFlag = 0;
   engine.fGifBreakOutFrames();
-  if (state.NotAnimatedFlag != 0) return false;
+  return state.NotAnimatedFlag == 0;
+}
+
+void PlayRun(clsGif24bit& engine) {
   engine.UserDelay(0);
   engine.StopRender(0);
   engine.RenderGif();
+}
+
+bool PerformRun(clsGif24bit& engine, SharedState& state) {
+  if (!BreakOutRun(engine, state)) return false;
+  PlayRun(engine);
   return true;
 }
 

@@ -15,6 +15,10 @@ bool PrepareRunBoxes(SharedState& state, platform::PictureBox& display,
 // was broken into frames) UserDelay 0, StopRender false and RenderGif. Returns
 // false when the file could not be broken into frames.
 bool PerformRun(clsGif24bit& engine, SharedState& state);
+// The run in its two halves: the break-out (false when the file could not be
+// broken into frames), then the play.
+bool BreakOutRun(clsGif24bit& engine, SharedState& state);
+void PlayRun(clsGif24bit& engine);
 
 // Box settings of the preview window: `Display` is hidden, sizes itself and
 // keeps a persistent image on a light-blue back colour; `Master` sizes itself,

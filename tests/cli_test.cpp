@@ -1,5 +1,10 @@
+#include <gif_lib.h>
 #include <gtest/gtest.h>
+#include <png.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
 
 #include <array>
 #include <cstdio>
@@ -188,4 +193,368 @@ TEST(Cli, EveryFileHoldsTheFrameShownAtItsTurn) {
       }
     }
   }
+}
+
+// ---------------------------------------------------------------- PNG frames and the frame table
+
+namespace {
+
+// A PNG decoded by libpng as 8-bit RGBA, and the form it was stored in.
+struct Png {
+  int width = 0, height = 0;
+  bool colormap = false, alpha = false;
+  std::vector<std::uint8_t> rgba;
+  std::array<std::uint8_t, 4> At(int x, int y) const {
+    const std::size_t i = (std::size_t(y) * std::size_t(width) + std::size_t(x)) * 4;
+    return {rgba[i], rgba[i + 1], rgba[i + 2], rgba[i + 3]};
+  }
+};
+Png ReadPng(const std::string& path) {
+  Png p;
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&image, path.c_str())) {
+    ADD_FAILURE() << path << ": " << image.message;
+    return p;
+  }
+  p.colormap = (image.format & PNG_FORMAT_FLAG_COLORMAP) != 0;
+  p.alpha = (image.format & PNG_FORMAT_FLAG_ALPHA) != 0;
+  image.format = PNG_FORMAT_RGBA;
+  p.width = int(image.width);
+  p.height = int(image.height);
+  p.rgba.resize(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, p.rgba.data(), 0, nullptr)) {
+    ADD_FAILURE() << path << ": " << image.message;
+  }
+  return p;
+}
+
+// An image descriptor at (l, t) of w x h on the global table, with its pixels.
+Bytes Picture(int l, int t, int w, int h, const std::vector<std::uint8_t>& pixels) {
+  return Cat(
+      {{0x2C, std::uint8_t(l), 0, std::uint8_t(t), 0, std::uint8_t(w), 0, std::uint8_t(h), 0, 0},
+       ImageData(pixels, 2)});
+}
+
+const Bytes kRgbk = Table({{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}});
+
+std::string Out(const TempDir& dir, const std::string& base, int n, const char* ext) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "_%03d.%s", n, ext);
+  return dir.File(base + buf);
+}
+
+}  // namespace
+
+TEST(CliPng, TransparencyFollowsWhatTheFramesDrawAndTheClearingDisposal) {
+  // A 4 x 1 screen, index 0 transparent in the frames that say so:
+  //   1: [R R . .]          only what it draws is opaque
+  //   2: at x 1, [. G]      adds x 2
+  //   3: clears (disposal 2), draws B at x 3: everything else transparent again
+  //   4: at x 0, [.]        draws nothing: the transparency stays
+  TempDir dir;
+  const Bytes gif = Cat({Header(4, 1, 0x81),
+                         kRgbk,
+                         Gce(0x01, 0, 0),
+                         Picture(0, 0, 4, 1, {1, 1, 0, 0}),
+                         Gce(0x01, 0, 0),
+                         Picture(1, 0, 2, 1, {0, 2}),
+                         Gce(0x08, 0, 0),
+                         Picture(3, 0, 1, 1, {3}),
+                         Gce(0x01, 0, 0),
+                         Picture(0, 0, 1, 1, {0}),
+                         {0x3B}});
+  WriteFile(dir.File("t.gif"), gif);
+  ASSERT_EQ(Split("--png " + Quote(dir.File("t.gif"))).status, 0);
+  ASSERT_EQ(Split("--bmp " + Quote(dir.File("t.gif"))).status, 0);
+  const std::vector<std::vector<int>> alpha = {
+      {255, 255, 0, 0}, {255, 255, 255, 0}, {0, 0, 0, 255}, {0, 0, 0, 255}};
+  for (int n = 1; n <= 4; ++n) {
+    SCOPED_TRACE(n);
+    const Png png = ReadPng(Out(dir, "t", n, "png"));
+    auto bmp = platform::LoadPicture(Out(dir, "t", n, "bmp"));
+    ASSERT_TRUE(bmp);
+    ASSERT_EQ(png.width, 4);
+    EXPECT_TRUE(png.colormap);
+    for (int x = 0; x < 4; ++x) {
+      const auto p = png.At(x, 0);
+      EXPECT_EQ(p[3], alpha[std::size_t(n - 1)][std::size_t(x)]) << "x " << x;
+      // Every pixel keeps the bitmap's colour, the transparent ones too.
+      const gdi::COLORREF c = bmp->Handle()->ColorAt(x, 0);
+      EXPECT_EQ(gdi::RGB(p[0], p[1], p[2]), c) << "x " << x;
+    }
+  }
+  // A frame where every pixel is drawn carries no alpha.
+  WriteFile(dir.File("o.gif"),
+            Cat({Header(2, 1, 0x81), kRgbk, Picture(0, 0, 2, 1, {1, 2}), {0x3B}}));
+  ASSERT_EQ(Split("--png " + Quote(dir.File("o.gif"))).status, 0);
+  const Png opaque = ReadPng(Out(dir, "o", 1, "png"));
+  EXPECT_TRUE(opaque.colormap);
+  EXPECT_FALSE(opaque.alpha);
+}
+
+TEST(CliPng, EachFrameTakesTheSmallestExactForm) {
+  // Frames on two local tables of 256 colours, composed into more than 256:
+  //   1: the first table, 256 colours             indexed
+  //   2: rows 8-14 from the second table over it  about 300 colours: RGB
+  //   3: the same after a clear                   indexed, with tRNS
+  //   4: 256 colours over rows 0-13 after a clear 257 with transparency: RGBA
+  auto table = [](std::uint8_t g) {
+    std::vector<gifgen::Rgb> t;
+    for (int i = 0; i < 256; ++i) t.push_back({std::uint8_t(i), g, std::uint8_t(255 - i)});
+    return t;
+  };
+  auto frame = [](int top, int height, std::vector<gifgen::Rgb> t, int modulo) {
+    gifgen::Frame f;
+    f.top = top;
+    f.width = 20;
+    f.height = height;
+    f.localTable = std::move(t);
+    for (int i = 0; i < 20 * height; ++i) f.indices.push_back(std::uint8_t(i % modulo));
+    return f;
+  };
+  gifgen::Animation anim;
+  anim.width = 20;
+  anim.height = 15;
+  anim.frames = {frame(0, 15, table(0), 256), frame(8, 7, table(200), 160),
+                 frame(8, 7, table(200), 160), frame(0, 14, table(100), 256)};
+  anim.frames[1].transparentIndex = 5;
+  anim.frames[2].transparentIndex = 5;
+  anim.frames[2].disposal = 2;
+  anim.frames[3].disposal = 2;
+  TempDir dir;
+  const std::string src = dir.File("m.gif");
+  gifgen::WriteFile(src, gifgen::Encode(anim));
+  ASSERT_EQ(Split("--png " + Quote(src)).status, 0);
+  ASSERT_EQ(Split("--bmp " + Quote(src)).status, 0);
+  const bool colormap[] = {true, false, true, false}, alpha[] = {false, false, true, true};
+  const int transparent[] = {0, 0, 8 * 20 + 1, 20};
+  for (int n = 1; n <= 4; ++n) {
+    SCOPED_TRACE(n);
+    const Png png = ReadPng(Out(dir, "m", n, "png"));
+    auto bmp = platform::LoadPicture(Out(dir, "m", n, "bmp"));
+    ASSERT_TRUE(bmp);
+    EXPECT_EQ(png.colormap, colormap[n - 1]);
+    EXPECT_EQ(png.alpha, alpha[n - 1]);
+    int clear = 0;
+    for (int y = 0; y < 15; ++y) {
+      for (int x = 0; x < 20; ++x) {
+        const auto p = png.At(x, y);
+        ASSERT_EQ(gdi::RGB(p[0], p[1], p[2]), bmp->Handle()->ColorAt(x, y)) << x << "," << y;
+        clear += p[3] == 0;
+      }
+    }
+    EXPECT_EQ(clear, transparent[n - 1]);
+  }
+}
+
+TEST(CliPng, StoredFramesAreEachFramesOwnPixelsAtItsOffset) {
+  // Frame 2 is transparent at index 0 and lies at (1, 1); frame 3 is keyed
+  // on a repaired colour: what the file stores is shown, not the repair.
+  const Bytes table = Table({{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {255, 0, 0}});
+  const Bytes gif = Cat({Header(3, 3, 0x81),
+                         table,
+                         Picture(0, 0, 3, 3, {1, 1, 1, 1, 1, 1, 1, 1, 1}),
+                         Gce(0x01, 0, 3),
+                         Picture(1, 1, 2, 2, {0, 2, 3, 3}),
+                         Picture(0, 0, 2, 1, {3, 2}),
+                         {0x3B}});
+  TempDir dir;
+  const std::string src = dir.File("s.gif");
+  WriteFile(src, gif);
+  const Result r = Split("--stored " + Quote(src));
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(Lines(r.out).size(), 3u);
+  using Px = std::array<std::uint8_t, 4>;
+  const Px clear{0, 0, 0, 0}, red{255, 0, 0, 255}, green{0, 255, 0, 255}, black{0, 0, 0, 255};
+  const std::vector<std::vector<Px>> expected = {
+      {red, red, red, red, red, red, red, red, red},
+      {clear, clear, clear, clear, black, green, clear, clear, clear},
+      {red, green, clear, clear, clear, clear, clear, clear, clear},
+  };
+  for (int n = 1; n <= 3; ++n) {
+    const Png png = ReadPng(Out(dir, "s", n, "png"));
+    ASSERT_EQ(png.width, 3);
+    ASSERT_EQ(png.height, 3);
+    for (int i = 0; i < 9; ++i) {
+      Px p = png.At(i % 3, i / 3);
+      if (p[3] == 0) p = clear;  // a transparent pixel's colour is no part of it
+      EXPECT_EQ(p, expected[std::size_t(n - 1)][std::size_t(i)]) << "frame " << n << " pixel " << i;
+    }
+  }
+}
+
+TEST(CliOptions, FramesOutputFolderQuietAndTheirErrors) {
+  TempDir dir;
+  const std::string src = dir.File("a.gif");
+  gifgen::WriteFile(src, gifgen::Encode(gifgen::Moving(8, 6, 12)));
+
+  Result r =
+      Split("--bmp --frames 1,4,9-10,12- -o " + Quote(dir.File("out/deep")) + " " + Quote(src));
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> want;
+  for (int n : {1, 4, 9, 10, 12}) want.push_back(Out(dir, "out/deep/a", n, "bmp"));
+  EXPECT_EQ(Lines(r.out), want);
+  EXPECT_EQ(ListDir(dir.path()),
+            (std::vector<std::string>{"a.gif", "out"}));  // nothing beside the source
+  EXPECT_EQ(ListDir(dir.File("out/deep")).size(), 5u);
+
+  r = Split("-q --frames 3 " + Quote(src));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_TRUE(fs::exists(Out(dir, "a", 3, "gif")));
+  EXPECT_FALSE(fs::exists(Out(dir, "a", 2, "gif")));
+
+  // Lists that name no frame.
+  for (const char* bad : {"0", "", "5-3", "a", "1,,2", "-4", "3-x", "1;2"}) {
+    r = Split(std::string("--frames '") + bad + "' " + Quote(src));
+    EXPECT_EQ(r.status, 64) << bad;
+  }
+  r = Split("--frames 13- " + Quote(src));
+  EXPECT_EQ(r.status, 64);
+  EXPECT_NE(r.err.find("names no frame of " + src + ", which has 12 frames"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(Split("--png --bmp " + Quote(src)).status, 64);
+  EXPECT_EQ(Split("--info --png " + Quote(src)).status, 64);
+
+  // A folder that cannot be made: nothing is written, exit status 2.
+  WriteFile(dir.File("file"), Bytes{1});
+  r = Split("-o " + Quote(dir.File("file/sub")) + " " + Quote(src));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("cannot make the folder"), std::string::npos) << r.err;
+  EXPECT_EQ(r.out, "");
+}
+
+TEST(CliOptions, AFolderThatCannotBeWrittenIsRefusedBeforeAnyFrame) {
+  // Root may write anywhere: the splitter then runs as nobody.
+  TempDir dir;
+  const std::string src = dir.File("a.gif");
+  gifgen::WriteFile(src, gifgen::Encode(gifgen::Moving(8, 6, 3)));
+  fs::create_directory(dir.File("ro"));
+  fs::permissions(dir.path(), fs::perms::all, fs::perm_options::add);  // nobody reaches the source
+  fs::permissions(src, fs::perms::others_read, fs::perm_options::add);
+  fs::permissions(dir.File("ro"), fs::perms::owner_read | fs::perms::owner_exec |
+                                      fs::perms::others_read | fs::perms::others_exec);
+  std::string prefix;
+  if (::geteuid() == 0) {
+    if (std::system("command -v setpriv >/dev/null 2>&1") != 0) GTEST_SKIP() << "no setpriv";
+    prefix = "TMPDIR=" + dir.path() + " setpriv --reuid=65534 --regid=65534 --clear-groups ";
+  }
+  TempDir io;
+  const std::string cmd = prefix + VELKOR_SPLIT + std::string(" -o ") + Quote(dir.File("ro")) +
+                          " " + Quote(src) + " >" + io.File("out") + " 2>" + io.File("err");
+  const int rc = std::system(cmd.c_str());
+  ASSERT_TRUE(WIFEXITED(rc));
+  EXPECT_EQ(WEXITSTATUS(rc), 2);
+  const Bytes err = ReadFile(io.File("err"));
+  EXPECT_NE(std::string(err.begin(), err.end()).find("cannot write there: Permission denied"),
+            std::string::npos);
+  EXPECT_TRUE(ListDir(dir.File("ro")).empty());
+  fs::permissions(dir.File("ro"), fs::perms::owner_all);
+}
+
+TEST(CliOptions, EveryFrameIsWrittenWhenTheReaderGoesAway) {
+  TempDir dir;
+  const std::string src = dir.File("p.gif");
+  gifgen::WriteFile(src, gifgen::Encode(gifgen::Moving(64, 48, 60)));
+  for (const char* mode : {"--bmp", "--png", "--gif"}) {
+    const std::string cmd = "bash -c '" + std::string(VELKOR_SPLIT) + " " + mode + " " + src +
+                            " | head -2 >/dev/null; exit ${PIPESTATUS[0]}'";
+    const int rc = std::system(cmd.c_str());
+    ASSERT_TRUE(WIFEXITED(rc)) << mode;
+    EXPECT_EQ(WEXITSTATUS(rc), 0) << mode;
+    EXPECT_TRUE(fs::exists(Out(dir, "p", 60, mode + 2))) << mode;
+  }
+}
+
+TEST(CliInfo, TheFrameTableUpToTheFailureAndItsReason) {
+  TempDir dir;
+  const Bytes image = Picture(0, 0, 2, 1, {1, 2});
+  const Bytes loop = {0x21, 0xFF, 11,  'N', 'E', 'T', 'S', 'C', 'A', 'P',
+                      'E',  '2',  '.', '0', 3,   1,   5,   0,   0};
+  const Bytes comment = {0x21, 0xFE, 2, 'h', 'i', 0};
+  Bytes gif = Cat({Header(2, 1, 0x81), kRgbk, loop, comment, Gce(0x09, 250, 3), image,
+                   Gce(0x00, 7, 0), Picture(1, 0, 1, 1, {3})});
+  gif.pop_back();  // the second image's data is cut short
+  WriteFile(dir.File("i.gif"), gif);
+  Result r = Split("--info " + Quote(dir.File("i.gif")));
+  EXPECT_EQ(r.status, 1);
+  const auto table = nlohmann::json::parse(r.out);
+  EXPECT_EQ(table["splits"], false);
+  EXPECT_EQ(table["loop_count"], 5);
+  EXPECT_EQ(table["comments"], nlohmann::json::array({"hi"}));
+  EXPECT_EQ(table["screen"]["global_table"], 4);
+  ASSERT_EQ(table["frames"].size(), 1u);
+  const auto& f = table["frames"][0];
+  EXPECT_EQ(f["delay"], 250);
+  EXPECT_EQ(f["wait_ms"], 101);
+  EXPECT_EQ(f["disposal"], 2);
+  EXPECT_EQ(f["transparent_index"], 3);
+  EXPECT_EQ(f["width"], 2);
+  EXPECT_EQ(table["error"]["reason"], "truncated-image-data");
+  EXPECT_EQ(table["error"]["frame"], 2);
+  EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"i.gif"}));
+
+  gif.push_back(0);
+  gif.push_back(0x3B);
+  WriteFile(dir.File("i.gif"), gif);
+  r = Split("--info " + Quote(dir.File("i.gif")));
+  EXPECT_EQ(r.status, 0);
+  const auto whole = nlohmann::json::parse(r.out);
+  EXPECT_EQ(whole["error"], nullptr);
+  ASSERT_EQ(whole["frames"].size(), 2u);
+  EXPECT_EQ(whole["frames"][1]["wait_ms"], 71);
+  EXPECT_EQ(whole["frames"][1]["transparent_index"], nullptr);
+  EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"i.gif"}));
+}
+
+TEST(CliPng, ACorpusAnimationKeepsItsTransparentBackgroundUntilFramesDrawOnIt) {
+  // Frame 1 covers the screen but for its transparent pixels; frames 2 to 4
+  // clear the canvas first (Velkor clears before a frame of disposal 2), so
+  // only what each of them draws is opaque. The model is giflib's decode:
+  // opaque where a frame's index is not its transparent one.
+  const std::string file =
+      CorpusDir() + "/peterdn-gif-test-suite/animated_transparent_frame_restorebackground_loop.gif";
+  if (CorpusDir().empty() || !fs::exists(file))
+    GTEST_SKIP() << "no ../shared/corpus beside this checkout";
+  TempDir dir;
+  fs::copy_file(file, dir.File("t.gif"));
+  ASSERT_EQ(Split("--png " + Quote(dir.File("t.gif"))).status, 0);
+  int err = 0;
+  GifFileType* gif = DGifOpenFileName(dir.File("t.gif").c_str(), &err);
+  ASSERT_NE(gif, nullptr);
+  ASSERT_EQ(DGifSlurp(gif), GIF_OK);
+  const int w = gif->SWidth, h = gif->SHeight;
+  std::vector<std::uint8_t> covered(std::size_t(w) * std::size_t(h), 0);
+  int kept = 0, lost = 0;
+  for (int k = 0; k < gif->ImageCount; ++k) {
+    SCOPED_TRACE(k + 1);
+    GraphicsControlBlock gcb;
+    ASSERT_EQ(DGifSavedExtensionToGCB(gif, k, &gcb), GIF_OK);
+    if (gcb.DisposalMode == DISPOSE_BACKGROUND) std::fill(covered.begin(), covered.end(), 0);
+    const SavedImage& im = gif->SavedImages[k];
+    const GifImageDesc& d = im.ImageDesc;
+    for (int y = 0; y < d.Height; ++y) {
+      for (int x = 0; x < d.Width; ++x) {
+        const int index = im.RasterBits[y * d.Width + x];
+        if (index != gcb.TransparentColor && d.Left + x < w && d.Top + y < h) {
+          covered[std::size_t((d.Top + y) * w + d.Left + x)] = 1;
+        }
+      }
+    }
+    const Png png = ReadPng(Out(dir, "t", k + 1, "png"));
+    ASSERT_EQ(png.width, w);
+    ASSERT_EQ(png.height, h);
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        const bool opaque = png.At(x, y)[3] != 0;
+        ASSERT_EQ(opaque, covered[std::size_t(y * w + x)] != 0) << x << "," << y;
+        kept += !opaque && k == 0;
+        lost += opaque && k > 0;
+      }
+    }
+  }
+  DGifCloseFile(gif, &err);
+  EXPECT_GT(kept, 0);  // the background shows through frame 1
+  EXPECT_GT(lost, 0);  // and the later frames draw on it
 }

@@ -109,11 +109,12 @@ struct WalkEnd {
   std::size_t block = 0;
 };
 
-// Walks from `p` to the next image separator, calling `onControl(offset)` for
-// every graphic control extension met on the way (its 7 bytes after the
-// introducer lie inside the data).
-template <typename OnControl>
-WalkEnd WalkToImage(const std::uint8_t* d, std::size_t n, std::size_t p, OnControl&& onControl) {
+// Walks from `p` to the next image separator, calling `onExtension(offset,
+// label)` for every extension with a label listed above that it meets on the
+// way, once the whole block is known to lie inside the data.
+template <typename OnExtension>
+WalkEnd WalkToImage(const std::uint8_t* d, std::size_t n, std::size_t p,
+                    OnExtension&& onExtension) {
   while (true) {
     if (p >= n) return {Stop::Truncated, p, p};
     const std::size_t block = p;
@@ -126,7 +127,7 @@ WalkEnd WalkToImage(const std::uint8_t* d, std::size_t n, std::size_t p, OnContr
         if (p + kControlTransparentAt >= n) {
           return {Stop::Truncated, p + kControlFlagsAt < n ? n : p + kControlFlagsAt, block};
         }
-        onControl(p);
+        onExtension(p, label);
         p += kControlBlockSize;
       } else if (label == kApplicationLabel) {
         data = kApplicationDataAt;
@@ -141,6 +142,7 @@ WalkEnd WalkToImage(const std::uint8_t* d, std::size_t n, std::size_t p, OnContr
         std::size_t missing = 0;
         const auto end = SkipSubBlocks(d, n, p + data, &missing);
         if (!end) return {Stop::Truncated, missing, block};
+        onExtension(p, label);
         p = *end + 1;
       }
     } else {

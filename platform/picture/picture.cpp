@@ -60,7 +60,7 @@ struct GifCloser {
 
 // Offset of the first image separator, found as the engine's walk finds it.
 std::optional<std::size_t> FindFirstImage(const std::uint8_t* d, std::size_t n, std::size_t p) {
-  const auto end = gifblocks::WalkToImage(d, n, p, [](std::size_t) {});
+  const auto end = gifblocks::WalkToImage(d, n, p, [](std::size_t, std::uint8_t) {});
   if (end.stop != gifblocks::Stop::Image) return std::nullopt;
   return end.at;
 }

@@ -259,6 +259,13 @@ bool WriteTempFile(const std::string& path, const std::uint8_t* data, std::size_
   return out.Close();
 }
 
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa {
+  }, sb{};
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
 bool IsWritable(const std::string& path) { return ::access(path.c_str(), W_OK) == 0; }
 
 void SetTempNameSource(std::function<std::string()> source) {

@@ -76,6 +76,9 @@ std::optional<std::string> CreateTempFile(const std::string& folder, const std::
 // through a link put in its place. False when any write failed.
 bool WriteTempFile(const std::string& path, const std::uint8_t* data, std::size_t size);
 
+// True when both paths lead to one existing file (links followed).
+bool SameFile(const std::string& a, const std::string& b);
+
 // Whether the caller may write to the file or folder `path`.
 bool IsWritable(const std::string& path);
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # cmake --install into a throw-away prefix: the programs, the desktop entry
-# (validated), the icons and the manual pages land where a desktop finds them,
+# (validated), the icons, the manual pages and the bash completion land where a
+# desktop and a shell find them,
 # and the installed programs run. Usage: check-install.sh BUILD_DIR VERSION
 set -euo pipefail
 build=$1 version=$2
@@ -12,10 +13,10 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 for f in bin/velkor bin/velkor-split share/applications/velkor.desktop \
   share/icons/hicolor/48x48/apps/velkor.png share/icons/hicolor/128x128/apps/velkor.png \
   share/icons/hicolor/256x256/apps/velkor.png share/man/man1/velkor.1 \
-  share/man/man1/velkor-split.1; do
+  share/man/man1/velkor-split.1 share/bash-completion/completions/velkor-split; do
   [ -f "$prefix/$f" ] || fail "$f was not installed"
 done
-[ "$(find "$prefix" -type f | wc -l)" -eq 8 ] || fail "unexpected files: $(find "$prefix" -type f)"
+[ "$(find "$prefix" -type f | wc -l)" -eq 9 ] || fail "unexpected files: $(find "$prefix" -type f)"
 for size in 48 128 256; do
   identify -format '%wx%h' "$prefix/share/icons/hicolor/${size}x${size}/apps/velkor.png" |
     grep -qx "${size}x${size}" || fail "the ${size} pixel icon has the wrong size"
@@ -35,4 +36,7 @@ if command -v man >/dev/null; then
   MANWIDTH=80 man -l "$prefix/share/man/man1/velkor-split.1" 2>/dev/null | grep -q -- '--transparent' ||
     fail "the manual page of velkor-split does not render"
 fi
-echo "install: 8 files in place, programs run, desktop entry valid"
+words=$(bash -c "source '$prefix/share/bash-completion/completions/velkor-split'
+  COMP_WORDS=(velkor-split --p); COMP_CWORD=1; _velkor_split; echo \"\${COMPREPLY[*]}\"")
+[ "$words" = "--png" ] || fail "the bash completion offers '$words' for --p"
+echo "install: 9 files in place, programs run, desktop entry valid, completion answers"

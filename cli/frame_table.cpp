@@ -1,0 +1,71 @@
+#include "cli/frame_table.h"
+
+#include <algorithm>
+
+namespace {
+
+// The file's unsigned 16-bit value, which the engine keeps in signed storage.
+std::uint16_t U16(std::int16_t v) { return static_cast<std::uint16_t>(v); }
+
+int TableEntries(bool present, std::uint8_t size) { return present ? 2 << size : 0; }
+
+}  // namespace
+
+nlohmann::ordered_json FrameTable(const clsGif24bit& engine, const std::string& file,
+                                  std::int64_t fileSize, bool split) {
+  using json = nlohmann::ordered_json;
+  json table;
+  table["file"] = file;
+  table["size"] = fileSize;
+  table["splits"] = split;
+  const bool header = engine.LastFailure().reason != BreakOutReason::CannotRead &&
+                      engine.LastFailure().reason != BreakOutReason::Empty &&
+                      engine.LastFailure().reason != BreakOutReason::BadSignature &&
+                      engine.LastFailure().reason != BreakOutReason::TruncatedHeader;
+  if (header) {
+    table["screen"] = {
+        {"width", U16(engine.ScreenWidth)},
+        {"height", U16(engine.ScreenHeight)},
+        {"background_index", engine.BackgroundIndex},
+        {"pixel_aspect", engine.PixelAspect},
+        {"global_table", TableEntries(engine.GlobalTableFlag != 0, engine.GlobalTableSize)}};
+  } else {
+    table["screen"] = nullptr;
+  }
+  table["loop_count"] = engine.LoopCount >= 0 ? json(engine.LoopCount) : json(nullptr);
+  table["comments"] = engine.Comments;
+
+  json frames = json::array();
+  for (std::size_t k = 0; k < engine.FrameStart.size(); ++k) {
+    // A delay of 32768 hundredths or more plays like 0; UserDelay is 1 ms.
+    const std::int32_t delay = std::max<std::int32_t>(engine.DelayTime[k], 0);
+    const bool transparent = engine.TransparentFlag[k] != 0;
+    frames.push_back({
+        {"number", k + 1},
+        {"offset", engine.FrameStart[k] - 1},
+        {"left", U16(engine.FrameLeft[k])},
+        {"top", U16(engine.FrameTop[k])},
+        {"width", U16(engine.FrameWidth[k])},
+        {"height", U16(engine.FrameHeight[k])},
+        {"delay", U16(engine.DelayTime[k])},
+        {"wait_ms", delay < 100 ? delay * 10 + 1 : 101},
+        {"disposal", engine.DisposalMethod[k]},
+        {"transparent_index", transparent ? json(engine.TransparentIndex[k]) : json(nullptr)},
+        {"local_table", TableEntries(engine.LocalTableFlag[k] != 0, engine.LocalTableSize[k])},
+        {"interlaced", engine.InterlaceFlag[k] != 0},
+        {"user_input", engine.UserInputFlag[k] != 0},
+    });
+  }
+  table["frames"] = std::move(frames);
+
+  const BreakOutFailure& f = engine.LastFailure();
+  if (f.reason == BreakOutReason::None) {
+    table["error"] = nullptr;
+  } else {
+    table["error"] = {{"reason", ReasonId(f.reason)},
+                      {"message", DescribeFailure(f)},
+                      {"byte", f.byte >= 0 ? json(f.byte) : json(nullptr)},
+                      {"frame", f.frame > 0 ? json(f.frame) : json(nullptr)}};
+  }
+  return table;
+}
