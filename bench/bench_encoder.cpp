@@ -1,15 +1,21 @@
 // SaveGIF of a 1920 x 1080 photographic picture (32-bit, captured through the
 // fixed colour table), against giflib's EGifPutLine writing the same 8-bit
 // indices to a file; and the 24-bit bitmap encoding of the same picture, by one
-// thread and split in row bands, against a plain copy of its pixels.
+// thread and split in row bands, against a plain copy of its pixels. Then a
+// PNG frame of 256 colours, as velkor-split --png writes it (libpng's chunks,
+// libdeflate's data), against libpng writing the same form with zlib.
 #include <benchmark/benchmark.h>
 #include <gif_lib.h>
+#include <png.h>
 #include <unistd.h>
+
+#include <csetjmp>
 
 #include <cstring>
 #include <random>
 
 #include "encoder/gif_encoder.h"
+#include "encoder/png_writer.h"
 #include "platform/picture/picture.h"
 
 namespace {
@@ -94,6 +100,76 @@ void BM_CopyPixels(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_CopyPixels)->Unit(benchmark::kMillisecond);
+
+// A 640 x 480 frame of the photograph in 256 colours, as an animation frame
+// on one palette composes.
+const platform::Picture& Frame256() {
+  static const platform::Picture pic = [] {
+    auto b = *gdi::Bitmap::Create(640, 480, gdi::Format::Rgb32);
+    for (int y = 0; y < 480; ++y)
+      for (int x = 0; x < 640; ++x) b.Row32(y)[x] = Photo().Handle()->Row32(y)[x] & 0xE0E0C0u;
+    return platform::Picture(std::move(b));
+  }();
+  return pic;
+}
+
+void BM_PngFrame(benchmark::State& state) {
+  const gdi::Bitmap& b = *Frame256().Handle();
+  std::vector<std::uint8_t> out;
+  png::Encoder encoder;
+  for (auto _ : state) {
+    encoder.Prepare({b.Row32(0), 640, 640, 480, nullptr});
+    encoder.Finish(out);
+  }
+  state.counters["bytes"] = double(out.size());
+}
+BENCHMARK(BM_PngFrame)->Unit(benchmark::kMillisecond);
+
+void Append(png_structp p, png_bytep data, png_size_t size) {
+  auto* out = static_cast<std::vector<std::uint8_t>*>(png_get_io_ptr(p));
+  out->insert(out->end(), data, data + size);
+}
+void NoFlush(png_structp) {}
+
+// The same indexed form through libpng and zlib at the given level; the
+// indices and the table are made beforehand, as velkor-split's Prepare does.
+void BM_PngFrameZlib(benchmark::State& state) {
+  const gdi::Bitmap& b = *Frame256().Handle();
+  std::vector<png_color> palette;
+  std::vector<std::uint8_t> indices(640 * 480);
+  for (int i = 0; i < 640 * 480; ++i) {
+    const std::uint32_t c = b.Row32(0)[i];
+    std::size_t k = 0;
+    while (k < palette.size() &&
+           (palette[k].red != png_byte(c >> 16) || palette[k].green != png_byte(c >> 8) ||
+            palette[k].blue != png_byte(c)))
+      ++k;
+    if (k == palette.size()) palette.push_back({png_byte(c >> 16), png_byte(c >> 8), png_byte(c)});
+    indices[std::size_t(i)] = std::uint8_t(k);
+  }
+  std::vector<std::uint8_t> out;
+  for (auto _ : state) {
+    out.clear();
+    png_structp p = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(p);
+    if (setjmp(png_jmpbuf(p))) {
+      state.SkipWithError("libpng failed");
+      break;
+    }
+    png_set_write_fn(p, &out, Append, NoFlush);
+    png_set_IHDR(p, info, 640, 480, 8, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_PLTE(p, info, palette.data(), int(palette.size()));
+    png_set_compression_level(p, int(state.range(0)));
+    png_set_filter(p, 0, PNG_FILTER_NONE);
+    png_write_info(p, info);
+    for (int y = 0; y < 480; ++y) png_write_row(p, indices.data() + std::size_t(y) * 640);
+    png_write_end(p, info);
+    png_destroy_write_struct(&p, &info);
+  }
+  state.counters["bytes"] = double(out.size());
+}
+BENCHMARK(BM_PngFrameZlib)->Arg(1)->Arg(6)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

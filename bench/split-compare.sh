@@ -6,7 +6,8 @@
 #   A: 200 frames of 640 x 480, one global table      C: 60 frames of 1920 x 1080, local tables
 # For each it prints velkor-split --bmp / ffmpeg (BMP frames), velkor-split (GIF) /
 # gifsicle -U --explode, the break-out alone / giflib's DGifSlurp (one thread and
-# every core), and peak memory velkor / ffmpeg.
+# every core), and peak memory velkor / ffmpeg; then velkor-split --png against
+# ffmpeg's PNG frames and (on A) ImageMagick's -coalesce, in time and bytes.
 # Usage: bench/split-compare.sh [BUILD_DIR]   (VELKOR_BENCH_INPUTS=DIR to choose
 # where the inputs are kept; installs ffmpeg, gifsicle and Pillow if missing)
 set -euo pipefail
@@ -39,7 +40,8 @@ trap 'rm -rf "$work"' EXIT
 split="$(realpath "$build/bin/velkor-split")"
 
 # median_time COMMAND...: runs the command $runs times in a fresh output folder
-# and prints the median wall time (s) and the largest peak RSS (MiB).
+# and prints the median wall time (s), the largest peak RSS (MiB) and the bytes
+# the last run left in the folder.
 median_time() {
   local times=() peak=0
   for _ in $(seq $runs); do
@@ -51,12 +53,12 @@ median_time() {
   done
   local median
   median=$(printf '%s\n' "${times[@]}" | sort -n | sed -n "$(((runs + 1) / 2))p")
-  echo "$median $((peak / 1024))"
+  echo "$median $((peak / 1024)) $(du -sb "$work/out" | cut -f1)"
 }
 ratio() { echo "scale=2; $1 / $2" | bc | sed 's/^\./0./'; }
 
 printf '%-6s %-28s %10s %10s\n' input tool "median s" "peak MiB"
-summary=()
+summary=() png_summary=()
 for input in A C; do
   cp "$inputs/$input.gif" "$work/src.gif"
   in="$work/src.gif"
@@ -65,14 +67,28 @@ for input in A C; do
   velkor_gif() { cp "$in" "$work/out/src.gif" && "$split" "$work/out/src.gif"; }
   export -f velkor_bmp velkor_gif
   export in split work
-  read -r vb pb < <(median_time bash -c velkor_bmp)
-  read -r ff pf < <(median_time ffmpeg -loglevel error -i "$in" "$work/out/f_%03d.bmp")
-  read -r vg pg < <(median_time bash -c velkor_gif)
-  read -r gs pgs < <(median_time gifsicle -U --explode "$in" -o "$work/out/f")
+  read -r vb pb _ < <(median_time bash -c velkor_bmp)
+  read -r ff pf _ < <(median_time ffmpeg -loglevel error -i "$in" "$work/out/f_%03d.bmp")
+  read -r vg pg _ < <(median_time bash -c velkor_gif)
+  read -r gs pgs _ < <(median_time gifsicle -U --explode "$in" -o "$work/out/f")
+  # PNG frames: the source is read where it lies, the frames go to the folder.
+  read -r vp pp bp < <(median_time "$split" --png -q -o "$work/out" "$in")
+  read -r fp pfp bfp < <(runs=3 median_time ffmpeg -loglevel error -i "$in" "$work/out/f_%03d.png")
   printf '%-6s %-28s %10s %10s\n' "$input" "velkor-split --bmp" "$vb" "$pb"
   printf '%-6s %-28s %10s %10s\n' "$input" "ffmpeg (bmp)" "$ff" "$pf"
   printf '%-6s %-28s %10s %10s\n' "$input" "velkor-split (gif)" "$vg" "$pg"
   printf '%-6s %-28s %10s %10s\n' "$input" "gifsicle -U --explode" "$gs" "$pgs"
+  printf '%-6s %-28s %10s %10s %12s\n' "$input" "velkor-split --png" "$vp" "$pp" "$bp"
+  printf '%-6s %-28s %10s %10s %12s\n' "$input" "ffmpeg (png)" "$fp" "$pfp" "$bfp"
+  png_line="$(printf '%-6s %14s %16s %18s' "$input" "$(ratio "$vp" "$fp")" "$bp / $bfp" \
+    "$pp / $pb")"
+  if [ "$input" = A ] && command -v convert >/dev/null && [ "${VELKOR_BENCH_MAGICK:-1}" = 1 ]; then
+    # ImageMagick takes some 20 s a run here: once is enough.
+    read -r im pim bim < <(runs=1 median_time convert "$in" -coalesce "$work/out/f_%03d.png")
+    printf '%-6s %-28s %10s %10s %12s\n' "$input" "convert -coalesce (png)" "$im" "$pim" "$bim"
+    png_line+="$(printf ' %20s' "$bp / $bim")"
+  fi
+  png_summary+=("$png_line")
   breakout=$("$build/bin/bench_breakout" --compare "$in")
   echo "$breakout" | sed "s/^/$input      /"
   one=$(echo "$breakout" | sed -n 's/^ratio one thread \([0-9.]*\), all cores \([0-9.]*\)$/\1/p')
@@ -85,3 +101,9 @@ printf '%-6s %18s %22s %22s %16s\n' input "bmp / ffmpeg" "gif / gifsicle" \
   "break-out / slurp" "peak MiB v / ff"
 printf '%-6s %18s %22s %22s %16s\n' "" "(goal <= 1.0)" "(goal <= 0.5)" "(1 core / all cores)" ""
 printf '%s\n' "${summary[@]}"
+echo
+printf '%-6s %14s %16s %18s %20s\n' input "png / ffmpeg" "bytes v / ff" "peak MiB png / bmp" \
+  "bytes v / magick"
+printf '%-6s %14s %16s %18s %20s\n' "" "(goal <= 0.2)" "(C: v <= ff)" "(goal png <= bmp)" \
+  "(A: v <= magick)"
+printf '%s\n' "${png_summary[@]}"

@@ -24,8 +24,18 @@ class ColourTable {
  public:
   ColourTable() { slots_.fill(kEmpty); }
   // The index of `key`, adding it when new; -1 once there are too many.
+  // Most pixels find their colour in its first slot.
   int IndexOf(std::uint32_t key) {
-    std::size_t s = Hash(key);
+    const std::size_t first = Hash(key);
+    if (slots_[first] == key) [[likely]]
+      return index_[first];
+    return Probe(key, first);
+  }
+  int Count() const { return count_; }
+  std::uint32_t Key(int i) const { return keys_[std::size_t(i)]; }
+
+ private:
+  int Probe(std::uint32_t key, std::size_t s) {
     while (true) {
       if (slots_[s] == kEmpty) {
         if (count_ == 256) return -1;
@@ -38,13 +48,9 @@ class ColourTable {
       s = (s + 1) & (kSlots - 1);
     }
   }
-  int Count() const { return count_; }
-  std::uint32_t Key(int i) const { return keys_[std::size_t(i)]; }
-
- private:
-  static constexpr std::size_t kSlots = 1024;
+  static constexpr std::size_t kSlots = 4096;
   static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
-  static std::size_t Hash(std::uint32_t k) { return (k * 2654435761u) >> 22; }
+  static std::size_t Hash(std::uint32_t k) { return (k * 2654435761u) >> 20; }
   std::array<std::uint32_t, kSlots> slots_;
   std::array<std::uint8_t, kSlots> index_{};
   std::array<std::uint32_t, 256> keys_{};
@@ -123,34 +129,29 @@ bool Encoder::Prepare(const Image& image) {
   if (image.pixels == nullptr || image.width <= 0 || image.height <= 0) return false;
   try {
     const std::size_t w = std::size_t(image.width), h = std::size_t(image.height);
-    auto key = [&](std::size_t x, std::size_t y) {
-      const std::uint32_t rgb = image.pixels[y * image.stride + x] & 0xFFFFFFu;
-      const bool clear = image.alpha != nullptr && image.alpha[y * w + x] == 0;
-      return clear ? rgb | kTransparentBit : rgb;
-    };
     width_ = image.width;
     height_ = image.height;
 
-    // The colours, and each pixel's index, unless there are more than 256.
+    // The colours, and each pixel's index, unless there are more than 256:
+    // the indices go straight into the rows, after each row's filter byte.
     auto table = std::make_unique<ColourTable>();
-    indices_.resize(w * h);
+    rows_.resize((w + 1) * h);
     indexed_ = true;
     transparent_ = false;
     for (std::size_t y = 0; y < h && indexed_; ++y) {
-      std::uint32_t last = 0xFFFFFFFFu;  // no colour's key
-      int lastIndex = 0;
-      std::uint8_t* row = indices_.data() + y * w;
+      const std::uint32_t* in = image.pixels + y * image.stride;
+      const std::uint8_t* alpha = image.alpha != nullptr ? image.alpha + y * w : nullptr;
+      std::uint8_t* row = rows_.data() + y * (w + 1);
+      *row++ = 0;  // filter: none
       for (std::size_t x = 0; x < w; ++x) {
-        const std::uint32_t k = key(x, y);
-        if (k != last) {
-          lastIndex = table->IndexOf(k);
-          if (lastIndex < 0) {
-            indexed_ = false;
-            break;
-          }
-          last = k;
+        std::uint32_t k = in[x] & 0xFFFFFFu;
+        if (alpha != nullptr && alpha[x] == 0) k |= kTransparentBit;
+        const int index = table->IndexOf(k);
+        if (index < 0) {
+          indexed_ = false;
+          break;
         }
-        row[x] = std::uint8_t(lastIndex);
+        row[x] = std::uint8_t(index);
       }
     }
     trnsCount_ = 0;
@@ -175,21 +176,31 @@ bool Encoder::Prepare(const Image& image) {
       transparent_ = trnsCount_ > 0;
       colourType_ = PNG_COLOR_TYPE_PALETTE;
       bitDepth_ = colours_ <= 2 ? 1 : colours_ <= 4 ? 2 : colours_ <= 16 ? 4 : 8;
+      // Renumbered, and packed where fewer bits do, in place: every byte is
+      // written at or before the place it is read from.
       const std::size_t perByte = std::size_t(8 / bitDepth_);
       const std::size_t rowBytes = (w + perByte - 1) / perByte;
-      rows_.assign((rowBytes + 1) * h, 0);  // each row starts with filter 0: none
       for (std::size_t y = 0; y < h; ++y) {
-        const std::uint8_t* in = indices_.data() + y * w;
-        std::uint8_t* o = rows_.data() + y * (rowBytes + 1) + 1;
+        const std::uint8_t* in = rows_.data() + y * (w + 1) + 1;
+        std::uint8_t* o = rows_.data() + y * (rowBytes + 1);
+        *o++ = 0;
         if (bitDepth_ == 8) {
           for (std::size_t x = 0; x < w; ++x) o[x] = order[in[x]];
-        } else {
-          for (std::size_t x = 0; x < w; ++x) {
-            const unsigned shift = unsigned(8 - bitDepth_ * int(x % perByte + 1));
-            o[x / perByte] |= std::uint8_t(order[in[x]] << shift);
+          continue;
+        }
+        unsigned byte = 0;
+        for (std::size_t x = 0; x < w; ++x) {
+          byte = (byte << bitDepth_) | order[in[x]];
+          if (x % perByte == perByte - 1) {
+            o[x / perByte] = std::uint8_t(byte);
+            byte = 0;
           }
         }
+        if (w % perByte != 0) {
+          o[w / perByte] = std::uint8_t(byte << (bitDepth_ * int(perByte - w % perByte)));
+        }
       }
+      rows_.resize((rowBytes + 1) * h);
     } else {
       for (std::size_t i = 0; i < w * h && !transparent_ && image.alpha != nullptr; ++i) {
         transparent_ = image.alpha[i] == 0;

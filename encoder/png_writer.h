@@ -47,7 +47,7 @@ class Encoder {
   int width_ = 0, height_ = 0, bitDepth_ = 8, colourType_ = 0, colours_ = 0, trnsCount_ = 0;
   bool indexed_ = false, transparent_ = false;
   std::uint8_t palette_[256][3] = {};
-  std::vector<std::uint8_t> indices_, rows_, deflated_;
+  std::vector<std::uint8_t> rows_, deflated_;
 };
 
 // Prepare and Finish in one.

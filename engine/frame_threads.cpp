@@ -151,7 +151,7 @@ bool FrameWriter::WriteJob(Job& job, std::vector<std::uint8_t>& buffer) {
     if (job.source && job.png) {
       const gdi::Bitmap& bmp = *job.source.Handle();
       png::Image image{bmp.Row32(0), std::size_t(bmp.Width()), bmp.Width(), bmp.Height(),
-                       job.alpha.data()};
+                       job.alpha.empty() ? nullptr : job.alpha.data()};
       encoded = pngEncoder.Prepare(image);  // the deflating waits until the box is free
     } else if (job.source) {
       platform::EncodeBmp24(*job.source.Handle(), buffer);

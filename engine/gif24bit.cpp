@@ -635,7 +635,7 @@ void clsGif24bit::MaskedBlit(gdi::DC& dst, gdi::DC& ref, gdi::DC& frameDC, const
   const gdi::COLORREF previous = gdi::SetBkColor(frameDC, key);
   gdi::BitBlt(*maskDC, 0, 0, w, h, frameDC, 0, 0, gdi::SRCCOPY);
   key = gdi::SetBkColor(frameDC, previous);
-  if (coverageDC_) CoverFrame(0, maskDC.get(), x, y, w, h);
+  if (coverageDC_ && !coverageFull_) CoverFrame(0, maskDC.get(), x, y, w, h);
   gdi::BitBlt(*invDC, 0, 0, w, h, *maskDC, 0, 0, gdi::NOTSRCCOPY);
   gdi::BitBlt(*backDC, 0, 0, w, h, *CanvasDC, x, y, gdi::SRCCOPY);
   gdi::BitBlt(*backDC, 0, 0, w, h, *maskDC, 0, 0, gdi::SRCAND);
@@ -675,6 +675,7 @@ void clsGif24bit::RenderGif() {
     if (!coverage_) return;  // no memory for it: nothing is written
     coverageDC_ = gdi::CreateCompatibleDC(nullptr);
     gdi::SelectObject(*coverageDC_, &*coverage_);
+    coverageFull_ = false;
   }
 
   // Memory that runs out while a frame is drawn ends the frame loop there;
@@ -721,6 +722,7 @@ void clsGif24bit::DrawFrame(std::size_t k, gdi::DC& frameDC) {
                   gdi::CreateSolidBrush(CanvasBackColor));
     if (coverageDC_) {
       gdi::FillRect(*coverageDC_, {0, 0, CanvasWidth, CanvasHeight}, gdi::CreateSolidBrush(0));
+      coverageFull_ = false;
     }
   }
 
@@ -729,8 +731,16 @@ void clsGif24bit::DrawFrame(std::size_t k, gdi::DC& frameDC) {
   } else {
     gdi::BitBlt(*CanvasDC, FrameLeft[k], FrameTop[k], FrameWidth[k], FrameHeight[k], frameDC, 0, 0,
                 gdi::SRCCOPY);
-    if (coverageDC_) {
-      CoverFrame(k, nullptr, FrameLeft[k], FrameTop[k], FrameWidth[k], FrameHeight[k]);
+    if (coverageDC_ && !coverageFull_) {
+      // A whole frame over all that is shown covers it: no blit needed.
+      const int right = FrameLeft[k] + std::min(int(FrameWidth[k]), FramePicture[k].Width());
+      const int bottom = FrameTop[k] + std::min(int(FrameHeight[k]), FramePicture[k].Height());
+      if (FrameLeft[k] <= 0 && FrameTop[k] <= 0 && right >= ShownWidth() &&
+          bottom >= ShownHeight()) {
+        coverageFull_ = true;
+      } else {
+        CoverFrame(k, nullptr, FrameLeft[k], FrameTop[k], FrameWidth[k], FrameHeight[k]);
+      }
     }
     gdi::BitBlt(*TargetDC, 0, 0, CanvasWidth, CanvasHeight, *CanvasDC, 0, 0, gdi::SRCCOPY);
     sys::DoEvents();
@@ -813,17 +823,25 @@ void clsGif24bit::CoverFrame(std::size_t k, gdi::DC* mask, std::int16_t x, std::
   gdi::BitBlt(*coverageDC_, x, y, w, h, *dc, 0, 0, gdi::NOTSRCCOPY);
 }
 
+int clsGif24bit::ShownWidth() const { return std::min(display_->Image().Width(), CanvasWidth); }
+int clsGif24bit::ShownHeight() const { return std::min(display_->Image().Height(), CanvasHeight); }
+
 std::vector<std::uint8_t> clsGif24bit::CompositionAlpha() const {
   // The export box shows the canvas from its top-left corner; what lies
   // beyond the canvas is the box's own picture, and opaque.
+  if (coverageFull_) return {};
   const int w = display_->Image().Width(), h = display_->Image().Height();
   std::vector<std::uint8_t> alpha(std::size_t(w) * std::size_t(h), 255);
-  const int cw = std::min(w, coverage_->Width()), ch = std::min(h, coverage_->Height());
-  for (int y = 0; y < ch; ++y) {
+  bool any = false;
+  for (int y = 0; y < ShownHeight(); ++y) {
     const std::uint8_t* covered = coverage_->Row8(y);
     std::uint8_t* row = alpha.data() + std::size_t(y) * std::size_t(w);
-    for (int x = 0; x < cw; ++x) row[x] = covered[x] != 0 ? 255 : 0;
+    for (int x = 0; x < ShownWidth(); ++x) {
+      row[x] = covered[x] != 0 ? 255 : 0;
+      any |= covered[x] == 0;
+    }
   }
+  if (!any) return {};
   return alpha;
 }
 

@@ -222,13 +222,17 @@ class clsGif24bit {
   // and into the target.
   void DrawFrame(std::size_t k, gdi::DC& frameDC);
   void ExportFrame(std::size_t k, bool gifOutput, FrameWriter& writer);
-  // The export box's pixels with the transparency of the composed frame, or
-  // the pixels frame k stores itself, at the export box's size.
+  // The transparency of the composed frame, one byte per pixel of the export
+  // box (empty when every pixel is opaque), or the pixels frame k stores
+  // itself, at the export box's size.
   std::vector<std::uint8_t> CompositionAlpha() const;
   platform::Picture StoredPixels(std::size_t k, std::vector<std::uint8_t>& alpha) const;
   void ReadExtension(std::size_t at, std::uint8_t label);
   void CoverFrame(std::size_t k, gdi::DC* mask, std::int16_t x, std::int16_t y, std::int32_t w,
                   std::int32_t h);
+  // The part of the canvas the export box shows.
+  int ShownWidth() const;
+  int ShownHeight() const;
 
   SharedState& state_;
   platform::PictureBox* display_;
@@ -244,6 +248,9 @@ class clsGif24bit {
   // not (0), kept only for PNG output.
   std::optional<gdi::Bitmap> coverage_;
   std::unique_ptr<gdi::DC> coverageDC_;
+  // Known to be covered wherever the export box shows the canvas: most
+  // animations draw whole frames, which then need no transparency at all.
+  bool coverageFull_ = false;
   BreakOutFailure lastFailure_;
   gdi::Bitmap* canvasPrevious_ = nullptr;
 };
