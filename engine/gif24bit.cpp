@@ -80,102 +80,52 @@ std::string FrameNumber(std::int64_t n) {
   return buf;
 }
 
-const char* ReasonText(BreakOutReason reason) {
-  switch (reason) {
-    case BreakOutReason::None:
-      return "no failure";
-    case BreakOutReason::CannotRead:
-      return "cannot read the file";
-    case BreakOutReason::Empty:
-      return "the file is empty";
-    case BreakOutReason::BadSignature:
-      return "bad signature (not a GIF file)";
-    case BreakOutReason::TruncatedHeader:
-      return "truncated in the header";
-    case BreakOutReason::TruncatedColorTable:
-      return "truncated in the colour table";
-    case BreakOutReason::TruncatedExtension:
-      return "truncated in an extension block";
-    case BreakOutReason::TruncatedDescriptor:
-      return "truncated in the image descriptor";
-    case BreakOutReason::TruncatedLocalTable:
-      return "truncated in the local colour table";
-    case BreakOutReason::TruncatedImageData:
-      return "truncated in the image data";
-    case BreakOutReason::NoTrailer:
-      return "ends after an image without the trailer";
-    case BreakOutReason::NoImage:
-      return "holds no image";
-    case BreakOutReason::TooLong:
-      return "too long to be split";
-    case BreakOutReason::NoPixels:
-      return "a frame has no pixels";
-    case BreakOutReason::TooManyPixels:
-      return "too many pixels";
-    case BreakOutReason::TempFile:
-      return "temporary file cannot be made";
-    case BreakOutReason::FrameUndecodable:
-      return "the frame cannot be decoded";
-    case BreakOutReason::FirstImageUndecodable:
-      return "the first image cannot be decoded";
-    case BreakOutReason::CanvasRefused:
-      return "the logical screen is too large";
-    case BreakOutReason::OutOfMemory:
-      return "out of memory";
+// Every reason with its stable name and its words.
+struct ReasonName {
+  BreakOutReason reason;
+  const char* id;
+  const char* text;
+};
+constexpr ReasonName kReasons[] = {
+    {BreakOutReason::None, "none", "no failure"},
+    {BreakOutReason::CannotRead, "cannot-read", "cannot read the file"},
+    {BreakOutReason::Empty, "empty", "the file is empty"},
+    {BreakOutReason::BadSignature, "bad-signature", "bad signature (not a GIF file)"},
+    {BreakOutReason::TruncatedHeader, "truncated-header", "truncated in the header"},
+    {BreakOutReason::TruncatedColorTable, "truncated-colour-table",
+     "truncated in the colour table"},
+    {BreakOutReason::TruncatedExtension, "truncated-extension", "truncated in an extension block"},
+    {BreakOutReason::TruncatedDescriptor, "truncated-image-descriptor",
+     "truncated in the image descriptor"},
+    {BreakOutReason::TruncatedLocalTable, "truncated-local-colour-table",
+     "truncated in the local colour table"},
+    {BreakOutReason::TruncatedImageData, "truncated-image-data", "truncated in the image data"},
+    {BreakOutReason::NoTrailer, "no-trailer", "ends after an image without the trailer"},
+    {BreakOutReason::NoImage, "no-image", "holds no image"},
+    {BreakOutReason::TooLong, "too-long", "too long to be split"},
+    {BreakOutReason::NoPixels, "frame-without-pixels", "a frame has no pixels"},
+    {BreakOutReason::TooManyPixels, "too-many-pixels", "too many pixels"},
+    {BreakOutReason::TempFile, "temporary-file", "temporary file cannot be made"},
+    {BreakOutReason::FrameUndecodable, "frame-undecodable", "the frame cannot be decoded"},
+    {BreakOutReason::FirstImageUndecodable, "first-image-undecodable",
+     "the first image cannot be decoded"},
+    {BreakOutReason::CanvasRefused, "screen-too-large", "the logical screen is too large"},
+    {BreakOutReason::OutOfMemory, "out-of-memory", "out of memory"},
+};
+
+const ReasonName& NameOf(BreakOutReason reason) {
+  for (const auto& r : kReasons) {
+    if (r.reason == reason) return r;
   }
-  return "unknown failure";
+  return kReasons[0];
 }
 
 }  // namespace
 
-const char* ReasonId(BreakOutReason reason) {
-  switch (reason) {
-    case BreakOutReason::None:
-      return "none";
-    case BreakOutReason::CannotRead:
-      return "cannot-read";
-    case BreakOutReason::Empty:
-      return "empty";
-    case BreakOutReason::BadSignature:
-      return "bad-signature";
-    case BreakOutReason::TruncatedHeader:
-      return "truncated-header";
-    case BreakOutReason::TruncatedColorTable:
-      return "truncated-colour-table";
-    case BreakOutReason::TruncatedExtension:
-      return "truncated-extension";
-    case BreakOutReason::TruncatedDescriptor:
-      return "truncated-image-descriptor";
-    case BreakOutReason::TruncatedLocalTable:
-      return "truncated-local-colour-table";
-    case BreakOutReason::TruncatedImageData:
-      return "truncated-image-data";
-    case BreakOutReason::NoTrailer:
-      return "no-trailer";
-    case BreakOutReason::NoImage:
-      return "no-image";
-    case BreakOutReason::TooLong:
-      return "too-long";
-    case BreakOutReason::NoPixels:
-      return "frame-without-pixels";
-    case BreakOutReason::TooManyPixels:
-      return "too-many-pixels";
-    case BreakOutReason::TempFile:
-      return "temporary-file";
-    case BreakOutReason::FrameUndecodable:
-      return "frame-undecodable";
-    case BreakOutReason::FirstImageUndecodable:
-      return "first-image-undecodable";
-    case BreakOutReason::CanvasRefused:
-      return "screen-too-large";
-    case BreakOutReason::OutOfMemory:
-      return "out-of-memory";
-  }
-  return "unknown";
-}
+const char* ReasonId(BreakOutReason reason) { return NameOf(reason).id; }
 
 std::string DescribeFailure(const BreakOutFailure& failure) {
-  std::string text = ReasonText(failure.reason);
+  std::string text = NameOf(failure.reason).text;
   if (failure.reason == BreakOutReason::CannotRead && failure.error != 0) {
     text += ": ";
     text += std::strerror(failure.error);
