@@ -15,7 +15,7 @@
 //     writers never do; sys::DoEvents asserts it in debug builds.
 //   - Jobs own what they carry. A decode job writes only its own frame's
 //     slot. A writer job owns its file name and, for a GIF frame, the encoder
-//     that has captured the frame; a bitmap job shares the export box's
+//     that has captured the frame; a bitmap or PNG job shares the export box's
 //     picture until the writer has encoded it, and signals that job's
 //     release on its own (WaitSourceFree), so the window thread knows when it
 //     may draw into the box again.
@@ -24,8 +24,9 @@
 //     finish, and the lowest failed job is reported. A writer job that cannot
 //     write its file (out of memory included) leaves no file behind and is
 //     reported as not written.
-//   - Results of the writers reach the window thread in frame order, through
-//     Report, called only on the window thread.
+//   - Results of the writers reach the window thread in the order the frames
+//     were handed over (frame order), through Report, called only on the
+//     window thread.
 //   - A stop request is the window's: RenderGif stops handing out frames; the
 //     frames already handed over are still written.
 #pragma once
@@ -80,7 +81,7 @@ class FrameWriter {
   // handed over last.
   void WaitSourceFree();
 
-  // Passes the results that are ready, in frame order, to `report`.
+  // Passes the results that are ready, in the order handed over, to `report`.
   void Report(const Reporter& report);
   // Waits for every frame handed over (letting the window system run), joins
   // the threads and reports the remaining results.
