@@ -1,6 +1,5 @@
 #include "cli/frame_table.h"
 
-#include <algorithm>
 
 namespace {
 
@@ -37,8 +36,6 @@ nlohmann::ordered_json FrameTable(const clsGif24bit& engine, const std::string& 
 
   json frames = json::array();
   for (std::size_t k = 0; k < engine.FrameStart.size(); ++k) {
-    // A delay of 32768 hundredths or more plays like 0; UserDelay is 1 ms.
-    const std::int32_t delay = std::max<std::int32_t>(engine.DelayTime[k], 0);
     const bool transparent = engine.TransparentFlag[k] != 0;
     frames.push_back({
         {"number", k + 1},
@@ -48,7 +45,7 @@ nlohmann::ordered_json FrameTable(const clsGif24bit& engine, const std::string& 
         {"width", U16(engine.FrameWidth[k])},
         {"height", U16(engine.FrameHeight[k])},
         {"delay", U16(engine.DelayTime[k])},
-        {"wait_ms", delay < 100 ? delay * 10 + 1 : 101},
+        {"wait_ms", engine.FrameWait(k)},
         {"disposal", engine.DisposalMethod[k]},
         {"transparent_index", transparent ? json(engine.TransparentIndex[k]) : json(nullptr)},
         {"local_table", TableEntries(engine.LocalTableFlag[k] != 0, engine.LocalTableSize[k])},

@@ -184,7 +184,9 @@ int main(int argc, char** argv) {
     const std::string name = state.OutputBaseName.substr(state.LastFolder.size() + 1);
     const std::string outDir =
         std::filesystem::absolute(o.outputDir, ec).lexically_normal().string();
-    state.OutputBaseName = (outDir.empty() || outDir.back() != '/' ? outDir + "/" : outDir) + name;
+    state.OutputBaseName =
+        (outDir.empty() || outDir.back() != kPathSeparator ? outDir + kPathSeparator : outDir) +
+        name;
   }
 
   if (!o.realtime) sys::SetSleepHook([](std::int64_t) {});
@@ -204,6 +206,7 @@ int main(int argc, char** argv) {
   }
 
   const bool split = BreakOutRun(engine, state);
+  engine.UserDelay(0);  // as the play sets it: the waits --info reports are the play's
   if (o.info) {
     const auto size = std::filesystem::file_size(state.SourcePath, ec);
     const auto table = FrameTable(engine, state.SourcePath, ec ? -1 : std::int64_t(size), split);

@@ -136,9 +136,8 @@ bool Encoder::Prepare(const Image& image) {
     // the indices go straight into the rows, after each row's filter byte.
     auto table = std::make_unique<ColourTable>();
     rows_.resize((w + 1) * h);
-    indexed_ = true;
-    transparent_ = false;
-    for (std::size_t y = 0; y < h && indexed_; ++y) {
+    bool indexed = true, transparent = false;
+    for (std::size_t y = 0; y < h && indexed; ++y) {
       const std::uint32_t* in = image.pixels + y * image.stride;
       const std::uint8_t* alpha = image.alpha != nullptr ? image.alpha + y * w : nullptr;
       std::uint8_t* row = rows_.data() + y * (w + 1);
@@ -148,14 +147,14 @@ bool Encoder::Prepare(const Image& image) {
         if (alpha != nullptr && alpha[x] == 0) k |= kTransparentBit;
         const int index = table->IndexOf(k);
         if (index < 0) {
-          indexed_ = false;
+          indexed = false;
           break;
         }
         row[x] = std::uint8_t(index);
       }
     }
     trnsCount_ = 0;
-    if (indexed_) {
+    if (indexed) {
       // Transparent entries first, so that tRNS is as short as it can be.
       std::array<std::uint8_t, 256> order{};
       int next = 0;
@@ -173,7 +172,7 @@ bool Encoder::Prepare(const Image& image) {
         }
       }
       colours_ = table->Count();
-      transparent_ = trnsCount_ > 0;
+      transparent = trnsCount_ > 0;
       colourType_ = PNG_COLOR_TYPE_PALETTE;
       bitDepth_ = colours_ <= 2 ? 1 : colours_ <= 4 ? 2 : colours_ <= 16 ? 4 : 8;
       // Renumbered, and packed where fewer bits do, in place: every byte is
@@ -202,11 +201,11 @@ bool Encoder::Prepare(const Image& image) {
       }
       rows_.resize((rowBytes + 1) * h);
     } else {
-      for (std::size_t i = 0; i < w * h && !transparent_ && image.alpha != nullptr; ++i) {
-        transparent_ = image.alpha[i] == 0;
+      for (std::size_t i = 0; i < w * h && !transparent && image.alpha != nullptr; ++i) {
+        transparent = image.alpha[i] == 0;
       }
-      const std::size_t channels = transparent_ ? 4 : 3;
-      colourType_ = transparent_ ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB;
+      const std::size_t channels = transparent ? 4 : 3;
+      colourType_ = transparent ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB;
       bitDepth_ = 8;
       colours_ = 0;
       const std::size_t rowBytes = w * channels;
@@ -219,7 +218,7 @@ bool Encoder::Prepare(const Image& image) {
           *o++ = std::uint8_t(in[x] >> 16);
           *o++ = std::uint8_t(in[x] >> 8);
           *o++ = std::uint8_t(in[x]);
-          if (transparent_) *o++ = image.alpha[y * w + x] == 0 ? 0 : 255;
+          if (transparent) *o++ = image.alpha[y * w + x] == 0 ? 0 : 255;
         }
       }
     }
@@ -230,7 +229,7 @@ bool Encoder::Prepare(const Image& image) {
   }
 }
 
-bool Encoder::Finish(std::vector<std::uint8_t>& out, Form* form) {
+bool Encoder::Finish(std::vector<std::uint8_t>& out) {
   if (!ready_) return false;
   ready_ = false;
   try {
@@ -248,16 +247,10 @@ bool Encoder::Finish(std::vector<std::uint8_t>& out, Form* form) {
     c.idatSize = deflated_.size();
     out.clear();
     if (!WriteChunks(c, out)) return false;
-    if (form != nullptr) *form = {indexed_, bitDepth_, colours_, transparent_};
     return true;
   } catch (const std::bad_alloc&) {
     return false;
   }
-}
-
-bool Encode(const Image& image, std::vector<std::uint8_t>& out, Form* form) {
-  Encoder encoder;
-  return encoder.Prepare(image) && encoder.Finish(out, form);
 }
 
 }  // namespace png

@@ -23,14 +23,6 @@ struct Image {
   const std::uint8_t* alpha = nullptr;
 };
 
-// The form Encode chose.
-struct Form {
-  bool indexed = false;
-  int bitDepth = 8;    // of an indexed image; 8 for the others
-  int colours = 0;     // palette entries of an indexed image
-  bool alpha = false;  // a tRNS chunk or an alpha channel
-};
-
 // Encodes in two steps, so that the picture is free again before the slow
 // part: Prepare reads the pixels into the encoder's own rows (the picture may
 // change once it returns), Finish deflates them and writes the PNG file's
@@ -40,17 +32,13 @@ struct Form {
 class Encoder {
  public:
   bool Prepare(const Image& image);
-  bool Finish(std::vector<std::uint8_t>& out, Form* form = nullptr);
+  bool Finish(std::vector<std::uint8_t>& out);
 
  private:
   bool ready_ = false;
   int width_ = 0, height_ = 0, bitDepth_ = 8, colourType_ = 0, colours_ = 0, trnsCount_ = 0;
-  bool indexed_ = false, transparent_ = false;
   std::uint8_t palette_[256][3] = {};
   std::vector<std::uint8_t> rows_, deflated_;
 };
-
-// Prepare and Finish in one.
-bool Encode(const Image& image, std::vector<std::uint8_t>& out, Form* form = nullptr);
 
 }  // namespace png

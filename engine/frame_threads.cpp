@@ -6,7 +6,6 @@
 #include <new>
 
 #include "encoder/gif_encoder.h"
-#include "encoder/png_writer.h"
 #include "platform/system/system.h"
 
 std::size_t DecodeFrames(std::size_t count, unsigned threads,
@@ -38,7 +37,7 @@ FrameWriter::~FrameWriter() { Join(); }
 
 void FrameWriter::Start() {
   if (!threads_.empty()) return;
-  for (auto& buffer : buffers_) threads_.emplace_back([this, &buffer] { Run(buffer); });
+  for (auto& storage : storage_) threads_.emplace_back([this, &storage] { Run(storage); });
 }
 
 template <typename Pred>
@@ -137,7 +136,8 @@ void FrameWriter::Join() {
   threads_.clear();
 }
 
-bool FrameWriter::WriteJob(Job& job, std::vector<std::uint8_t>& buffer) {
+bool FrameWriter::WriteJob(Job& job, Storage& storage) {
+  std::vector<std::uint8_t>& buffer = storage.buffer;
   if (job.gif) {
     const bool written = job.gif->WriteCaptured(job.name) != 0;
     job.gif.reset();
@@ -146,13 +146,12 @@ bool FrameWriter::WriteJob(Job& job, std::vector<std::uint8_t>& buffer) {
   // A bitmap or PNG frame: encoded straight from the box's picture, which is
   // let go of (and its release signalled) before the file is written.
   bool encoded = false;
-  thread_local png::Encoder pngEncoder;  // each writer keeps its own storage
   try {
     if (job.source && job.png) {
       const gdi::Bitmap& bmp = *job.source.Handle();
       png::Image image{bmp.Row32(0), std::size_t(bmp.Width()), bmp.Width(), bmp.Height(),
                        job.alpha.empty() ? nullptr : job.alpha.data()};
-      encoded = pngEncoder.Prepare(image);  // the deflating waits until the box is free
+      encoded = storage.png.Prepare(image);  // the deflating waits until the box is free
     } else if (job.source) {
       platform::EncodeBmp24(*job.source.Handle(), buffer);
       encoded = true;
@@ -166,11 +165,11 @@ bool FrameWriter::WriteJob(Job& job, std::vector<std::uint8_t>& buffer) {
     holding_.erase(job.seq);
     changed_.notify_all();
   }
-  if (encoded && job.png) encoded = pngEncoder.Finish(buffer);
+  if (encoded && job.png) encoded = storage.png.Finish(buffer);
   return encoded && sys::WriteBinaryFile(job.name, buffer);
 }
 
-void FrameWriter::Run(std::vector<std::uint8_t>& buffer) {
+void FrameWriter::Run(Storage& storage) {
   for (;;) {
     Job job;
     {
@@ -184,7 +183,7 @@ void FrameWriter::Run(std::vector<std::uint8_t>& buffer) {
     }
     bool written = false;
     try {
-      written = WriteJob(job, buffer);
+      written = WriteJob(job, storage);
     } catch (const std::bad_alloc&) {
       // Out of memory half-way: what was written of this file goes.
       sys::DeleteFile(job.name);

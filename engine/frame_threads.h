@@ -44,6 +44,7 @@
 #include <thread>
 #include <vector>
 
+#include "encoder/png_writer.h"
 #include "platform/picture/picture.h"
 
 class GIF;
@@ -99,8 +100,13 @@ class FrameWriter {
   };
 
   void Start();
-  void Run(std::vector<std::uint8_t>& buffer);
-  bool WriteJob(Job& job, std::vector<std::uint8_t>& buffer);
+  // What one writer thread keeps from one frame to the next.
+  struct Storage {
+    std::vector<std::uint8_t> buffer;  // the file's bytes
+    png::Encoder png;
+  };
+  void Run(Storage& storage);
+  bool WriteJob(Job& job, Storage& storage);
   void Hand(Job job);
 
   void Join();
@@ -121,7 +127,7 @@ class FrameWriter {
   };
   std::map<std::int64_t, Result> results_;  // finished jobs waiting to be reported, by seq
   std::int64_t nextSeq_ = 0, nextReport_ = 0;
-  std::vector<std::uint8_t> buffers_[2];  // one per writer thread
+  Storage storage_[2];  // one per writer thread
   bool done_ = false;
   std::vector<std::thread> threads_;
 };

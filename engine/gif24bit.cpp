@@ -255,7 +255,7 @@ void clsGif24bit::ReadExtension(std::size_t at, std::uint8_t label) {
   };
   if (label == gb::kCommentLabel) {
     Comments.push_back(data(gb::kCommentDataAt));
-  } else if (label == gb::kApplicationLabel && at + gb::kApplicationDataAt <= FileBytes.size()) {
+  } else if (label == gb::kApplicationLabel) {
     // "NETSCAPE2.0" (or "ANIMEXTS1.0") with a first sub-block 1, count.
     const std::string id(reinterpret_cast<const char*>(&FileBytes[at + 3]), 11);
     const std::string sub = data(gb::kApplicationDataAt);
@@ -655,15 +655,19 @@ void clsGif24bit::RenderGif() {
   sys::DoEvents();
 }
 
+std::int32_t clsGif24bit::FrameWait(std::size_t k) const {
+  // A delay that reads as negative (32768 hundredths or more) waits like 0.
+  const std::int32_t delay = std::max<std::int32_t>(DelayTime[k], 0);
+  return delay < 100 ? delay * 10 + userDelay_ : userDelay_ + 100;
+}
+
 void clsGif24bit::DrawFrame(std::size_t k, gdi::DC& frameDC) {
   gdi::SelectionGuard selected(frameDC, FramePicture[k].Handle());
   gdi::COLORREF key = 0;
   if (TransparentFlag[k] && FrameKeyColor[k] >= 0) key = gdi::COLORREF(FrameKeyColor[k]);
   FrameRect = {FrameLeft[k], FrameTop[k], FrameWidth[k], FrameHeight[k]};
 
-  // A delay that reads as negative (32768 hundredths or more) waits like 0.
-  const std::int32_t delay = std::max<std::int32_t>(DelayTime[k], 0);
-  sys::Sleep(delay < 100 ? delay * 10 + userDelay_ : userDelay_ + 100);
+  sys::Sleep(FrameWait(k));
 
   if (DisposalMethod[k] == 2) {
     gdi::COLORREF back = imageCtl_->BackColor();
@@ -783,10 +787,11 @@ std::vector<std::uint8_t> clsGif24bit::CompositionAlpha() const {
   const int w = display_->Image().Width(), h = display_->Image().Height();
   std::vector<std::uint8_t> alpha(std::size_t(w) * std::size_t(h), 255);
   bool any = false;
-  for (int y = 0; y < ShownHeight(); ++y) {
+  const int shownWidth = ShownWidth(), shownHeight = ShownHeight();
+  for (int y = 0; y < shownHeight; ++y) {
     const std::uint8_t* covered = coverage_->Row8(y);
     std::uint8_t* row = alpha.data() + std::size_t(y) * std::size_t(w);
-    for (int x = 0; x < ShownWidth(); ++x) {
+    for (int x = 0; x < shownWidth; ++x) {
       row[x] = covered[x] != 0 ? 255 : 0;
       any |= covered[x] == 0;
     }

@@ -83,6 +83,8 @@ class clsGif24bit {
   void StopRender(const std::int16_t& blS);
   void ImageCtl(platform::PictureBox& CurImageCtl) { imageCtl_ = &CurImageCtl; }
   gdi::DC* hDCImage() const { return TargetDC; }
+  // How long the frame loop waits before it draws frame k, in ms.
+  std::int32_t FrameWait(std::size_t k) const;
 
   // What the break-out's reads and steps throw on failure; it is caught in one
   // place, which sets NotAnimatedFlag and keeps it as LastFailure.

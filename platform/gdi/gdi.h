@@ -21,6 +21,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/system/scoped.h"
+
 namespace gdi {
 
 using COLORREF = std::uint32_t;
@@ -88,18 +90,7 @@ constexpr std::int64_t kMaxBitmapPixels = std::int64_t(16384) * 16384;
 void SetPixelLimit(std::int64_t pixels);
 std::int64_t PixelLimit();
 // The limit for the guard's life, then the previous one again.
-class ScopedPixelLimit {
- public:
-  explicit ScopedPixelLimit(std::int64_t pixels) : previous_(PixelLimit()) {
-    SetPixelLimit(pixels);
-  }
-  ~ScopedPixelLimit() { SetPixelLimit(previous_); }
-  ScopedPixelLimit(const ScopedPixelLimit&) = delete;
-  ScopedPixelLimit& operator=(const ScopedPixelLimit&) = delete;
-
- private:
-  std::int64_t previous_;
-};
+using ScopedPixelLimit = sys::Scoped<std::int64_t, PixelLimit, SetPixelLimit>;
 // True when a bitmap of w x h may be created (sizes non-negative, product
 // within the limit).
 bool SizeAllowed(std::int64_t w, std::int64_t h);

@@ -272,9 +272,7 @@ void SetTempNameSource(std::function<std::string()> source) {
   TempNameSource() = std::move(source);
 }
 
-ScopedTempNameSource::ScopedTempNameSource(std::function<std::string()> source)
-    : previous_(std::exchange(TempNameSource(), std::move(source))) {}
-ScopedTempNameSource::~ScopedTempNameSource() { TempNameSource() = std::move(previous_); }
+std::function<std::string()> TempNameSourceNow() { return TempNameSource(); }
 
 std::string ProgramFolder() {
   std::vector<char> buf(4096);
@@ -384,9 +382,7 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
 
 void SetSleepHook(SleepHook hook) { SleepHookRef() = std::move(hook); }
 
-ScopedSleepHook::ScopedSleepHook(SleepHook hook)
-    : previous_(std::exchange(SleepHookRef(), std::move(hook))) {}
-ScopedSleepHook::~ScopedSleepHook() { SleepHookRef() = std::move(previous_); }
+SleepHook SleepHookNow() { return SleepHookRef(); }
 
 void Sleep(std::int64_t ms) {
   if (auto& hook = SleepHookRef()) {
@@ -398,9 +394,7 @@ void Sleep(std::int64_t ms) {
 
 void SetYieldHook(YieldHook hook) { YieldHookRef() = std::move(hook); }
 
-ScopedYieldHook::ScopedYieldHook(YieldHook hook)
-    : previous_(std::exchange(YieldHookRef(), std::move(hook))) {}
-ScopedYieldHook::~ScopedYieldHook() { YieldHookRef() = std::move(previous_); }
+YieldHook YieldHookNow() { return YieldHookRef(); }
 
 namespace {
 // Static initialisation runs on the thread that starts the program, the one

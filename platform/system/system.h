@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/system/scoped.h"
+
 namespace sys {
 
 // The largest file ReadWholeFile accepts; anything longer fails instead of
@@ -85,18 +87,9 @@ bool IsWritable(const std::string& path);
 // Tests replace the random part of temporary names to force collisions; an
 // empty function restores the random source.
 void SetTempNameSource(std::function<std::string()> source);
-// Replaces it for the life of the guard, and puts the previous one back on
-// every way out (a failed test assertion included).
-class ScopedTempNameSource {
- public:
-  explicit ScopedTempNameSource(std::function<std::string()> source);
-  ~ScopedTempNameSource();
-  ScopedTempNameSource(const ScopedTempNameSource&) = delete;
-  ScopedTempNameSource& operator=(const ScopedTempNameSource&) = delete;
-
- private:
-  std::function<std::string()> previous_;
-};
+std::function<std::string()> TempNameSourceNow();
+using ScopedTempNameSource =
+    Scoped<std::function<std::string()>, TempNameSourceNow, SetTempNameSource>;
 
 // The folder holding the running executable, without a trailing "/".
 std::string ProgramFolder();
@@ -121,31 +114,15 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
 // Waits; tests and the command line replace it.
 using SleepHook = std::function<void(std::int64_t ms)>;
 void SetSleepHook(SleepHook hook);  // empty: the real sleep
+SleepHook SleepHookNow();
+using ScopedSleepHook = Scoped<SleepHook, SleepHookNow, SetSleepHook>;
 void Sleep(std::int64_t ms);
-class ScopedSleepHook {  // the hook for the guard's life, then the previous one
- public:
-  explicit ScopedSleepHook(SleepHook hook);
-  ~ScopedSleepHook();
-  ScopedSleepHook(const ScopedSleepHook&) = delete;
-  ScopedSleepHook& operator=(const ScopedSleepHook&) = delete;
-
- private:
-  SleepHook previous_;
-};
 
 // Lets the window system process pending events. No-op until a front end sets it.
 using YieldHook = std::function<void()>;
 void SetYieldHook(YieldHook hook);
-class ScopedYieldHook {  // the hook for the guard's life, then the previous one
- public:
-  explicit ScopedYieldHook(YieldHook hook);
-  ~ScopedYieldHook();
-  ScopedYieldHook(const ScopedYieldHook&) = delete;
-  ScopedYieldHook& operator=(const ScopedYieldHook&) = delete;
-
- private:
-  YieldHook previous_;
-};
+YieldHook YieldHookNow();
+using ScopedYieldHook = Scoped<YieldHook, YieldHookNow, SetYieldHook>;
 // Yields; only ever called on the window thread (asserted in debug builds).
 void DoEvents();
 // Whether the caller runs on the thread that started the program, where the
