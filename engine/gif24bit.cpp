@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "encoder/gif_encoder.h"
+#include "engine/file_window.h"
 #include "engine/frame_threads.h"
 #include "platform/picture/gif_blocks.h"
 #include "platform/system/system.h"
@@ -158,17 +159,18 @@ void clsGif24bit::UserDelay(const std::int32_t& lngDelay) {
 void clsGif24bit::StopRender(const std::int16_t& blS) { stopRender_ = blS != 0 ? -1 : 0; }
 
 // ---------------------------------------------------------------- reading
-// Positions P are the file's bytes counted from 1 (FileBytes[P - 1]), as the
-// frame table keeps them; the block walker counts from 0.
+// Positions P are the file's bytes counted from 1 (At(P - 1)), as the frame
+// table keeps them; the block walker counts from 0.
 
 void clsGif24bit::Fail(BreakOutReason reason, std::int64_t byte, std::int64_t frame) const {
-  throw Failure{{reason, byte, std::int64_t(FileBytes.size()), frame, 0}};
+  throw Failure{{reason, byte, fileLength_, frame, 0}};
 }
 
+std::uint8_t clsGif24bit::At(std::int64_t offset) const { return (*file_)[std::uint64_t(offset)]; }
+
 std::uint8_t clsGif24bit::Byte(std::int64_t p, BreakOutReason reason, std::int64_t frame) const {
-  if (p < 1 || p > std::int64_t(FileBytes.size()))
-    Fail(reason, std::max<std::int64_t>(p - 1, 0), frame);
-  return FileBytes[std::size_t(p - 1)];
+  if (p < 1 || p > fileLength_) Fail(reason, std::max<std::int64_t>(p - 1, 0), frame);
+  return At(p - 1);
 }
 
 std::int16_t clsGif24bit::Word(std::int64_t p, BreakOutReason reason, std::int64_t frame) const {
@@ -223,21 +225,23 @@ void clsGif24bit::ReadHeader(std::int64_t& p) {
   globalStart_ = 0;
   if (GlobalTableFlag) {
     const std::int64_t len = std::int64_t(gb::TableBytes(GlobalTableSize));
-    if (p + len > std::int64_t(FileBytes.size())) Fail(BreakOutReason::TruncatedColorTable, p);
-    std::copy_n(FileBytes.begin() + p, len, GlobalColorTable.begin());
+    if (p + len > fileLength_) Fail(BreakOutReason::TruncatedColorTable, p);
+    for (std::int64_t i = 0; i < len; ++i) GlobalColorTable[std::size_t(i)] = At(p + i);
     StoredGlobalTable = GlobalColorTable;
     globalStart_ = p + 1;
     p += len;
   }
+  header_.resize(std::size_t(p));
+  for (std::int64_t i = 0; i < p; ++i) header_[std::size_t(i)] = At(i);
   p += 1;  // the first block, and row 0's FrameStart
 }
 
 void clsGif24bit::ReadControl(std::int64_t p, std::size_t r) {
-  const std::uint8_t flags = FileBytes[std::size_t(p - 1 + gb::kControlFlagsAt)];
+  const std::uint8_t flags = At(p - 1 + std::int64_t(gb::kControlFlagsAt));
   packed_[r] = flags;
-  const std::size_t delay = std::size_t(p - 1 + gb::kControlDelayAt);
-  DelayTime[r] = std::int16_t(FileBytes[delay] | (FileBytes[delay + 1] << 8));
-  TransparentIndex[r] = FileBytes[std::size_t(p - 1 + gb::kControlTransparentAt)];
+  const std::int64_t delay = p - 1 + std::int64_t(gb::kControlDelayAt);
+  DelayTime[r] = std::int16_t(At(delay) | (At(delay + 1) << 8));
+  TransparentIndex[r] = At(p - 1 + std::int64_t(gb::kControlTransparentAt));
   DisposalMethod[r] = quirks::Disposal(DisposalMethod[r], flags);
   quirks::Sticky(UserInputFlag[r], flags & 0x02);
   quirks::Sticky(TransparentFlag[r], flags & 0x01);
@@ -246,10 +250,15 @@ void clsGif24bit::ReadControl(std::int64_t p, std::size_t r) {
 void clsGif24bit::ReadExtension(std::size_t at, std::uint8_t label) {
   // Read for the frame table only; what they say changes no frame. The walk
   // has checked that every sub-block lies inside the file.
+  auto bytes = [&](std::int64_t from, std::size_t n) {
+    std::string text(n, '\0');
+    for (std::size_t i = 0; i < n; ++i) text[i] = char(At(from + std::int64_t(i)));
+    return text;
+  };
   auto data = [&](std::size_t first) {
     std::string text;
-    for (std::size_t s = at + first; FileBytes[s] != 0; s += std::size_t(FileBytes[s]) + 1) {
-      text.append(reinterpret_cast<const char*>(&FileBytes[s + 1]), FileBytes[s]);
+    for (auto s = std::int64_t(at + first); At(s) != 0; s += std::int64_t(At(s)) + 1) {
+      text += bytes(s + 1, At(s));
     }
     return text;
   };
@@ -257,7 +266,7 @@ void clsGif24bit::ReadExtension(std::size_t at, std::uint8_t label) {
     Comments.push_back(data(gb::kCommentDataAt));
   } else if (label == gb::kApplicationLabel) {
     // "NETSCAPE2.0" (or "ANIMEXTS1.0") with a first sub-block 1, count.
-    const std::string id(reinterpret_cast<const char*>(&FileBytes[at + 3]), 11);
+    const std::string id = bytes(std::int64_t(at) + 3, 11);
     const std::string sub = data(gb::kApplicationDataAt);
     if ((id == "NETSCAPE2.0" || id == "ANIMEXTS1.0") && sub.size() >= 3 && sub[0] == 1 &&
         LoopCount < 0) {
@@ -268,7 +277,7 @@ void clsGif24bit::ReadExtension(std::size_t at, std::uint8_t label) {
 
 void clsGif24bit::ReadImage(std::int64_t& p, std::size_t r, std::int64_t& tableStart) {
   const std::int64_t frame = std::int64_t(r) + 1;
-  if (p - 1 + std::int64_t(gb::kImageDescriptorSize) > std::int64_t(FileBytes.size())) {
+  if (p - 1 + std::int64_t(gb::kImageDescriptorSize) > fileLength_) {
     Fail(BreakOutReason::TruncatedDescriptor, p - 1, frame);
   }
   constexpr auto kDesc = BreakOutReason::TruncatedDescriptor;
@@ -286,15 +295,15 @@ void clsGif24bit::ReadImage(std::int64_t& p, std::size_t r, std::int64_t& tableS
   if (LocalTableFlag[r]) {
     tableStart = p + std::int64_t(gb::kImageDescriptorSize);
     const std::int64_t len = std::int64_t(gb::LocalTableBytes(flags));
-    if (tableStart - 1 + len > std::int64_t(FileBytes.size())) {
+    if (tableStart - 1 + len > fileLength_) {
       Fail(BreakOutReason::TruncatedLocalTable, tableStart - 1, frame);
     }
-    std::copy_n(FileBytes.begin() + (tableStart - 1), len, LocalColorTable.begin());
+    for (std::int64_t i = 0; i < len; ++i) LocalColorTable[std::size_t(i)] = At(tableStart - 1 + i);
     p += len;
   }
   const std::int64_t codeSize = p + std::int64_t(gb::kImageDescriptorSize);
   LzwCodeSize[r] = Byte(codeSize, BreakOutReason::TruncatedImageData, frame);
-  const auto end = gb::SkipSubBlocks(FileBytes.data(), FileBytes.size(), std::size_t(codeSize));
+  const auto end = gb::SkipSubBlocks(*file_, std::size_t(fileLength_), std::size_t(codeSize));
   if (!end) Fail(BreakOutReason::TruncatedImageData, codeSize - 1, frame);
   p = std::int64_t(*end) + 1;  // the image-data terminator
 }
@@ -334,23 +343,29 @@ void clsGif24bit::Repair(std::size_t r, std::int64_t tableStart) {
   // would turn transparent as well.
   while (taken(v)) v = v == 0 ? 0xFFFFFF : v - 1;
 
-  const std::uint8_t bytes[3] = {std::uint8_t(v & 0xFF), std::uint8_t((v >> 8) & 0xFF),
-                                 std::uint8_t((v >> 16) & 0xFF)};
-  for (std::size_t i = 0; i < 3; ++i) {
-    table[t + i] = bytes[i];
-    if (ts > 0) FileBytes[std::size_t(ts - 1) + t + i] = bytes[i];
+  const std::array<std::uint8_t, 3> bytes = {std::uint8_t(v & 0xFF), std::uint8_t((v >> 8) & 0xFF),
+                                             std::uint8_t((v >> 16) & 0xFF)};
+  std::copy(bytes.begin(), bytes.end(), table.begin() + std::ptrdiff_t(t));
+  // The file's own bytes of the table change with it: a global table in the
+  // header every frame file starts with, a local one in its frame's bytes.
+  if (ts <= 0) return;
+  const std::int64_t at = ts - 1 + std::int64_t(t);
+  if (local) {
+    tablePatches_.push_back({at, bytes});
+  } else {
+    std::copy(bytes.begin(), bytes.end(), header_.begin() + std::ptrdiff_t(at));
   }
 }
 
 void clsGif24bit::ReadFrames(std::int64_t p) {
-  const std::int64_t last = std::int64_t(FileBytes.size());
+  const std::int64_t last = fileLength_;
   std::size_t r = 0;
   std::int64_t start = p;
   bool first = true;
   while (p <= last) {
     GrowRows(r + 1);
     const std::int64_t frame = std::int64_t(r) + 1;
-    const auto end = gb::WalkToImage(FileBytes.data(), FileBytes.size(), std::size_t(p - 1),
+    const auto end = gb::WalkToImage(*file_, std::size_t(fileLength_), std::size_t(p - 1),
                                      [&](std::size_t at, std::uint8_t label) {
                                        if (label == gb::kGraphicControlLabel) {
                                          ReadControl(std::int64_t(at) + 1, r);
@@ -362,7 +377,7 @@ void clsGif24bit::ReadFrames(std::int64_t p) {
       // Cut short inside an extension, or stepped off the end over bytes
       // that start no block (ByteAtATime): the stream ends without the
       // image or the trailer that should come.
-      const bool extension = FileBytes[end.block] == gb::kExtension;
+      const bool extension = At(std::int64_t(end.block)) == gb::kExtension;
       Fail(extension ? BreakOutReason::TruncatedExtension
                      : (first ? BreakOutReason::NoImage : BreakOutReason::NoTrailer),
            std::int64_t(end.block), frame);
@@ -392,7 +407,7 @@ void clsGif24bit::ReadFrames(std::int64_t p) {
     p += 1;
     start = p;
     if (p > last) Fail(BreakOutReason::NoTrailer, last, frame);
-    if (FileBytes[std::size_t(p - 1)] == gb::kTrailer) break;
+    if (At(p - 1) == gb::kTrailer) break;
     ++r;
   }
   if (first) Fail(BreakOutReason::NoImage, std::min(p, last) - 1);
@@ -417,24 +432,38 @@ std::string clsGif24bit::fTempFileName(std::string& folder, const std::string& p
 
 bool clsGif24bit::CutFrame(std::size_t k, const std::string& folder, BreakOutFailure& failure) {
   const std::int64_t frame = std::int64_t(k) + 1;
-  failure = {BreakOutReason::TempFile, -1, std::int64_t(FileBytes.size()), frame, 0};
-  std::string dir = folder;
-  const std::string name = fTempFileName(dir, " " + std::to_string(k), "GIF");
-  if (name.empty()) return false;
-  TempFileGuard guard(name);
+  failure = {BreakOutReason::CannotRead, -1, fileLength_, frame, 0};
 
-  const std::size_t headerLen = std::size_t(FrameStart[0] - 1);
-  const std::size_t from = std::size_t(FrameStart[k] - 1), to = std::size_t(FrameEnd[k] - 1);
-  std::vector<std::uint8_t> bytes;
-  bytes.reserve(headerLen + (to - from) + 4);
-  bytes.assign(FileBytes.begin(), FileBytes.begin() + std::ptrdiff_t(headerLen));
-  bytes.insert(bytes.end(), FileBytes.begin() + std::ptrdiff_t(from),
-               FileBytes.begin() + std::ptrdiff_t(to));
+  // The header with its repaired global table, then the frame's own bytes
+  // read again from the file (the walk kept none of them), with the repair
+  // of its local table.
+  const std::int64_t from = FrameStart[k] - 1, to = FrameEnd[k] - 1;
+  const std::size_t headerLen = header_.size(), len = std::size_t(to - from);
+  std::vector<std::uint8_t> bytes(headerLen + len);
+  std::copy(header_.begin(), header_.end(), bytes.begin());
+  const std::int64_t got = file_->File().ReadAt(std::uint64_t(from), &bytes[headerLen], len);
+  if (got != std::int64_t(len)) {  // the file changed since it was walked
+    failure.byte = got < 0 ? from : from + got;
+    failure.error = got < 0 ? errno : 0;
+    return false;
+  }
+  auto patch = std::lower_bound(tablePatches_.begin(), tablePatches_.end(), from,
+                                [](const TablePatch& p, std::int64_t at) { return p.at < at; });
+  for (; patch != tablePatches_.end() && patch->at < to; ++patch) {
+    std::copy(patch->bytes.begin(), patch->bytes.end(),
+              bytes.begin() + std::ptrdiff_t(headerLen + std::size_t(patch->at - from)));
+  }
   // The image-data terminator, then an extension introducer and a control
   // label with no block after them, then the trailer: the loader reads the
   // one image and accepts what follows it.
   const std::uint8_t tail[4] = {0x00, gb::kExtension, gb::kGraphicControlLabel, gb::kTrailer};
   bytes.insert(bytes.end(), tail, tail + 4);
+
+  failure.reason = BreakOutReason::TempFile;
+  std::string dir = folder;
+  const std::string name = fTempFileName(dir, " " + std::to_string(k), "GIF");
+  if (name.empty()) return false;
+  TempFileGuard guard(name);
   if (!sys::WriteTempFile(name, bytes.data(), bytes.size())) return false;
   if (ObserveFrameFile) {
     static std::mutex observing;
@@ -488,10 +517,9 @@ platform::Picture clsGif24bit::WriteFrames() {
   });
   // Every frame has been cut out of the file: its bytes are not needed to
   // play, and they can weigh as much as the frames themselves.
-  const std::int64_t length = std::int64_t(FileBytes.size());
-  std::vector<std::uint8_t>().swap(FileBytes);
+  file_.reset();
   if (failed <= frames) {
-    failures[failed].length = length;
+    failures[failed].length = fileLength_;
     throw Failure{failures[failed]};
   }
   return whole;
@@ -511,10 +539,13 @@ std::int16_t clsGif24bit::fGifBreakOutFrames() {
   try {
     try {
       int error = 0;
-      auto data = sys::ReadWholeFile(state_.DecoderPath, &error);
-      if (!data) throw Failure{{BreakOutReason::CannotRead, -1, 0, 0, error}};
-      if (data->empty()) throw Failure{{BreakOutReason::Empty}};
-      FileBytes = std::move(*data);
+      fileLength_ = 0;
+      auto file = sys::InputFile::Open(state_.DecoderPath, &error);
+      if (!file) throw Failure{{BreakOutReason::CannotRead, -1, 0, 0, error}};
+      fileLength_ = std::int64_t(file->Size());
+      if (fileLength_ == 0) throw Failure{{BreakOutReason::Empty}};
+      file_ = std::make_unique<FileWindow>(std::move(*file), ReadPieceBytes);
+      tablePatches_.clear();
       std::int64_t p = 0;
       ReadHeader(p);
       FramePicture.clear();
@@ -522,12 +553,17 @@ std::int16_t clsGif24bit::fGifBreakOutFrames() {
       ReadFrames(p);
       Finish(WriteFrames());
     } catch (const std::bad_alloc&) {
-      throw Failure{{BreakOutReason::OutOfMemory, -1, std::int64_t(FileBytes.size()), 0, 0}};
+      throw Failure{{BreakOutReason::OutOfMemory, -1, fileLength_, 0, 0}};
+    } catch (const FileWindow::ReadFailure& cut) {
+      // The file became shorter while it was walked, or a read failed.
+      throw Failure{
+          {BreakOutReason::CannotRead, std::int64_t(cut.offset), fileLength_, 0, cut.error}};
     }
   } catch (const Failure& failure) {
     state_.NotAnimatedFlag = -1;
     lastFailure_ = failure.what;
   }
+  file_.reset();
   return 0;
 }
 

@@ -27,6 +27,7 @@
 #include "settings/settings.h"
 
 class GIF;
+class FileWindow;
 class FrameWriter;
 
 // Why a file could not be broken into frames.
@@ -136,9 +137,10 @@ class clsGif24bit {
   std::string ProtectedFile;
 
   // --- stream fields ---
-  // The file while the break-out reads and cuts it (position P is
-  // FileBytes[P - 1]); emptied once every frame has been cut out.
-  std::vector<std::uint8_t> FileBytes;
+  // How many bytes of the file the break-out reads at a time while it walks
+  // its blocks; each frame is then read again on its own to be cut out, so
+  // the file is never held whole beside its frames. Tests make it tiny.
+  std::size_t ReadPieceBytes = std::size_t(1) << 20;
   std::uint8_t BackgroundIndex = 0;
   std::uint8_t PixelAspect = 0;
   std::uint8_t ColorResolution = 0;
@@ -242,6 +244,21 @@ class clsGif24bit {
   platform::PictureBox* imageCtl_;
   std::int32_t userDelay_ = 0;
   std::int16_t stopRender_ = 0;
+  // The file while the break-out walks and cuts it; closed once every frame
+  // has been cut out.
+  std::unique_ptr<FileWindow> file_;
+  std::int64_t fileLength_ = 0;
+  std::uint8_t At(std::int64_t offset) const;  // the file's byte at `offset` from 0
+  // The header and global table every single-frame file starts with, with
+  // every repair of the global table made.
+  std::vector<std::uint8_t> header_;
+  // Repairs of local tables, by offset in the file: applied to the frame's
+  // bytes as it is cut out.
+  struct TablePatch {
+    std::int64_t at;
+    std::array<std::uint8_t, 3> bytes;
+  };
+  std::vector<TablePatch> tablePatches_;
   std::int64_t globalStart_ = 0;  // G
   double second_ = 0;             // the repair's running Second
   std::vector<std::uint8_t> packed_;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "engine/gif24bit.h"
@@ -21,12 +22,14 @@ struct BreakOutResult {
   std::vector<Bytes> frames;  // palette then pixels, per frame
 };
 
-BreakOutResult BreakOut(const std::string& path, unsigned threads) {
+BreakOutResult BreakOut(const std::string& path, unsigned threads,
+                        clsGif24bit::FrameFileObserver observe = {}) {
   SharedState state;
   state.DecoderPath = path;
   platform::PictureBox master(MasterBoxOptions());
   clsGif24bit engine(master, state);
   engine.DecodeThreads = threads;
+  engine.ObserveFrameFile = std::move(observe);
   engine.fGifBreakOutFrames();
   BreakOutResult r;
   r.flag = state.NotAnimatedFlag;
@@ -51,23 +54,15 @@ BreakOutResult BreakOut(const std::string& path, unsigned threads) {
   return r;
 }
 
-// Sets TMPDIR to a private folder for the test, and checks it is left empty.
+// Points the temporary folder at a private one for the test, and checks it is
+// left empty.
 class PrivateTemp : public ::testing::Test {
  protected:
-  void SetUp() override {
-    old_ = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
-    setenv("TMPDIR", tmp_.path().c_str(), 1);
-  }
   void TearDown() override {
     EXPECT_TRUE(ListDir(tmp_.path()).empty()) << "a temporary frame file was left behind";
-    if (old_.empty()) {
-      unsetenv("TMPDIR");
-    } else {
-      setenv("TMPDIR", old_.c_str(), 1);
-    }
   }
   TempDir tmp_;
-  std::string old_;
+  ScopedTempFolder privateTemp_{tmp_.path()};
 };
 
 }  // namespace
@@ -91,43 +86,35 @@ TEST_F(PrivateTemp, ThreadedBreakOutGivesTheFramesOfOneThreadOnEveryCorpusFile) 
   EXPECT_GT(animated, 100);
 }
 
-TEST_F(PrivateTemp, ACorruptFiftiethFrameRefusesTheWholeFileAndIsTheOneNamed) {
-  TempDir dir;
-  Bytes gif = gifgen::Encode(gifgen::Moving(48, 32, 80));
-  // Walk the blocks to the 50th and 70th images and give them an impossible
-  // LZW code size.
+namespace {
+
+// Where each frame of `gif` starts: the graphic control extension right
+// before its image.
+std::vector<std::size_t> FrameStarts(const Bytes& gif) {
+  std::vector<std::size_t> starts;
   std::size_t p = 13 + (std::size_t(3) << ((gif[10] & 7) + 1));
-  int images = 0;
-  std::size_t fiftieth = 0;
   while (p < gif.size() && gif[p] != 0x3B) {
     if (gif[p] == 0x21) {
       p += 2;
       while (gif[p] != 0) p += gif[p] + 1u;
       p += 1;
     } else {
-      ASSERT_EQ(gif[p], 0x2C);
-      // A frame starts at the graphic control extension right before its image.
-      if (++images == 50) fiftieth = p - 8;
-      p += 10;
-      if (images == 50 || images == 70) gif[p] = 12;
-      p += 1;
+      starts.push_back(p - 8);
+      p += 11;
       while (gif[p] != 0) p += gif[p] + 1u;
       p += 1;
     }
   }
-  ASSERT_EQ(images, 80);
-  const std::string file = dir.File("bad.gif");
-  WriteFile(file, gif);
-  // Whichever thread meets a corrupt frame first, the lowest one is named.
-  const std::string reason = "the frame cannot be decoded (byte " + std::to_string(fiftieth) +
-                             " of " + std::to_string(gif.size()) + ", frame 50)";
-  for (unsigned threads : {1u, 2u, 8u}) {
-    const BreakOutResult r = BreakOut(file, threads);
-    EXPECT_EQ(r.flag, -1) << threads << " threads";
-    EXPECT_EQ(r.reason, reason) << threads << " threads";
-  }
+  return starts;
+}
 
-  // A split run of it writes nothing.
+// An impossible LZW code size for frame `n` (from 1).
+void Corrupt(Bytes& gif, std::size_t n) { gif[FrameStarts(gif)[n - 1] + 8 + 10] = 12; }
+
+// Runs a split of `file` to GIF frames beside it: whether it succeeded, and
+// how many frames it listed.
+std::pair<bool, int> SplitRun(const std::string& file, unsigned threads = 0,
+                              clsGif24bit::FrameFileObserver observe = {}) {
   SharedState state;
   state.SourcePath = file;
   state.RunMode = 1;
@@ -137,7 +124,61 @@ TEST_F(PrivateTemp, ACorruptFiftiethFrameRefusesTheWholeFileAndIsTheOneNamed) {
   platform::ListBox list;
   PrepareRunBoxes(state, display, master);
   clsGif24bit engine(master, state, &display, &list);
-  EXPECT_FALSE(PerformRun(engine, state));
-  EXPECT_EQ(list.ListCount(), 0);
-  EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"bad.gif"});
+  engine.DecodeThreads = threads;
+  engine.ObserveFrameFile = std::move(observe);
+  const bool done = PerformRun(engine, state);
+  return {done, list.ListCount()};
+}
+
+}  // namespace
+
+TEST_F(PrivateTemp, ACorruptFrameRefusesTheWholeFileAndTheLowestIsNamed) {
+  TempDir dir;
+  const Bytes good = gifgen::Encode(gifgen::Moving(48, 32, 80));
+  const auto starts = FrameStarts(good);
+  ASSERT_EQ(starts.size(), 80u);
+  struct Case {
+    std::vector<std::size_t> corrupt;
+    std::size_t named;
+  };
+  // Whichever thread meets a corrupt frame first, the lowest one is named;
+  // the last frame is cut out when every other one already has its picture.
+  for (const Case& c : {Case{{50, 70}, 50}, Case{{80}, 80}}) {
+    Bytes gif = good;
+    for (std::size_t n : c.corrupt) Corrupt(gif, n);
+    const std::string file = dir.File("bad.gif");
+    WriteFile(file, gif);
+    const std::string reason =
+        "the frame cannot be decoded (byte " + std::to_string(starts[c.named - 1]) + " of " +
+        std::to_string(gif.size()) + ", frame " + std::to_string(c.named) + ")";
+    for (unsigned threads : {1u, 2u, 8u}) {
+      const BreakOutResult r = BreakOut(file, threads);
+      EXPECT_EQ(r.flag, -1) << threads << " threads";
+      EXPECT_EQ(r.reason, reason) << threads << " threads";
+    }
+    // A split run of it writes nothing.
+    EXPECT_EQ(SplitRun(file), std::make_pair(false, 0));
+    EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"bad.gif"});
+  }
+}
+
+TEST_F(PrivateTemp, AFileCutShortAfterItsWalkIsRefusedWithNothingWritten) {
+  // The walk reads the file in pieces and each frame is read again when it is
+  // cut out: a file that loses its end in between is one that cannot be read.
+  TempDir dir;
+  const Bytes gif = gifgen::Encode(gifgen::Moving(48, 32, 60));
+  const std::size_t keep = FrameStarts(gif)[39] + 30;  // inside frame 40
+  const std::string file = dir.File("shrinking.gif");
+  auto cut = [&](std::size_t k, const std::string&, const Bytes&) {
+    if (k == 0) std::filesystem::resize_file(file, keep);
+  };
+  WriteFile(file, gif);
+  const BreakOutResult one = BreakOut(file, 1, cut);
+  EXPECT_EQ(one.flag, -1);
+  EXPECT_EQ(one.reason, "cannot read the file (byte " + std::to_string(keep) + " of " +
+                            std::to_string(gif.size()) + ", frame 40)");
+  // (On one thread, so that no frame beyond the cut is read before it.)
+  WriteFile(file, gif);
+  EXPECT_EQ(SplitRun(file, 1, cut), std::make_pair(false, 0));
+  EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"shrinking.gif"});
 }

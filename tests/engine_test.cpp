@@ -19,12 +19,13 @@ namespace {
 const Bytes kTable4 = Table({{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}});
 
 // An engine on a Master box, with temporary files in a private folder and the
-// bytes of every single-frame file kept.
+// bytes of every single-frame file kept. It walks each file five bytes at a
+// time, so every rule below also holds wherever a read piece ends (the other
+// suites walk in the usual large pieces).
 class Engine : public ::testing::Test {
  protected:
   void SetUp() override {
-    oldTmp_ = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
-    setenv("TMPDIR", tmp_.path().c_str(), 1);
+    engine_.ReadPieceBytes = 5;
     engine_.ObserveFrameFile = [this](std::size_t k, const std::string& path, const Bytes& bytes) {
       // The file holds exactly the bytes that are decoded, while they are.
       EXPECT_EQ(ReadFile(path), bytes);
@@ -33,10 +34,6 @@ class Engine : public ::testing::Test {
   }
   void TearDown() override {
     EXPECT_TRUE(ListDir(tmp_.path()).empty()) << "a temporary file outlived the break-out";
-    if (oldTmp_.empty())
-      unsetenv("TMPDIR");
-    else
-      setenv("TMPDIR", oldTmp_.c_str(), 1);
   }
 
   // Breaks out `gif`; returns NotAnimatedFlag.
@@ -50,7 +47,7 @@ class Engine : public ::testing::Test {
   }
 
   TempDir tmp_, files_;
-  std::string oldTmp_;
+  ScopedTempFolder privateTemp_{tmp_.path()};
   SharedState state_;
   platform::PictureBox master_{MasterBoxOptions()};
   clsGif24bit engine_{master_, state_};
@@ -288,6 +285,25 @@ TEST_F(Engine, RepairKeepsItsRunningSecondAndEachFrameItsOwnKey) {
   EXPECT_EQ(engine_.FrameKeyColor[3], -1);  // no table at all: nothing repaired
   // The single buffer holds the last local table.
   EXPECT_EQ(engine_.LocalColorTable[3], 200);
+  // Each frame file carries its own repaired table (header, control and
+  // descriptor come first: the table starts at byte 31).
+  EXPECT_EQ(Sub(frameFiles_[0], 31 + 9, 31 + 12), (Bytes{2, 0, 0}));
+  EXPECT_EQ(Sub(frameFiles_[1], 31 + 3, 31 + 6), (Bytes{2, 0, 0}));
+  EXPECT_EQ(Sub(frameFiles_[2], 31, 31 + 12), t2);
+
+  // A repair of the global table by the last frame reaches the frames before
+  // it too: all of them start with the same header.
+  const Bytes dup = Table({{9, 0, 0}, {5, 0, 0}, {0, 0, 0}, {0, 0, 0}});
+  ASSERT_EQ(BreakOut(Cat({Header(1, 1, 0x81),
+                          dup,
+                          Image(0, 0, 1, 1, 0, 0),
+                          Image(0, 0, 1, 1, 0, 0),
+                          Gce(0x01, 0, 3),
+                          Image(0, 0, 1, 1, 0, 0),
+                          {0x3B}})),
+            0);
+  ASSERT_EQ(frameFiles_.size(), 3u);
+  for (const auto& [k, bytes] : frameFiles_) EXPECT_EQ(Sub(bytes, 22, 25), (Bytes{2, 0, 0})) << k;
 }
 
 TEST_F(Engine, PropertiesCanvasAndCleanUp) {

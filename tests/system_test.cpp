@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <set>
 
@@ -29,6 +30,29 @@ TEST(Files, ReadWriteDeleteAndAttributes) {
   fs::create_directory(dir.File("d"));
   EXPECT_FALSE(sys::WriteBinaryFile(dir.File("d"), Bytes{1}));
   EXPECT_TRUE(fs::is_directory(dir.File("d")));
+}
+
+TEST(Files, AnInputFileReadsAnyRangeAndSaysWhereTheFileNowEnds) {
+  TempDir dir;
+  const std::string f = dir.File("a.bin");
+  int error = 0;
+  EXPECT_FALSE(sys::InputFile::Open(f, &error));
+  EXPECT_EQ(error, ENOENT);
+  EXPECT_FALSE(sys::InputFile::Open(dir.path(), &error));
+  EXPECT_EQ(error, EISDIR);
+  WriteFile(f, Bytes{1, 2, 3, 4, 5, 6});
+  auto file = sys::InputFile::Open(f);
+  ASSERT_TRUE(file);
+  EXPECT_EQ(file->Size(), 6u);
+  Bytes out(4, 0);
+  EXPECT_EQ(file->ReadAt(1, out.data(), 3), 3);
+  EXPECT_EQ(out, (Bytes{2, 3, 4, 0}));
+  EXPECT_EQ(file->ReadAt(4, out.data(), 4), 2);  // short at the end
+  EXPECT_EQ(file->ReadAt(6, out.data(), 4), 0);
+  // The size stays what it was at opening; reads tell the file shrank.
+  fs::resize_file(f, 2);
+  EXPECT_EQ(file->Size(), 6u);
+  EXPECT_EQ(file->ReadAt(0, out.data(), 4), 2);
 }
 
 TEST(Files, WritingReplacesALinkNeverItsTarget) {

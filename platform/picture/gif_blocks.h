@@ -81,10 +81,14 @@ inline constexpr std::size_t kApplicationDataAt = 14;
 inline constexpr std::size_t kCommentDataAt = 2;
 inline constexpr std::size_t kPlainTextDataAt = 15;
 
+// The walks below read the stream through `d[offset]`: a pointer to bytes in
+// memory, or anything else that hands out a file's bytes by offset.
+
 // Offset of the terminator of the sub-blocks whose first size byte is at `s`;
 // none when the chain runs past the `n` bytes (`*missing` then says where).
-inline std::optional<std::size_t> SkipSubBlocks(const std::uint8_t* d, std::size_t n, std::size_t s,
-                                                std::size_t* missing = nullptr) {
+template <typename Bytes>
+std::optional<std::size_t> SkipSubBlocks(const Bytes& d, std::size_t n, std::size_t s,
+                                         std::size_t* missing = nullptr) {
   while (s < n) {
     if (d[s] == 0) return s;
     s += std::size_t(d[s]) + 1;
@@ -112,9 +116,8 @@ struct WalkEnd {
 // Walks from `p` to the next image separator, calling `onExtension(offset,
 // label)` for every extension with a label listed above that it meets on the
 // way, once the whole block is known to lie inside the data.
-template <typename OnExtension>
-WalkEnd WalkToImage(const std::uint8_t* d, std::size_t n, std::size_t p,
-                    OnExtension&& onExtension) {
+template <typename Bytes, typename OnExtension>
+WalkEnd WalkToImage(const Bytes& d, std::size_t n, std::size_t p, OnExtension&& onExtension) {
   while (true) {
     if (p >= n) return {Stop::Truncated, p, p};
     const std::size_t block = p;

@@ -1,16 +1,12 @@
 #include "platform/picture/picture.h"
 
-#include <fcntl.h>
 #include <gif_lib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #endif
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <new>
 
@@ -256,18 +252,9 @@ std::optional<Picture> ReadAndLoad(const std::string& path) {
   // A GIF's first image usually sits near the start of a file that may hold
   // hundreds of frames more: read a prefix, and more only while the image
   // runs past what has been read.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-      std::uint64_t(st.st_size) > sys::kMaxReadBytes) {
-    return std::nullopt;
-  }
-  const std::size_t size = std::size_t(st.st_size);
+  const auto file = sys::InputFile::Open(path);
+  if (!file) return std::nullopt;
+  const std::size_t size = std::size_t(file->Size());
   std::vector<std::uint8_t> bytes;
   std::size_t want = std::size_t(256) << 10;
   std::optional<Picture> pic;
@@ -275,13 +262,8 @@ std::optional<Picture> ReadAndLoad(const std::string& path) {
     const std::size_t target = std::min(size, want);
     const std::size_t had = bytes.size();
     bytes.resize(target);
-    std::size_t got = had;
-    while (got < target) {
-      const ssize_t n = ::read(fd, bytes.data() + got, target - got);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      got += std::size_t(n);
-    }
+    const std::int64_t n = file->ReadAt(had, bytes.data() + had, target - had);
+    const std::size_t got = had + std::size_t(std::max<std::int64_t>(n, 0));
     bytes.resize(got);
     const bool whole = got < target || got == size;
     const bool complete = FirstImageComplete(bytes.data(), bytes.size());

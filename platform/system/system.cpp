@@ -1,8 +1,6 @@
+// The kernel services every system shares; what each system does its own
+// way is in native_posix.cpp and native_win32.cpp.
 #include "platform/system/system.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cassert>
@@ -15,6 +13,8 @@
 #include <random>
 #include <thread>
 #include <utility>
+
+#include "platform/system/native.h"
 
 namespace sys {
 
@@ -29,25 +29,14 @@ YieldHook& YieldHookRef() {
   return hook;
 }
 
-bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= std::size_t(n);
-  }
-  return true;
-}
-
 std::function<std::string()>& TempNameSource() {
   static std::function<std::string()> source;
   return source;
 }
 
-std::string RandomSuffix() {
+}  // namespace
+
+std::string native::RandomSuffix() {
   if (auto& source = TempNameSource()) return source();
   // Frames are cut out on several threads at once.
   static std::mutex mutex;
@@ -60,6 +49,8 @@ std::string RandomSuffix() {
   for (int i = 0; i < 8; ++i) s += kChars[rng() % (sizeof(kChars) - 1)];
   return s;
 }
+
+namespace {
 
 std::string Lower(std::string s) {
   for (auto& c : s) {
@@ -117,59 +108,43 @@ std::optional<std::string> KeyName(const std::string& line) {
 
 }  // namespace
 
+InputFile::InputFile(InputFile&& o) noexcept
+    : handle_(std::exchange(o.handle_, -1)), size_(std::exchange(o.size_, 0)) {}
+
+InputFile& InputFile::operator=(InputFile&& o) noexcept {
+  if (this != &o) {
+    if (handle_ != -1) native::Close(handle_);
+    handle_ = std::exchange(o.handle_, -1);
+    size_ = std::exchange(o.size_, 0);
+  }
+  return *this;
+}
+
+InputFile::~InputFile() {
+  if (handle_ != -1) native::Close(handle_);
+}
+
 std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path, int* error) {
-  auto fail = [error](int e) -> std::optional<std::vector<std::uint8_t>> {
-    if (error != nullptr) *error = e;
+  auto file = InputFile::Open(path, error);
+  if (!file) return std::nullopt;
+  // std::bad_alloc is the caller's to handle; the file closes on the way out.
+  std::vector<std::uint8_t> data(std::size_t(file->Size()));
+  const std::int64_t got = file->ReadAt(0, data.data(), data.size());
+  if (got < 0) {
+    if (error != nullptr) *error = errno;
     return std::nullopt;
-  };
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return fail(errno);
-  struct stat st {};
-  int e = 0;
-  if (::fstat(fd, &st) != 0) {
-    e = errno;
-  } else if (S_ISDIR(st.st_mode)) {
-    e = EISDIR;
-  } else if (!S_ISREG(st.st_mode)) {
-    e = EINVAL;
-  } else if (std::uint64_t(st.st_size) > kMaxReadBytes) {
-    e = EFBIG;
   }
-  if (e != 0) {
-    ::close(fd);
-    return fail(e);
-  }
-  std::vector<std::uint8_t> data;
-  try {
-    data.resize(std::size_t(st.st_size));
-  } catch (...) {  // std::bad_alloc: the caller's to handle, with the file closed
-    ::close(fd);
-    throw;
-  }
-  std::size_t got = 0;
-  while (got < data.size()) {
-    const ssize_t n = ::read(fd, data.data() + got, data.size() - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      e = errno;
-      ::close(fd);
-      return fail(e);
-    }
-    if (n == 0) break;
-    got += std::size_t(n);
-  }
-  ::close(fd);
-  data.resize(got);  // a file that shrank while being read gives what was there
+  data.resize(std::size_t(got));  // a file that shrank while being read gives what was there
   return data;
 }
 
 OutputFile::OutputFile(OutputFile&& o) noexcept
-    : fd_(std::exchange(o.fd_, -1)), ok_(o.ok_), buffer_(std::move(o.buffer_)) {}
+    : handle_(std::exchange(o.handle_, -1)), ok_(o.ok_), buffer_(std::move(o.buffer_)) {}
 
 OutputFile& OutputFile::operator=(OutputFile&& o) noexcept {
   if (this != &o) {
     Close();
-    fd_ = std::exchange(o.fd_, -1);
+    handle_ = std::exchange(o.handle_, -1);
     ok_ = o.ok_;
     buffer_ = std::move(o.buffer_);
   }
@@ -179,8 +154,8 @@ OutputFile& OutputFile::operator=(OutputFile&& o) noexcept {
 OutputFile::~OutputFile() { Close(); }
 
 void OutputFile::Flush() {
-  if (fd_ >= 0 && !buffer_.empty()) {
-    if (!WriteAll(fd_, buffer_.data(), buffer_.size())) ok_ = false;
+  if (handle_ != -1 && !buffer_.empty()) {
+    if (!native::WriteAll(handle_, buffer_.data(), buffer_.size())) ok_ = false;
   }
   buffer_.clear();
 }
@@ -189,26 +164,18 @@ void OutputFile::Write(const void* data, std::size_t size) {
   const auto* p = static_cast<const std::uint8_t*>(data);
   if (buffer_.size() + size > kBufferSize) Flush();
   if (size >= kBufferSize) {
-    if (fd_ >= 0 && !WriteAll(fd_, p, size)) ok_ = false;
+    if (handle_ != -1 && !native::WriteAll(handle_, p, size)) ok_ = false;
     return;
   }
   buffer_.insert(buffer_.end(), p, p + size);
 }
 
 bool OutputFile::Close() {
-  if (fd_ < 0) return ok_;
+  if (handle_ == -1) return ok_;
   Flush();
-  if (::close(fd_) != 0) ok_ = false;
-  fd_ = -1;
+  if (!native::Close(handle_)) ok_ = false;
+  handle_ = -1;
   return ok_;
-}
-
-ReplaceResult CreateFileReplacing(const std::string& path, OutputFile& out) {
-  if (GetFileAttributes(path) && ::unlink(path.c_str()) != 0) return ReplaceResult::CannotDelete;
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (fd < 0) return ReplaceResult::CannotCreate;
-  out = OutputFile(fd);
-  return ReplaceResult::Ok;
 }
 
 bool WriteBinaryFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
@@ -218,71 +185,11 @@ bool WriteBinaryFile(const std::string& path, const std::uint8_t* data, std::siz
   return out.Close();
 }
 
-bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
-
-bool GetFileAttributes(const std::string& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0;
-}
-
-std::string TempFolder() {
-  std::string dir;
-  if (const char* t = std::getenv("TMPDIR"); t != nullptr && *t != '\0') dir = t;
-  if (dir.empty()) dir = "/tmp";
-  if (dir.back() != '/') dir += '/';
-  return dir;
-}
-
-std::optional<std::string> CreateTempFile(const std::string& folder, const std::string& prefix,
-                                          const std::string& extension) {
-  std::string dir = folder.empty() ? std::string("./") : folder;
-  if (dir.back() != '/') dir += '/';
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name = dir + prefix + RandomSuffix();
-    if (!extension.empty()) name += "." + extension;
-    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-      ::close(fd);
-      return name;
-    }
-    if (errno != EEXIST) return std::nullopt;
-  }
-  return std::nullopt;
-}
-
-bool WriteTempFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
-  // The file was made empty, private and exclusively for us; it is opened
-  // without following a link put in its place.
-  OutputFile out(::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC));
-  if (!out.IsOpen()) return false;
-  out.Write(data, size);
-  return out.Close();
-}
-
-bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa {
-  }, sb{};
-  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
-}
-
-bool IsWritable(const std::string& path) { return ::access(path.c_str(), W_OK) == 0; }
-
 void SetTempNameSource(std::function<std::string()> source) {
   TempNameSource() = std::move(source);
 }
 
 std::function<std::string()> TempNameSourceNow() { return TempNameSource(); }
-
-std::string ProgramFolder() {
-  std::vector<char> buf(4096);
-  const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size() - 1);
-  if (n <= 0) return ".";
-  std::string exe(buf.data(), std::size_t(n));
-  const auto slash = exe.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? std::string("/") : exe.substr(0, slash);
-}
 
 std::optional<std::string> FindProfileValue(const std::string& content, const std::string& section,
                                             const std::string& key) {
@@ -358,26 +265,7 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
   std::string out;
   for (const auto& l : lines) out += l.text + eol;
 
-  // Write aside in the same folder, then rename over the old file.
-  const auto slash = path.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  std::string tmpl = (slash == std::string::npos ? std::string("./") : dir) + ".ini-XXXXXX";
-  std::vector<char> name(tmpl.begin(), tmpl.end());
-  name.push_back('\0');
-  const int fd = ::mkstemp(name.data());
-  if (fd < 0) return false;
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0)
-    ::fchmod(fd, st.st_mode & 07777);
-  else
-    ::fchmod(fd, 0644);
-  const bool written = WriteAll(fd, reinterpret_cast<const std::uint8_t*>(out.data()), out.size());
-  const bool closed = ::close(fd) == 0;
-  if (!written || !closed || std::rename(name.data(), path.c_str()) != 0) {
-    ::unlink(name.data());
-    return false;
-  }
-  return true;
+  return native::ReplaceContent(path, out);
 }
 
 void SetSleepHook(SleepHook hook) { SleepHookRef() = std::move(hook); }

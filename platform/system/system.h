@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -12,12 +13,38 @@
 
 namespace sys {
 
-// The largest file ReadWholeFile accepts; anything longer fails instead of
-// being pulled into memory.
+// The largest file InputFile opens and ReadWholeFile reads; anything longer
+// fails at once.
 constexpr std::uint64_t kMaxReadBytes = std::uint64_t(1) << 30;
 
+// A regular file open for reading at any offset, from several threads at
+// once: a file far larger than memory can spare is read a piece at a time.
+class InputFile {
+ public:
+  // None when `path` cannot be opened as a regular file of at most
+  // kMaxReadBytes, with the reason's errno in `*error` when given (EFBIG
+  // beyond kMaxReadBytes, EISDIR for a folder).
+  static std::optional<InputFile> Open(const std::string& path, int* error = nullptr);
+  InputFile(InputFile&& o) noexcept;
+  InputFile& operator=(InputFile&& o) noexcept;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  ~InputFile();
+
+  // The length when it was opened.
+  std::uint64_t Size() const { return size_; }
+  // Reads up to `n` bytes at `offset` into `out`: how many were read, fewer
+  // only where the file now ends; -1 on a read error (errno tells).
+  std::int64_t ReadAt(std::uint64_t offset, void* out, std::size_t n) const;
+
+ private:
+  InputFile(std::intptr_t handle, std::uint64_t size) : handle_(handle), size_(size) {}
+  std::intptr_t handle_ = -1;  // the system's own handle; -1: none
+  std::uint64_t size_ = 0;
+};
+
 // The whole file; none when it cannot be read, with the reason's errno in
-// `*error` when given (EFBIG beyond kMaxReadBytes, EISDIR for a folder).
+// `*error` when given (as InputFile::Open).
 std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path,
                                                        int* error = nullptr);
 
@@ -34,11 +61,12 @@ inline bool WriteBinaryFile(const std::string& path, const std::vector<std::uint
 class OutputFile {
  public:
   OutputFile() = default;
-  explicit OutputFile(int fd) : fd_(fd) {}
+  // Takes over the system's own handle of a file open for writing (-1: none).
+  explicit OutputFile(std::intptr_t handle) : handle_(handle) {}
   OutputFile(OutputFile&& o) noexcept;
   OutputFile& operator=(OutputFile&& o) noexcept;
   ~OutputFile();
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return handle_ != -1; }
   void Write(const void* data, std::size_t size);
   void Put(std::uint8_t b) {
     if (buffer_.size() >= kBufferSize) Flush();
@@ -51,7 +79,7 @@ class OutputFile {
  private:
   static constexpr std::size_t kBufferSize = 1 << 16;
   void Flush();
-  int fd_ = -1;
+  std::intptr_t handle_ = -1;
   bool ok_ = true;
   std::vector<std::uint8_t> buffer_;
 };
@@ -91,8 +119,31 @@ std::function<std::string()> TempNameSourceNow();
 using ScopedTempNameSource =
     Scoped<std::function<std::string()>, TempNameSourceNow, SetTempNameSource>;
 
-// The folder holding the running executable, without a trailing "/".
+// The folder holding the running executable, without a trailing separator.
 std::string ProgramFolder();
+
+// The program's arguments in UTF-8: on Windows those main receives are in the
+// system's code page, which cannot hold every file name, and are read again
+// from the command line as the user typed it.
+class Utf8Arguments {
+ public:
+  Utf8Arguments(int argc, char** argv);
+  int Count() const { return int(text_.size()); }
+  char** Values() { return values_.data(); }
+  const char* const* Values() const { return values_.data(); }
+
+ private:
+  std::vector<std::string> text_;
+  std::vector<char*> values_;
+};
+
+// Whether standard error is a terminal (where progress can be shown).
+bool StderrIsTerminal();
+
+// The standard library's path of a UTF-8 path, and back: on Windows its
+// narrow strings are in the system's code page, not UTF-8.
+std::filesystem::path PathOf(const std::string& utf8);
+std::string Utf8Of(const std::filesystem::path& path);
 
 // Private-profile strings with the kernel's rules: section and key names match
 // case-insensitively; values are trimmed of surrounding blanks; a missing file,

@@ -29,6 +29,37 @@ TempDir::~TempDir() {
   fs::remove_all(path_, ec);
 }
 
+void SetEnv(const char* name, const std::string& value) {
+#ifdef _WIN32
+  _putenv_s(name, value.c_str());
+#else
+  setenv(name, value.c_str(), 1);
+#endif
+}
+
+void UnsetEnv(const char* name) {
+#ifdef _WIN32
+  _putenv_s(name, "");  // an empty value removes it
+#else
+  unsetenv(name);
+#endif
+}
+
+ScopedTempFolder::ScopedTempFolder(const std::string& dir) {
+  const char* old = std::getenv(kTempFolderVariable);
+  had_ = old != nullptr;
+  if (had_) old_ = old;
+  SetEnv(kTempFolderVariable, dir);
+}
+
+ScopedTempFolder::~ScopedTempFolder() {
+  if (had_) {
+    SetEnv(kTempFolderVariable, old_);
+  } else {
+    UnsetEnv(kTempFolderVariable);
+  }
+}
+
 std::string CorpusDir() {
 #ifdef VELKOR_CORPUS_DIR
   const fs::path p = VELKOR_CORPUS_DIR;

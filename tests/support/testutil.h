@@ -18,10 +18,38 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
   const std::string& path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  std::string File(const std::string& name) const { return path_ + kSeparator + name; }
+#ifdef _WIN32
+  static constexpr char kSeparator = '\\';
+#else
+  static constexpr char kSeparator = '/';
+#endif
 
  private:
   std::string path_;
+};
+
+// The variable naming the system's temporary folder: TMPDIR, or TMP on
+// Windows; and setting or removing a variable of the process.
+#ifdef _WIN32
+inline constexpr const char* kTempFolderVariable = "TMP";
+#else
+inline constexpr const char* kTempFolderVariable = "TMPDIR";
+#endif
+void SetEnv(const char* name, const std::string& value);
+void UnsetEnv(const char* name);
+
+// Points the system's temporary folder at `dir` for the guard's life.
+class ScopedTempFolder {
+ public:
+  explicit ScopedTempFolder(const std::string& dir);
+  ~ScopedTempFolder();
+  ScopedTempFolder(const ScopedTempFolder&) = delete;
+  ScopedTempFolder& operator=(const ScopedTempFolder&) = delete;
+
+ private:
+  bool had_ = false;
+  std::string old_;
 };
 
 // The shared corpus folder, or "" when this checkout has none beside it.

@@ -1,0 +1,175 @@
+// The kernel services on POSIX systems.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "platform/system/native.h"
+#include "platform/system/system.h"
+
+namespace sys {
+
+namespace native {
+
+bool WriteAll(std::intptr_t handle, const std::uint8_t* data, std::size_t size) {
+  const int fd = int(handle);
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= std::size_t(n);
+  }
+  return true;
+}
+
+bool Close(std::intptr_t handle) { return ::close(int(handle)) == 0; }
+
+bool ReplaceContent(const std::string& path, const std::string& content) {
+  const auto slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "./" : path.substr(0, slash + 1);
+  std::string tmpl = dir + ".ini-XXXXXX";
+  std::vector<char> name(tmpl.begin(), tmpl.end());
+  name.push_back('\0');
+  const int fd = ::mkstemp(name.data());
+  if (fd < 0) return false;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0)
+    ::fchmod(fd, st.st_mode & 07777);
+  else
+    ::fchmod(fd, 0644);
+  const bool written =
+      WriteAll(fd, reinterpret_cast<const std::uint8_t*>(content.data()), content.size());
+  const bool closed = ::close(fd) == 0;
+  if (!written || !closed || std::rename(name.data(), path.c_str()) != 0) {
+    ::unlink(name.data());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace native
+
+std::optional<InputFile> InputFile::Open(const std::string& path, int* error) {
+  auto fail = [error](int e) -> std::optional<InputFile> {
+    if (error != nullptr) *error = e;
+    return std::nullopt;
+  };
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return fail(errno);
+  struct stat st {};
+  int e = 0;
+  if (::fstat(fd, &st) != 0) {
+    e = errno;
+  } else if (S_ISDIR(st.st_mode)) {
+    e = EISDIR;
+  } else if (!S_ISREG(st.st_mode)) {
+    e = EINVAL;
+  } else if (std::uint64_t(st.st_size) > kMaxReadBytes) {
+    e = EFBIG;
+  }
+  if (e != 0) {
+    ::close(fd);
+    return fail(e);
+  }
+  return InputFile(fd, std::uint64_t(st.st_size));
+}
+
+std::int64_t InputFile::ReadAt(std::uint64_t offset, void* out, std::size_t n) const {
+  auto* dst = static_cast<std::uint8_t*>(out);
+  std::size_t got = 0;
+  while (got < n) {
+    const ssize_t r = ::pread(int(handle_), dst + got, n - got, off_t(offset + got));
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) return -1;
+    if (r == 0) break;
+    got += std::size_t(r);
+  }
+  return std::int64_t(got);
+}
+
+ReplaceResult CreateFileReplacing(const std::string& path, OutputFile& out) {
+  if (GetFileAttributes(path) && ::unlink(path.c_str()) != 0) return ReplaceResult::CannotDelete;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) return ReplaceResult::CannotCreate;
+  out = OutputFile(fd);
+  return ReplaceResult::Ok;
+}
+
+bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+bool GetFileAttributes(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::string TempFolder() {
+  std::string dir;
+  if (const char* t = std::getenv("TMPDIR"); t != nullptr && *t != '\0') dir = t;
+  if (dir.empty()) dir = "/tmp";
+  if (dir.back() != '/') dir += '/';
+  return dir;
+}
+
+std::optional<std::string> CreateTempFile(const std::string& folder, const std::string& prefix,
+                                          const std::string& extension) {
+  std::string dir = folder.empty() ? std::string("./") : folder;
+  if (dir.back() != '/') dir += '/';
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = dir + prefix + native::RandomSuffix();
+    if (!extension.empty()) name += "." + extension;
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      ::close(fd);
+      return name;
+    }
+    if (errno != EEXIST) return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+bool WriteTempFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
+  // The file was made empty, private and exclusively for us; it is opened
+  // without following a link put in its place.
+  OutputFile out(::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC));
+  if (!out.IsOpen()) return false;
+  out.Write(data, size);
+  return out.Close();
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa {
+  }, sb{};
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+bool IsWritable(const std::string& path) { return ::access(path.c_str(), W_OK) == 0; }
+
+std::string ProgramFolder() {
+  std::vector<char> buf(4096);
+  const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size() - 1);
+  if (n <= 0) return ".";
+  std::string exe(buf.data(), std::size_t(n));
+  const auto slash = exe.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? std::string("/") : exe.substr(0, slash);
+}
+
+Utf8Arguments::Utf8Arguments(int argc, char** argv) : text_(argv, argv + argc) {
+  for (auto& t : text_) values_.push_back(t.data());
+  values_.push_back(nullptr);
+}
+
+bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) != 0; }
+
+std::filesystem::path PathOf(const std::string& utf8) { return std::filesystem::path(utf8); }
+std::string Utf8Of(const std::filesystem::path& path) { return path.string(); }
+
+}  // namespace sys
