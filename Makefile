@@ -3,7 +3,8 @@ BUILD ?= build
 CMAKE_FLAGS ?=
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: all deps configure build run test sample screenshots install package clean format
+.PHONY: all deps configure build run test sample screenshots install package clean format \
+	windows windows-test
 
 all: build
 
@@ -44,3 +45,16 @@ format:
 
 clean:
 	rm -rf $(BUILD)
+
+# The core and velkor-split.exe for 64-bit Windows, cross-built with MinGW-w64
+# (statically linked) into build-windows/; its tests run under Wine.
+WINDOWS_BUILD ?= build-windows
+windows:
+	@scripts/install-deps.sh windows
+	@scripts/windows-deps.sh $(WINDOWS_BUILD)/deps
+	@cmake -S . -B $(WINDOWS_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake \
+	  -DVELKOR_WINDOWS_DEPS=$(abspath $(WINDOWS_BUILD))/deps $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(WINDOWS_BUILD) -j$$(nproc)
+
+windows-test: windows
+	@tests/windows/run-tests.sh $(WINDOWS_BUILD)

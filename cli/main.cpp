@@ -1,6 +1,4 @@
 // velkor-split: a split run without windows, and the frame table.
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <csignal>
@@ -10,6 +8,7 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/frame_list.h"
 #include "cli/frame_table.h"
@@ -100,7 +99,7 @@ class Listing {
 // folder that cannot be written is reported before any frame is played.
 bool PrepareOutputDir(const std::string& dir) {
   std::error_code ec;
-  std::filesystem::create_directories(dir, ec);
+  std::filesystem::create_directories(sys::PathOf(dir), ec);
   if (ec) {
     std::fprintf(stderr, "velkor-split: %s: cannot make the folder: %s\n", dir.c_str(),
                  ec.message().c_str());
@@ -117,9 +116,18 @@ bool PrepareOutputDir(const std::string& dir) {
   return true;
 }
 
+// The absolute, normalised form of a UTF-8 path; the path itself when it has
+// none.
+std::string Absolute(const std::string& path) {
+  std::error_code ec;
+  const auto absolute = std::filesystem::absolute(sys::PathOf(path), ec);
+  return ec ? path : sys::Utf8Of(absolute.lexically_normal());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  const sys::Utf8Arguments arguments(argc, argv);
   Options o;
   CLI::App app("velkor-split", "velkor-split");
   app.set_help_flag();  // the help text is ours
@@ -143,7 +151,7 @@ int main(int argc, char** argv) {
     info->excludes(frameOption);
   }
   try {
-    app.parse(argc, argv);
+    app.parse(arguments.Count(), arguments.Values());
   } catch (const CLI::ParseError& e) {
     return Usage(e.what());
   }
@@ -167,23 +175,22 @@ int main(int argc, char** argv) {
   }
   if (dir->count() > 0 && o.outputDir.empty()) return Usage("--output-dir needs a folder");
 
+#ifdef SIGPIPE
   // A reader that goes away must not end the run: the frames are the point.
   std::signal(SIGPIPE, SIG_IGN);
+#endif
 
   SharedState state;
   state.OutputFileType = o.bmp ? 0 : 1;
   // The main window gets an absolute path from its file dialog; so does this.
-  std::error_code ec;
-  const std::string path = std::filesystem::absolute(o.file, ec).lexically_normal().string();
   state.TransparentOption = o.transparent ? 1 : 0;
   state.TransparentRun = o.transparent ? -1 : 0;
   state.RunMode = 1;
-  state.SourcePath = ec ? o.file : path;
+  state.SourcePath = Absolute(o.file);
   ApplySourceNames(state, state.SourcePath);
   if (!o.outputDir.empty()) {
     const std::string name = state.OutputBaseName.substr(state.LastFolder.size() + 1);
-    const std::string outDir =
-        std::filesystem::absolute(o.outputDir, ec).lexically_normal().string();
+    const std::string outDir = Absolute(o.outputDir);
     state.OutputBaseName =
         (outDir.empty() || outDir.back() != kPathSeparator ? outDir + kPathSeparator : outDir) +
         name;
@@ -208,7 +215,8 @@ int main(int argc, char** argv) {
   const bool split = BreakOutRun(engine, state);
   engine.UserDelay(0);  // as the play sets it: the waits --info reports are the play's
   if (o.info) {
-    const auto size = std::filesystem::file_size(state.SourcePath, ec);
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(sys::PathOf(state.SourcePath), ec);
     const auto table = FrameTable(engine, state.SourcePath, ec ? -1 : std::int64_t(size), split);
     std::cout << table.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
               << '\n';
@@ -229,7 +237,7 @@ int main(int argc, char** argv) {
   // any frame is played: a refused file leaves nothing behind.
   if (!o.outputDir.empty() && !PrepareOutputDir(o.outputDir)) return kExitWriteFailed;
 
-  const bool progress = !o.quiet && ::isatty(STDERR_FILENO) != 0;
+  const bool progress = !o.quiet && sys::StderrIsTerminal();
   if (progress) {
     lstFiles.Changed().Subscribe([&] {
       if (lstFiles.ListCount() == 0) return;

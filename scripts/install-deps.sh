@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Velkor needs to build, test and run, when they
 # are missing. Uses sudo only when not run as root.
+# With "windows": the cross-compiler and Wine for the Windows build instead.
 set -euo pipefail
 
 packages=(
@@ -11,6 +12,13 @@ packages=(
   qt6-base-dev libgl-dev fonts-ipafont-gothic xvfb xauth xdotool x11-apps
   desktop-file-utils dpkg-dev man-db
 )
+
+if [ "${1:-}" = windows ]; then
+  packages=(
+    cmake ninja-build dpkg-dev g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
+    libz-mingw-w64-dev googletest libcli11-dev nlohmann-json3-dev wine wine64
+  )
+fi
 
 missing=()
 for p in "${packages[@]}"; do

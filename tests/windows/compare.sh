@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# Splits every corpus file and the shared benchmark inputs A-D with the Linux
+# velkor-split and with velkor-split.exe under Wine, in --bmp, GIF and
+# --transparent modes, and compares what each leaves behind: the frame files
+# byte for byte, the listing (Windows paths turned back into the Linux ones),
+# the message and the exit status. A refused file must leave nothing written
+# and nothing in Wine's temporary folder. Prints the counts; exit 1 on any
+# difference.
+# Usage: tests/windows/compare.sh LINUX_BUILD WINDOWS_BUILD [--subset]
+#   --subset: every fourth corpus file and D, for CI; otherwise A-D too
+#   (VELKOR_BENCH_INPUTS=DIR says where A-D are kept, made when missing).
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+linux=$(realpath "${1:?usage: compare.sh LINUX_BUILD WINDOWS_BUILD [--subset]}")/bin/velkor-split
+windows=$(realpath "${2:?usage: compare.sh LINUX_BUILD WINDOWS_BUILD [--subset]}")/bin/velkor-split.exe
+subset=${3:-}
+source tests/windows/wine-env.sh "$(dirname "$windows")/.."
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/velkor-wincmp.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+wtmp=$work/wine-temp
+mkdir -p "$wtmp"
+export TMP
+TMP=$(winepath -w "$wtmp" 2>/dev/null)
+export WINEDEBUG=-all
+
+inputs=()
+if [ -d ../shared/corpus ]; then
+  i=0
+  while IFS= read -r f; do
+    if [ "$subset" != --subset ] || [ $((i % 4)) -eq 0 ]; then inputs+=("$f"); fi
+    i=$((i + 1))
+  done < <(find ../shared/corpus -name '*.gif' | LC_ALL=C sort)
+else
+  echo "compare.sh: no ../shared/corpus beside this checkout: corpus files skipped"
+fi
+bench=${VELKOR_BENCH_INPUTS:-${TMPDIR:-/tmp}/velkor-bench-inputs}
+if [ "$subset" = --subset ]; then
+  names=(D)
+else
+  names=(A B C D)
+fi
+if [ ! -f "$bench/D.gif" ] || { [ "$subset" != --subset ] && [ ! -f "$bench/A.gif" ]; }; then
+  PATH=/usr/bin:$PATH sh ../shared/bench/make-inputs.sh "$bench" >/dev/null
+fi
+for n in "${names[@]}"; do inputs+=("$bench/$n.gif"); done
+
+# literal TEXT: standard input with every TEXT written "@".
+literal() { awk -v p="$1" '{ while ((i = index($0, p)) > 0) $0 = substr($0, 1, i - 1) "@" substr($0, i + length(p)); print }'; }
+
+same=0 refused=0 differ=0
+k=0
+for input in "${inputs[@]}"; do
+  for mode in --bmp "" --transparent; do
+    k=$((k + 1))
+    lin=$work/l$k win=$work/w$k
+    mkdir -p "$lin" "$win"
+    cp "$input" "$lin/src.gif"
+    cp "$input" "$win/src.gif"
+    set +e
+    (cd "$lin" && "$linux" $mode -q src.gif >"$work/lin.out" 2>"$work/lin.err")
+    lrc=$?
+    wsrc=$(winepath -w "$win/src.gif" 2>/dev/null)
+    wine "$windows" $mode -q "$wsrc" >"$work/win.out" 2>"$work/win.err"
+    wrc=$?
+    set -e
+    # The listing and messages with each run's folder written "@", the
+    # Windows separators as "/" and the line ends of Windows' text mode
+    # dropped.
+    wprefix=$(winepath -w "$win" 2>/dev/null)
+    for s in out err; do
+      literal "$lin" <"$work/lin.$s" >"$work/lin.$s.mapped"
+      tr -d '\r' <"$work/win.$s" | literal "$wprefix" | tr '\\' / >"$work/win.$s.mapped"
+    done
+    why=""
+    [ "$lrc" = "$wrc" ] || why+=" exit $lrc/$wrc"
+    cmp -s "$work/lin.out.mapped" "$work/win.out.mapped" || why+=" listing"
+    cmp -s "$work/lin.err.mapped" "$work/win.err.mapped" || why+=" message"
+    diff -r "$lin" "$win" >/dev/null || why+=" files"
+    if [ -n "$(ls -A "$wtmp")" ]; then
+      why+=" temporary-files-left"
+      rm -rf "${wtmp:?}"/*
+    fi
+    if [ -n "$why" ]; then
+      differ=$((differ + 1))
+      echo "DIFFERS ($why ): ${input#../shared/} ${mode:-(gif)}"
+      [ -n "${VELKOR_COMPARE_VERBOSE:-}" ] && diff "$work/lin.err.mapped" "$work/win.err.mapped" | head -5
+    elif [ "$lrc" != 0 ]; then
+      refused=$((refused + 1))
+      [ "$(ls "$lin")" = src.gif ] || {
+        differ=$((differ + 1))
+        echo "REFUSED BUT WROTE: ${input#../shared/} $mode"
+      }
+    else
+      same=$((same + 1))
+    fi
+    rm -rf "$lin" "$win"
+  done
+done
+echo "$k runs: $same identical splits, $refused refused alike with nothing written, $differ differing"
+[ "$differ" = 0 ]

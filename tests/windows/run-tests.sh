@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Runs the Windows build's core test suite under Wine, but for the tests named
+# in tests/windows/excluded-tests.txt (each with the reason it cannot run
+# there), which are listed, not silently dropped.
+# Usage: tests/windows/run-tests.sh WINDOWS_BUILD
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+build=$(realpath "${1:?usage: run-tests.sh WINDOWS_BUILD}")
+source tests/windows/wine-env.sh "$build"
+excluded=$(sed -n 's/^\([^#[:space:]][^[:space:]]*\).*/\1/p' tests/windows/excluded-tests.txt |
+  paste -sd'|')
+echo "Left out under Wine (tests/windows/excluded-tests.txt):"
+grep -v '^#' tests/windows/excluded-tests.txt | grep -v '^$' | sed 's/^/  /'
+cd "$build"
+ctest --output-on-failure -j"$(nproc)" ${excluded:+-E "^($excluded)\$"}
