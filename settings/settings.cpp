@@ -124,7 +124,7 @@ SettingsFiles LocateSettings(const std::string& programFolder, const char* xdgCo
 
 bool SaveSettingsFile(const SharedState& state, const SettingsFiles& files) {
   std::error_code ec;
-  const auto folder = std::filesystem::path(files.save).parent_path();
+  const auto folder = sys::PathOf(files.save).parent_path();
   if (!folder.empty()) std::filesystem::create_directories(folder, ec);
   if (ec) return false;
   return SaveSettings(state, files.save);
