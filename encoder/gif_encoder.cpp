@@ -9,6 +9,7 @@
 #include <memory>
 #include <new>
 
+#include "platform/system/per_thread.h"
 #include "platform/system/system.h"
 
 namespace {
@@ -92,8 +93,7 @@ namespace {
 // encoder per frame, and a 256 KiB table made anew each time costs more than
 // the frame's encoding. A save running inside another's yield takes its own.
 std::vector<std::vector<std::int16_t>>& TablePool() {
-  thread_local std::vector<std::vector<std::int16_t>> pool;
-  return pool;
+  return sys::PerThread<std::vector<std::vector<std::int16_t>>>();
 }
 
 std::vector<std::int16_t> TakeTable() {

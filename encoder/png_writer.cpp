@@ -9,6 +9,8 @@
 #include <memory>
 #include <new>
 
+#include "platform/system/per_thread.h"
+
 namespace png {
 
 namespace {
@@ -111,8 +113,8 @@ struct CompressorFree {
 // this program writes it packs as tightly as zlib's levels 1 to 6 do, far
 // faster (see the notes of bench/split-compare.sh).
 bool Deflate(const std::vector<std::uint8_t>& rows, std::vector<std::uint8_t>& out) {
-  thread_local std::unique_ptr<libdeflate_compressor, CompressorFree> compressor(
-      libdeflate_alloc_compressor(1));
+  auto& compressor = sys::PerThread<std::unique_ptr<libdeflate_compressor, CompressorFree>>();
+  if (!compressor) compressor.reset(libdeflate_alloc_compressor(1));
   if (!compressor) return false;
   out.resize(libdeflate_zlib_compress_bound(compressor.get(), rows.size()));
   const std::size_t n =

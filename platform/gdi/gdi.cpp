@@ -10,6 +10,8 @@
 #include <new>
 #include <utility>
 
+#include "platform/system/per_thread.h"
+
 namespace gdi {
 
 namespace {
@@ -185,7 +187,7 @@ class PaletteIndexer {
 // The indexers of the last few tables: the capture of every exported frame
 // uses the same fixed table, so its cells are built once per process.
 std::shared_ptr<PaletteIndexer> IndexerFor(const std::vector<RGBQUAD>& pal) {
-  thread_local std::vector<std::shared_ptr<PaletteIndexer>> recent;
+  auto& recent = sys::PerThread<std::vector<std::shared_ptr<PaletteIndexer>>>();
   for (std::size_t i = 0; i < recent.size(); ++i) {
     if (recent[i]->palette() == pal) {
       auto found = recent[i];

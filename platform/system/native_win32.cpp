@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/system/native.h"
+#include "platform/system/per_thread.h"
 #include "platform/system/system.h"
 
 namespace sys {
@@ -132,6 +133,37 @@ bool ReplaceContent(const std::string& path, const std::string& content) {
 }
 
 }  // namespace native
+
+namespace detail {
+
+namespace {
+struct ExitAction {
+  void* object;
+  void (*destroy)(void*);
+};
+using ExitActions = std::vector<ExitAction>;
+
+// A fiber-local slot holds each thread's list; the system calls this with the
+// list when the thread ends, in whatever order it tears down other storage.
+void WINAPI RunExitActions(void* list) {
+  auto* actions = static_cast<ExitActions*>(list);
+  for (auto it = actions->rbegin(); it != actions->rend(); ++it) it->destroy(it->object);
+  delete actions;
+}
+}  // namespace
+
+void DestroyAtThreadExit(void* object, void (*destroy)(void*)) {
+  static const DWORD slot = FlsAlloc(RunExitActions);
+  if (slot == FLS_OUT_OF_INDEXES) return;  // the object outlives its thread: a leak, not a crash
+  auto* actions = static_cast<ExitActions*>(FlsGetValue(slot));
+  if (actions == nullptr) {
+    actions = new ExitActions;
+    FlsSetValue(slot, actions);
+  }
+  actions->push_back({object, destroy});
+}
+
+}  // namespace detail
 
 std::optional<InputFile> InputFile::Open(const std::string& path, int* error) {
   auto fail = [error](int e) -> std::optional<InputFile> {
@@ -296,6 +328,15 @@ Utf8Arguments::Utf8Arguments(int argc, char** argv) {
   }
   for (auto& t : text_) values_.push_back(t.data());
   values_.push_back(nullptr);
+}
+
+Utf8Console::Utf8Console() {
+  const UINT now = GetConsoleOutputCP();  // 0: no console
+  if (now != 0 && now != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) previous_ = now;
+}
+
+Utf8Console::~Utf8Console() {
+  if (previous_ != 0) SetConsoleOutputCP(previous_);
 }
 
 bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
