@@ -128,6 +128,7 @@ std::string Absolute(const std::string& path) {
 
 int main(int argc, char** argv) {
   const sys::Utf8Arguments arguments(argc, argv);
+  const sys::Utf8Console console;
   Options o;
   CLI::App app("velkor-split", "velkor-split");
   app.set_help_flag();  // the help text is ours

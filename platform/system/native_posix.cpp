@@ -167,6 +167,9 @@ Utf8Arguments::Utf8Arguments(int argc, char** argv) : text_(argv, argv + argc) {
   values_.push_back(nullptr);
 }
 
+Utf8Console::Utf8Console() {}
+Utf8Console::~Utf8Console() {}
+
 bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) != 0; }
 
 std::filesystem::path PathOf(const std::string& utf8) { return std::filesystem::path(utf8); }

@@ -94,7 +94,7 @@ bool DeleteFile(const std::string& path);
 // True when something exists at `path`, folders included.
 bool GetFileAttributes(const std::string& path);
 
-// The temporary folder, with a trailing "/".
+// The temporary folder, with a trailing separator ("/", "\\" on Windows).
 std::string TempFolder();
 
 // Creates a new empty file "<folder><prefix><random>.<extension>" exclusively
@@ -135,6 +135,20 @@ class Utf8Arguments {
  private:
   std::vector<std::string> text_;
   std::vector<char*> values_;
+};
+
+// For the object's life, a Windows console that the program writes to reads
+// its bytes as UTF-8, as every name and message here is; otherwise it shows
+// them in its own code page. Files, pipes and other systems are not touched.
+class Utf8Console {
+ public:
+  Utf8Console();
+  ~Utf8Console();
+  Utf8Console(const Utf8Console&) = delete;
+  Utf8Console& operator=(const Utf8Console&) = delete;
+
+ private:
+  unsigned previous_ = 0;  // the console's code page to put back; 0: none
 };
 
 // Whether standard error is a terminal (where progress can be shown).
