@@ -249,6 +249,9 @@ TEST(SaveGIF, RoundTripThroughGiflibAndImageMagick) {
         ASSERT_EQ(d.indices[std::size_t(y * c.w + x)], Expected125(pic.Handle()->Row32(y)[x]))
             << x << "," << y;
 
+#ifdef _WIN32
+    continue;  // ImageMagick is a program of the Linux machine
+#endif
     if (!std::filesystem::exists("/usr/bin/convert")) continue;  // ImageMagick is optional
     const std::string rgb = dir.File("rt.rgb");
     const std::string cmd = "/usr/bin/convert '" + path + "' rgb:'" + rgb + "' 2>/dev/null";

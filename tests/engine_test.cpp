@@ -62,6 +62,10 @@ struct GifsicleImage {
 };
 std::vector<GifsicleImage> GifsicleInfo(const std::string& file) {
   std::vector<GifsicleImage> images;
+#ifdef _WIN32
+  (void)file;  // gifsicle is a program of the Linux machine: giflib is the oracle there
+  return images;
+#endif
   if (std::system("command -v gifsicle >/dev/null 2>&1") != 0) return images;
   const std::string cmd = "gifsicle --info '" + file + "' 2>&1";
   FILE* p = popen(cmd.c_str(), "r");
@@ -448,7 +452,9 @@ TEST_F(Engine, Corpus) {
     DGifCloseFile(g, &err);
   }
   EXPECT_GT(compared, 100);
+#ifndef _WIN32
   EXPECT_GT(checkedWithGifsicle, 100);
+#endif
   EXPECT_GT(refused, 5);
 }
 

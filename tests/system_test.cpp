@@ -1,11 +1,14 @@
 #include "platform/system/system.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
+#include <atomic>
 #include <cerrno>
 #include <filesystem>
 #include <set>
+#include <thread>
+
+#include "platform/system/per_thread.h"
 
 #include "tests/support/testutil.h"
 
@@ -30,6 +33,37 @@ TEST(Files, ReadWriteDeleteAndAttributes) {
   fs::create_directory(dir.File("d"));
   EXPECT_FALSE(sys::WriteBinaryFile(dir.File("d"), Bytes{1}));
   EXPECT_TRUE(fs::is_directory(dir.File("d")));
+}
+
+TEST(Files, NamesInAnyScriptAreTheNamesOnDisk) {
+  // UTF-8 in, the same name on disk: on Windows not the system's code page.
+  TempDir dir;
+  const std::string folder = dir.File("画像");
+  const std::string file = folder + TempDir::kSeparator + "アニメ.gif";
+  ASSERT_TRUE(fs::create_directory(sys::PathOf(folder)));
+  ASSERT_TRUE(sys::WriteBinaryFile(file, Bytes{1, 2, 3}));
+  EXPECT_TRUE(sys::GetFileAttributes(file));
+  EXPECT_EQ(*sys::ReadWholeFile(file), (Bytes{1, 2, 3}));
+  auto in = sys::InputFile::Open(file);
+  ASSERT_TRUE(in);
+  EXPECT_EQ(in->Size(), 3u);
+  in.reset();
+  const auto temp = sys::CreateTempFile(folder + TempDir::kSeparator, "一時", "GIF");
+  ASSERT_TRUE(temp);
+  ASSERT_TRUE(sys::WritePrivateProfileString("Section", "Pass", folder, file + ".ini"));
+  EXPECT_EQ(sys::GetPrivateProfileString("Section", "Pass", "", file + ".ini"), folder);
+
+  std::set<std::string> names;
+  for (const auto& e : fs::directory_iterator(sys::PathOf(folder)))
+    names.insert(sys::Utf8Of(e.path().filename()));
+  EXPECT_EQ(names.count("アニメ.gif"), 1u);
+  EXPECT_EQ(names.count("アニメ.gif.ini"), 1u);
+  EXPECT_EQ(names.size(), 3u);
+  EXPECT_EQ(temp->find(folder), 0u);
+  EXPECT_NE(temp->find("一時"), std::string::npos);
+  EXPECT_TRUE(sys::DeleteFile(*temp));
+  EXPECT_TRUE(sys::DeleteFile(file));
+  EXPECT_FALSE(fs::exists(sys::PathOf(file)));
 }
 
 TEST(Files, AnInputFileReadsAnyRangeAndSaysWhereTheFileNowEnds) {
@@ -131,11 +165,22 @@ TEST(Profile, WritesAsideAndRenamesSoTheOldFileIsNeverTruncated) {
   // another file that replaced it by name.
   FILE* old = std::fopen(ini.c_str(), "rb");
   ASSERT_NE(old, nullptr);
+#ifdef _WIN32
+  // Windows replaces no file that another program holds open without sharing
+  // its deletion: the write fails, leaving the old file whole and nothing
+  // beside it, and succeeds once the file is let go.
+  EXPECT_FALSE(sys::WritePrivateProfileString("S", "a", "22222222", ini));
+  EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"t.ini"}));
+#else
   ASSERT_TRUE(sys::WritePrivateProfileString("S", "a", "22222222", ini));
+#endif
   char buf[64] = {};
   const std::size_t n = std::fread(buf, 1, sizeof buf - 1, old);
   std::fclose(old);
   EXPECT_EQ(std::string(buf, n), "[S]\r\na=1\r\n");
+#ifdef _WIN32
+  ASSERT_TRUE(sys::WritePrivateProfileString("S", "a", "22222222", ini));
+#endif
   EXPECT_EQ(sys::GetPrivateProfileString("S", "a", "", ini), "22222222");
   // A name that is a folder is neither read nor replaced.
   std::filesystem::create_directory(dir.File("d.ini"));
@@ -157,5 +202,37 @@ TEST(Hooks, SleepAndYieldAreReplaceable) {
   EXPECT_EQ(slept, (std::vector<std::int64_t>{5}));
   EXPECT_EQ(yields, 1);
   EXPECT_FALSE(sys::ProgramFolder().empty());
-  EXPECT_EQ(sys::TempFolder().back(), '/');
+  EXPECT_EQ(sys::TempFolder().back(), TempDir::kSeparator);
+}
+
+namespace {
+std::atomic<int> made{0}, destroyed{0};
+struct Counted {
+  Counted() : storage(1000, 7) { ++made; }
+  ~Counted() {
+    // Reads its own heap storage: where the object's memory was already
+    // given back, this reads freed memory (the sanitizers say so).
+    EXPECT_EQ(storage.back(), 7);
+    ++destroyed;
+  }
+  std::vector<int> storage;
+};
+struct OtherTag {};
+}  // namespace
+
+TEST(PerThread, EachThreadHasItsOwnObjectsDestroyedWhenItEnds) {
+  constexpr int kThreads = 40;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([] {
+      Counted& a = sys::PerThread<Counted>();
+      Counted& b = sys::PerThread<Counted, OtherTag>();
+      EXPECT_NE(&a, &b);
+      EXPECT_EQ(&a, &sys::PerThread<Counted>());  // the same object on every call
+      a.storage.push_back(7);
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(made, 2 * kThreads);
+  EXPECT_EQ(destroyed, 2 * kThreads);
 }

@@ -40,13 +40,38 @@ if [ "$subset" = --subset ]; then
 else
   names=(A B C D)
 fi
-if [ ! -f "$bench/D.gif" ] || { [ "$subset" != --subset ] && [ ! -f "$bench/A.gif" ]; }; then
+mkdir -p "$bench"
+if [ "$subset" = --subset ] && [ ! -f "$bench/D.gif" ]; then
+  # The shared generator's D alone (it makes A-C too, which takes minutes),
+  # checked against the shared sums.
+  PYTHONPATH=../shared/bench /usr/bin/python3 - "$bench/D.gif" <<'EOF'
+import random, sys
+from PIL import Image
+import make_inputs as m
+rng = random.Random(4)
+frames = []
+for t in range(3):
+    im = m.background((32, 32), rng, 0.2)
+    im.paste((255 - 80 * t, 40 * t, 90), (4 + 8 * t, 8, 12 + 8 * t, 24))
+    frames.append(im)
+palimg = frames[0].quantize(16, method=Image.MEDIANCUT, dither=Image.NONE)
+enc = [m.lzw_frame(f.quantize(palette=palimg, dither=Image.NONE)) for f in frames]
+m.write_gif(sys.argv[1], 32, 32, enc, enc[0][0], local_tables=False, delay_cs=10)
+EOF
+  sums=$PWD/../shared/bench/SHA256SUMS
+  (cd "$bench" && grep ' D.gif$' "$sums" | sha256sum -c --quiet) ||
+    { echo "compare.sh: D.gif is not the shared input D" >&2; exit 1; }
+elif [ "$subset" != --subset ] && [ ! -f "$bench/A.gif" ]; then
   PATH=/usr/bin:$PATH sh ../shared/bench/make-inputs.sh "$bench" >/dev/null
 fi
 for n in "${names[@]}"; do inputs+=("$bench/$n.gif"); done
+if [ -n "${VELKOR_COMPARE_ONLY:-}" ]; then  # a grep pattern, to look at a few inputs
+  mapfile -t inputs < <(printf '%s\n' "${inputs[@]}" | grep -e "$VELKOR_COMPARE_ONLY")
+fi
 
-# literal TEXT: standard input with every TEXT written "@".
-literal() { awk -v p="$1" '{ while ((i = index($0, p)) > 0) $0 = substr($0, 1, i - 1) "@" substr($0, i + length(p)); print }'; }
+# literal TEXT: standard input with every TEXT written "@" (passed through the
+# environment: awk -v would read the backslashes of a Windows path as escapes).
+literal() { P="$1" awk 'BEGIN { p = ENVIRON["P"] } { while ((i = index($0, p)) > 0) $0 = substr($0, 1, i - 1) "@" substr($0, i + length(p)); print }'; }
 
 same=0 refused=0 differ=0
 k=0
@@ -58,10 +83,10 @@ for input in "${inputs[@]}"; do
     cp "$input" "$lin/src.gif"
     cp "$input" "$win/src.gif"
     set +e
-    (cd "$lin" && "$linux" $mode -q src.gif >"$work/lin.out" 2>"$work/lin.err")
+    (cd "$lin" && "$linux" $mode src.gif >"$work/lin.out" 2>"$work/lin.err")
     lrc=$?
     wsrc=$(winepath -w "$win/src.gif" 2>/dev/null)
-    wine "$windows" $mode -q "$wsrc" >"$work/win.out" 2>"$work/win.err"
+    wine "$windows" $mode "$wsrc" >"$work/win.out" 2>"$work/win.err"
     wrc=$?
     set -e
     # The listing and messages with each run's folder written "@", the
@@ -74,6 +99,7 @@ for input in "${inputs[@]}"; do
     done
     why=""
     [ "$lrc" = "$wrc" ] || why+=" exit $lrc/$wrc"
+    [ "$lrc" != 0 ] || [ -s "$work/lin.out" ] || why+=" no-listing"
     cmp -s "$work/lin.out.mapped" "$work/win.out.mapped" || why+=" listing"
     cmp -s "$work/lin.err.mapped" "$work/win.err.mapped" || why+=" message"
     diff -r "$lin" "$win" >/dev/null || why+=" files"
@@ -98,4 +124,23 @@ for input in "${inputs[@]}"; do
   done
 done
 echo "$k runs: $same identical splits, $refused refused alike with nothing written, $differ differing"
+
+# A folder and a file named in Japanese on the Wine prefix's drive C:, given
+# as Windows writes it: the frames beside it under the same names.
+jp=$WINEPREFIX/drive_c/画像
+rm -rf "$jp"
+mkdir -p "$jp" "$work/jp"
+cp "$bench/D.gif" "$jp/アニメ.gif"
+cp "$bench/D.gif" "$work/jp/アニメ.gif"
+(cd "$work/jp" && "$linux" --bmp アニメ.gif >/dev/null)
+wine "$windows" --bmp 'C:\画像\アニメ.gif' | tr -d '\r' >"$work/jp.out"
+printf 'C:\\画像\\アニメ_%03d.bmp\n' 1 2 3 >"$work/jp.expected"
+if cmp -s "$work/jp.out" "$work/jp.expected" && diff -r "$work/jp" "$jp" >/dev/null; then
+  echo "C:\\画像\\アニメ.gif: split to アニメ_001.bmp to アニメ_003.bmp, as on Linux"
+else
+  differ=$((differ + 1))
+  echo "DIFFERS: C:\\画像\\アニメ.gif"
+  cat "$work/jp.out"
+fi
+rm -rf "$jp"
 [ "$differ" = 0 ]
