@@ -236,3 +236,26 @@ TEST(PerThread, EachThreadHasItsOwnObjectsDestroyedWhenItEnds) {
   EXPECT_EQ(made, 2 * kThreads);
   EXPECT_EQ(destroyed, 2 * kThreads);
 }
+
+TEST(SingleInstance, TheSecondHolderOfANameIsRefused) {
+  TempDir dir;
+#ifndef _WIN32
+  // The lock files go to the runtime folder: this test's own.
+  const char* old = std::getenv("XDG_RUNTIME_DIR");
+  const std::string kept = old != nullptr ? old : "";
+  SetEnv("XDG_RUNTIME_DIR", dir.path());
+#endif
+  const std::string name = "velkor-test-" + fs::path(dir.path()).filename().string();
+  EXPECT_TRUE(sys::AcquireSingleInstance(name));
+  EXPECT_FALSE(sys::AcquireSingleInstance(name));  // held, here by this very process
+  EXPECT_FALSE(sys::AcquireSingleInstance(name));
+  EXPECT_TRUE(sys::AcquireSingleInstance(name + "-other"));
+#ifndef _WIN32
+  EXPECT_TRUE(fs::exists(dir.File(name + ".lock")));
+  if (old != nullptr) {
+    SetEnv("XDG_RUNTIME_DIR", kept);
+  } else {
+    UnsetEnv("XDG_RUNTIME_DIR");
+  }
+#endif
+}

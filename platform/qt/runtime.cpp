@@ -1,10 +1,5 @@
 #include "platform/qt/runtime.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -264,27 +259,6 @@ void SetZoomDuration(int ms) { ZoomMs() = std::max(ms, 0); }
 bool ZoomInProgress() { return zooming; }
 void SetZoomObserver(ZoomObserver observer) { zoomObserver = std::move(observer); }
 
-static std::string SingleInstanceLockPath() {
-  std::string dir;
-  if (const char* r = std::getenv("XDG_RUNTIME_DIR"); r && r[0] == '/') {
-    dir = r;
-  } else {
-    dir = "/tmp/velkor-" + std::to_string(::getuid());
-    ::mkdir(dir.c_str(), 0700);
-  }
-  return dir + "/Velkor.lock";
-}
-
-bool AcquireSingleInstance() {
-  const std::string path = SingleInstanceLockPath();
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  // Without a lock file to hold, running is better than refusing to start.
-  if (fd < 0) return true;
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    ::close(fd);
-    return false;
-  }
-  return true;  // the descriptor stays open, and the lock held, until exit
-}
+bool AcquireSingleInstance() { return sys::AcquireSingleInstance("Velkor"); }
 
 }  // namespace qtplat

@@ -1,5 +1,6 @@
 // The kernel services on POSIX systems.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -165,6 +166,24 @@ std::string ProgramFolder() {
 Utf8Arguments::Utf8Arguments(int argc, char** argv) : text_(argv, argv + argc) {
   for (auto& t : text_) values_.push_back(t.data());
   values_.push_back(nullptr);
+}
+
+bool AcquireSingleInstance(const std::string& name) {
+  std::string dir;
+  if (const char* r = std::getenv("XDG_RUNTIME_DIR"); r && r[0] == '/') {
+    dir = r;
+  } else {
+    dir = "/tmp/velkor-" + std::to_string(::getuid());
+    ::mkdir(dir.c_str(), 0700);
+  }
+  const std::string path = dir + "/" + name + ".lock";
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return true;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return false;
+  }
+  return true;  // the descriptor stays open, and the lock held, until exit
 }
 
 Utf8Console::Utf8Console() {}

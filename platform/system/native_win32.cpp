@@ -330,6 +330,18 @@ Utf8Arguments::Utf8Arguments(int argc, char** argv) {
   values_.push_back(nullptr);
 }
 
+bool AcquireSingleInstance(const std::string& name) {
+  // "Local\": the user's own session. The handle stays open until exit. A
+  // mutex that cannot be opened at all belongs to another user's copy.
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, Wide("Local\\" + name).c_str());
+  if (mutex == nullptr) return true;
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(mutex);
+    return false;
+  }
+  return true;
+}
+
 Utf8Console::Utf8Console() {
   const UINT now = GetConsoleOutputCP();  // 0: no console
   if (now != 0 && now != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) previous_ = now;

@@ -137,6 +137,14 @@ class Utf8Arguments {
   std::vector<char*> values_;
 };
 
+// One copy per user: takes the lock called `name` and keeps it for the life
+// of the process. False when another holder has it. On POSIX systems a lock
+// on "<name>.lock" in the user's runtime folder ($XDG_RUNTIME_DIR, else a
+// private folder in /tmp); on Windows a named mutex of the user's session.
+// Where no lock can be made at all, running is better than refusing to start:
+// true.
+bool AcquireSingleInstance(const std::string& name);
+
 // For the object's life, a Windows console that the program writes to reads
 // its bytes as UTF-8, as every name and message here is; otherwise it shows
 // them in its own code page. Files, pipes and other systems are not touched.
