@@ -122,6 +122,18 @@ SettingsFiles LocateSettings(const std::string& programFolder, const char* xdgCo
   return {useOwn ? own : portable, own};
 }
 
+SettingsFiles LocateSettingsBesideProgram(const std::string& programFolder, const char* appData) {
+  const std::string portable = programFolder + kPathSeparator + "Velkor.ini";
+  const bool portableExists = sys::GetFileAttributes(portable);
+  const bool writable =
+      sys::IsWritable(programFolder) && (!portableExists || sys::IsWritable(portable));
+  if (writable || appData == nullptr || appData[0] == '\0') return {portable, portable};
+  const std::string own =
+      std::string(appData) + kPathSeparator + "Velkor" + kPathSeparator + "Velkor.ini";
+  const bool useOwn = sys::GetFileAttributes(own) || !portableExists;
+  return {useOwn ? own : portable, own};
+}
+
 bool SaveSettingsFile(const SharedState& state, const SettingsFiles& files) {
   std::error_code ec;
   const auto folder = sys::PathOf(files.save).parent_path();

@@ -60,6 +60,13 @@ struct SettingsFiles {
 // cannot write to never costs the settings. Null variables count as unset.
 SettingsFiles LocateSettings(const std::string& programFolder, const char* xdgConfigHome,
                              const char* home);
+// Where the Windows program keeps them: "Velkor.ini" in the program's own
+// folder, as it always has, when that folder and any file there can be
+// written; otherwise "Velkor\Velkor.ini" in the user's application data
+// folder (%APPDATA%), created on the first save, and the copy beside the
+// program is read until that file exists. Without an application data
+// folder, beside the program after all.
+SettingsFiles LocateSettingsBesideProgram(const std::string& programFolder, const char* appData);
 // SaveSettings into `files.save`, creating its folder first. False when the
 // folder could not be made or a write failed.
 bool SaveSettingsFile(const SharedState& state, const SettingsFiles& files);

@@ -10,6 +10,7 @@
 
 #include <filesystem>
 
+#include "platform/system/system.h"
 #include "tests/support/testutil.h"
 
 using namespace testutil;
@@ -193,6 +194,54 @@ TEST(SettingsLocation, PortableCopyElseTheUsersConfigurationFolder) {
   f = LocateSettings(program, config.c_str(), "/home/u");
   EXPECT_EQ(f.load, program + "/Velkor.ini");
   EXPECT_EQ(f.save, program + "/Velkor.ini");
+}
+
+TEST(SettingsLocation, BesideTheProgramWhereItCanBeWrittenElseTheApplicationData) {
+  TempDir dir;
+  const char sep = kPathSeparator;
+  const std::string program = dir.File("bin"), appData = dir.File("AppData");
+  std::filesystem::create_directories(program);
+  const std::string portable = program + sep + "Velkor.ini";
+  const std::string own = appData + sep + "Velkor" + sep + "Velkor.ini";
+
+  // A folder that can be written keeps the file, even before it exists.
+  SettingsFiles f = LocateSettingsBesideProgram(program, appData.c_str());
+  EXPECT_EQ(f.load, portable);
+  EXPECT_EQ(f.save, portable);
+  SharedState s;
+  s.LastFolder = "C:\\画像";
+  ASSERT_TRUE(SaveSettingsFile(s, f));
+  EXPECT_TRUE(std::filesystem::exists(sys::PathOf(portable)));
+
+  // A program folder that cannot be written (here: one that is not there):
+  // the user's own file, made by the first save.
+  const std::string gone = dir.File("gone");
+  f = LocateSettingsBesideProgram(gone, appData.c_str());
+  EXPECT_EQ(f.load, own);
+  EXPECT_EQ(f.save, own);
+  ASSERT_TRUE(SaveSettingsFile(s, f));
+  SharedState back;
+  LoadSettings(back, f.load, gone);
+  EXPECT_EQ(back.LastFolder, "C:\\画像");
+  // No application data folder: beside the program after all.
+  EXPECT_EQ(LocateSettingsBesideProgram(gone, nullptr).save, gone + sep + "Velkor.ini");
+  EXPECT_EQ(LocateSettingsBesideProgram(gone, "").save, gone + sep + "Velkor.ini");
+
+  // A read-only file beside the program is read until the user's own exists,
+  // and never written. (Root writes it all the same on Linux.)
+  std::filesystem::remove_all(sys::PathOf(appData));
+  std::filesystem::permissions(sys::PathOf(portable),
+                               std::filesystem::perms::owner_write |
+                                   std::filesystem::perms::group_write |
+                                   std::filesystem::perms::others_write,
+                               std::filesystem::perm_options::remove);
+  if (!sys::IsWritable(portable)) {
+    f = LocateSettingsBesideProgram(program, appData.c_str());
+    EXPECT_EQ(f.load, portable);
+    EXPECT_EQ(f.save, own);
+    ASSERT_TRUE(SaveSettingsFile(s, f));
+    EXPECT_EQ(LocateSettingsBesideProgram(program, appData.c_str()).load, own);
+  }
 }
 
 namespace {
