@@ -17,6 +17,7 @@
 
 #include "platform/qt/runtime.h"
 #include "platform/system/system.h"
+#include "tests/support/skin_sums.h"
 #include "tests/ui/uitest.h"
 #include "tools/gifgen/gifgen.h"
 
@@ -436,4 +437,20 @@ TEST(EventBoundary, AnExceptionLeavingAHandlerEndsOnlyThatStep) {
   timer.Enabled(true);
   for (int i = 0; i < 100 && ticks == 0; ++i) QCoreApplication::processEvents();
   EXPECT_EQ(ticks, 1);
+}
+
+TEST(Skin, EveryPictureDecodesToItsKnownPixels) {
+  // The same pixels the Windows build decodes from its resources.
+  for (const auto& s : testutil::SkinSums()) {
+    const QImage image = qtplat::SkinPixmap(QString::fromUtf8(s.name))
+                             .toImage()
+                             .convertToFormat(QImage::Format_ARGB32);
+    ASSERT_EQ(image.width(), s.width) << s.name;
+    ASSERT_EQ(image.height(), s.height) << s.name;
+    ASSERT_EQ(image.bytesPerLine(), 4 * s.width);
+    EXPECT_EQ(testutil::PixelSum(reinterpret_cast<const std::uint32_t*>(image.constBits()),
+                                 std::size_t(s.width) * std::size_t(s.height)),
+              s.sum)
+        << s.name;
+  }
 }

@@ -13,6 +13,6 @@ export WINEDEBUG=-all,warn+heap
 excluded=$(sed -n 's/^\([^#[:space:]][^[:space:]]*\).*/\1/p' tests/windows/excluded-tests.txt |
   paste -sd'|')
 echo "Left out under Wine (tests/windows/excluded-tests.txt):"
-sed -n 's/^\([^#[:space:]].*\)/  \1/p' tests/windows/excluded-tests.txt
+sed 's/^/  /' tests/windows/excluded-tests.txt
 cd "$build"
 ctest --output-on-failure -j"$(nproc)" ${excluded:+-E "^($excluded)\$"}

@@ -1,0 +1,45 @@
+// The window side on Windows, its pictures: the skin pictures kept in the
+// program's resources, and putting the drawing layer's bitmaps and the skin
+// on a device context. The pixels shown are the models' own, so a window
+// shows what it shows on Linux.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/gdi/gdi.h"
+#include "platform/picture/picture.h"
+
+struct HDC__;  // windows.h's HDC, whose macros the drawing layer's names cannot live with
+
+namespace win32 {
+
+// A skin picture as decoded: straight (not premultiplied) 0xAARRGGBB words,
+// top row first.
+struct SkinImage {
+  int width = 0, height = 0;
+  std::vector<std::uint32_t> argb;
+};
+
+// Decodes the PNG picture `name` ("title.png") kept among the running
+// program's resources (resources/skin.rc). None when there is no such resource or it
+// is not a picture.
+std::optional<SkinImage> LoadSkinImage(const std::string& name);
+// The same from PNG bytes.
+std::optional<SkinImage> DecodePng(const std::uint8_t* data, std::size_t size);
+
+// The picture's colours as a 32-bit bitmap, its transparency dropped (the
+// background strip is drawn so into the panel).
+platform::Picture PictureOf(const SkinImage& image);
+
+// Copies `bmp` at its own size to (x, y) of `dc`: 32-bit pixels as they are,
+// other formats through their colours. False when the system refused.
+bool ShowBitmap(HDC__* dc, int x, int y, const gdi::Bitmap& bmp);
+
+// Draws `image` stretched to w x h at (x, y) of `dc`, blended over what is
+// there by its transparency. False when the system refused.
+bool ShowSkinImage(HDC__* dc, int x, int y, int w, int h, const SkinImage& image);
+
+}  // namespace win32
