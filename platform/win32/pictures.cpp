@@ -120,4 +120,48 @@ bool ShowSkinImage(HDC__* dc, int x, int y, int w, int h, const SkinImage& image
   return ok != FALSE;
 }
 
+HICON__* MakeCursor(const SkinImage& image, int hotX, int hotY) {
+  if (image.width <= 0 || image.height <= 0) return nullptr;
+  // A 32-bit colour bitmap with straight alpha, and a mask the system
+  // ignores for it but wants all the same.
+  BITMAPV5HEADER header{};
+  header.bV5Size = sizeof header;
+  header.bV5Width = image.width;
+  header.bV5Height = -image.height;
+  header.bV5Planes = 1;
+  header.bV5BitCount = 32;
+  header.bV5Compression = BI_BITFIELDS;
+  header.bV5RedMask = 0x00FF0000;
+  header.bV5GreenMask = 0x0000FF00;
+  header.bV5BlueMask = 0x000000FF;
+  header.bV5AlphaMask = 0xFF000000;
+  void* bits = nullptr;
+  HDC screen = GetDC(nullptr);
+  HBITMAP colour = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS,
+                                    &bits, nullptr, 0);
+  ReleaseDC(nullptr, screen);
+  if (colour == nullptr) return nullptr;
+  std::memcpy(bits, image.argb.data(), image.argb.size() * sizeof(std::uint32_t));
+  HBITMAP mask = CreateBitmap(image.width, image.height, 1, 1, nullptr);
+  ICONINFO info{FALSE, DWORD(hotX), DWORD(hotY), mask, colour};
+  HICON cursor = mask != nullptr ? CreateIconIndirect(&info) : nullptr;
+  if (mask != nullptr) DeleteObject(mask);
+  DeleteObject(colour);
+  return cursor;
+}
+
+ScreenMetrics Screen() {
+  ScreenMetrics m;
+  m.width = GetSystemMetrics(SM_CXSCREEN);
+  m.height = GetSystemMetrics(SM_CYSCREEN);
+  HDC screen = GetDC(nullptr);
+  if (screen != nullptr) {
+    const int x = GetDeviceCaps(screen, LOGPIXELSX), y = GetDeviceCaps(screen, LOGPIXELSY);
+    if (x > 0) m.twipsPerPixelX = 1440.0 / x;
+    if (y > 0) m.twipsPerPixelY = 1440.0 / y;
+    ReleaseDC(nullptr, screen);
+  }
+  return m;
+}
+
 }  // namespace win32

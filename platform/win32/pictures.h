@@ -12,7 +12,9 @@
 #include "platform/gdi/gdi.h"
 #include "platform/picture/picture.h"
 
-struct HDC__;  // windows.h's HDC, whose macros the drawing layer's names cannot live with
+// windows.h's handles, whose macros the drawing layer's names cannot live with.
+struct HDC__;
+struct HICON__;
 
 namespace win32 {
 
@@ -41,5 +43,18 @@ bool ShowBitmap(HDC__* dc, int x, int y, const gdi::Bitmap& bmp);
 // Draws `image` stretched to w x h at (x, y) of `dc`, blended over what is
 // there by its transparency. False when the system refused.
 bool ShowSkinImage(HDC__* dc, int x, int y, int w, int h, const SkinImage& image);
+
+// A pointer of the picture with its hot spot at (hotX, hotY), drawn by its
+// transparency (the skin's hand). Null when the system refused; the caller
+// destroys it with DestroyCursor.
+HICON__* MakeCursor(const SkinImage& image, int hotX, int hotY);
+
+// The screen: its size in pixels and the twips one pixel spans across and
+// down (1440 / the logical dots per inch).
+struct ScreenMetrics {
+  int width = 0, height = 0;
+  double twipsPerPixelX = 15, twipsPerPixelY = 15;
+};
+ScreenMetrics Screen();
 
 }  // namespace win32

@@ -96,6 +96,39 @@ TEST(Skin, PicturesBlendOverWhatIsThereByTheirTransparency) {
             strip->argb[std::size_t(4 * strip->width + 3)] & 0xFFFFFFu);
 }
 
+TEST(Skin, TheHandBecomesAPointerWithItsHotSpot) {
+  const auto hand = win32::LoadSkinImage("hand.png");
+  ASSERT_TRUE(hand);
+  HCURSOR cursor = win32::MakeCursor(*hand, 12, 10);
+  ASSERT_NE(cursor, nullptr);
+  ICONINFO info{};
+  ASSERT_TRUE(GetIconInfo(cursor, &info));
+  EXPECT_FALSE(info.fIcon);
+  EXPECT_EQ(info.xHotspot, 12u);
+  EXPECT_EQ(info.yHotspot, 10u);
+  BITMAP colour{};
+  ASSERT_NE(info.hbmColor, nullptr);
+  GetObject(info.hbmColor, sizeof colour, &colour);
+  EXPECT_EQ(colour.bmWidth, 32);
+  EXPECT_EQ(colour.bmHeight, 32);
+  DeleteObject(info.hbmColor);
+  DeleteObject(info.hbmMask);
+  DestroyCursor(cursor);
+  EXPECT_EQ(win32::MakeCursor(win32::SkinImage{}, 0, 0), nullptr);
+}
+
+TEST(Display, TheScreenHasASizeAndTwipsFromItsDotsPerInch) {
+  const win32::ScreenMetrics m = win32::Screen();
+  EXPECT_GT(m.width, 0);
+  EXPECT_GT(m.height, 0);
+  HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
+  ReleaseDC(nullptr, screen);
+  if (dpi != 96) GTEST_SKIP() << "the screen is not 96 dpi";
+  EXPECT_EQ(m.twipsPerPixelX, 15.0);  // the layout's own unit: 15 twips a pixel
+  EXPECT_EQ(m.twipsPerPixelY, 15.0);
+}
+
 TEST(Display, BitmapsReachTheContextAsTheDrawingLayerHoldsThem) {
   // 32-bit, 8-bit with a colour table, and one-bit pictures, at an offset.
   auto rgb = gdi::Bitmap::Create(5, 3, gdi::Format::Rgb32);
