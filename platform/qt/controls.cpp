@@ -21,6 +21,21 @@ bool RunHandler(const std::function<void()>& step) {
   }
 }
 
+namespace {
+platform::MouseButton ButtonOf(Qt::MouseButton b) {
+  switch (b) {
+    case Qt::LeftButton:
+      return platform::MouseButton::Left;
+    case Qt::RightButton:
+      return platform::MouseButton::Right;
+    case Qt::MiddleButton:
+      return platform::MouseButton::Middle;
+    default:
+      return platform::MouseButton::None;
+  }
+}
+}  // namespace
+
 bool MouseEvents::Handle(QEvent* e) {
   MouseHandler* handler = nullptr;
   switch (e->type()) {
@@ -39,8 +54,11 @@ bool MouseEvents::Handle(QEvent* e) {
   }
   auto* me = static_cast<QMouseEvent*>(e);
   if (!*handler) return false;
-  MouseArgs args{me->button(), me->buttons(), me->position().toPoint(),
-                 me->globalPosition().toPoint()};
+  const QPoint pos = me->position().toPoint(), global = me->globalPosition().toPoint();
+  MouseArgs args{ButtonOf(me->button()),
+                 unsigned(me->buttons().toInt()) & 7u,
+                 {pos.x(), pos.y()},
+                 {global.x(), global.y()}};
   // The handler may close and delete-later the window; copy it first.
   MouseHandler h = *handler;
   RunHandler([&] { h(args); });

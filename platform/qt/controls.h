@@ -17,19 +17,13 @@
 #include <memory>
 
 #include "platform/controls/controls.h"
+#include "platform/window/types.h"
 
 class QEventLoop;
 
 namespace qtplat {
 
-// What a control reports of a mouse event: the button that changed (or, for a
-// move, the buttons held), and the position inside the control.
-struct MouseArgs {
-  Qt::MouseButton button = Qt::NoButton;
-  Qt::MouseButtons buttons;
-  QPoint pos;
-  QPoint globalPos;
-};
+using MouseArgs = platform::MouseArgs;
 using MouseHandler = std::function<void(const MouseArgs&)>;
 
 // The boundary round every handler the window side calls (mouse, click,

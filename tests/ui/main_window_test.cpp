@@ -82,8 +82,8 @@ TEST_F(MainWindow, ListExtentAndBackgroundTiling) {
   EXPECT_EQ(m.ListExtent, 625);  // 381 / 15 + 600, not 381 + 600
 
   std::vector<int> firstColumn;
-  for (QPoint p : Velkor_M::TilePositions(513, 333, 579, 21)) {
-    if (p.x() == 0) firstColumn.push_back(p.y());
+  for (platform::Point p : Velkor_M::TilePositions(513, 333, 579, 21)) {
+    if (p.x == 0) firstColumn.push_back(p.y);
   }
   std::vector<int> expected;
   for (int y = 0; y <= 336; y += 21) expected.push_back(y);

@@ -148,9 +148,9 @@ void Velkor_M::Form_Load() {
   ListExtent = std::int32_t(std::lround(lstFiles->width() / qtplat::TwipsPerPixelX() + 600));
   lstFiles->SetHorizontalExtent(ListExtent);
 
-  for (const QPoint& p :
+  for (const platform::Point& p :
        TilePositions(Pic_C.width(), Pic_C.height(), Pic_Mbl.Width(), Pic_Mbl.Height())) {
-    state_.ApiResult = gdi::BitBlt(Pic_C_Box.hDC(), p.x(), p.y(), Pic_Mbl.Width(), Pic_Mbl.Height(),
+    state_.ApiResult = gdi::BitBlt(Pic_C_Box.hDC(), p.x, p.y, Pic_Mbl.Width(), Pic_Mbl.Height(),
                                    Pic_Mbl.hDC(), 0, 0, gdi::SRCCOPY);
   }
   Pic_C_Box.Refresh();
@@ -185,12 +185,12 @@ void Velkor_M::Form_Unload() {
   if (EndProgram) EndProgram();
 }
 
-std::vector<QPoint> Velkor_M::TilePositions(int W, int H, int w, int h) {
-  std::vector<QPoint> out;
+std::vector<platform::Point> Velkor_M::TilePositions(int W, int H, int w, int h) {
+  std::vector<platform::Point> out;
   if (w <= 0 || h <= 0) return out;  // an empty tile would never leave the panel
   int x = 0, y = 0;
   for (;;) {
-    out.emplace_back(x, y);
+    out.push_back({x, y});
     if (y > H) {
       if (x > W) break;
       x += w;
@@ -218,11 +218,11 @@ void Velkor_M::EnableCommand(int index, bool on) { lbl_Cmd[std::size_t(index)]->
 
 bool Velkor_M::CommandEnabled(int index) const { return lbl_Cmd[std::size_t(index)]->isEnabled(); }
 
-void Velkor_M::lbl_Cmd_MouseDown(int index, Qt::MouseButton) {
+void Velkor_M::lbl_Cmd_MouseDown(int index, platform::MouseButton) {
   Img_Cmd[std::size_t(index)]->Picture(Img_On);
 }
 
-void Velkor_M::lbl_Cmd_MouseUp(int index, Qt::MouseButton) {
+void Velkor_M::lbl_Cmd_MouseUp(int index, platform::MouseButton) {
   Img_Cmd[std::size_t(index)]->Picture(Img_Off);
   QPointer<Velkor_M> self(this);
   sys::DoEvents();  // the released face is painted before a long command starts

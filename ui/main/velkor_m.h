@@ -63,8 +63,8 @@ class Velkor_M : public qtplat::Form {
   WindowDrag Drag;
 
   // Event handlers.
-  void lbl_Cmd_MouseDown(int index, Qt::MouseButton button);
-  void lbl_Cmd_MouseUp(int index, Qt::MouseButton button);
+  void lbl_Cmd_MouseDown(int index, platform::MouseButton button);
+  void lbl_Cmd_MouseUp(int index, platform::MouseButton button);
   void ImgExit_MouseDown();
   void ImgExit_MouseUp();
   void Img_File_MouseDown(int index);
@@ -85,7 +85,7 @@ class Velkor_M : public qtplat::Form {
   bool CommandEnabled(int index) const;
 
   // The places the background tiling copies the strip to.
-  static std::vector<QPoint> TilePositions(int W, int H, int w, int h);
+  static std::vector<platform::Point> TilePositions(int W, int H, int w, int h);
 
   // Open the preview window and the gallery; replaced until those windows
   // exist in a build, and by tests that watch the order of events.

@@ -43,8 +43,8 @@ void TakeOrigin(std::int16_t& x, std::int16_t& y) {
   }
 }
 
-void WindowDrag::MouseDown(QWidget* window, Qt::MouseButton button) {
-  if (button != Qt::LeftButton) return;
+void WindowDrag::MouseDown(QWidget* window, platform::MouseButton button) {
+  if (button != platform::MouseButton::Left) return;
   DragActive = 1;
   QPoint p;
   if (!qtplat::GetCursorPos(p)) return;

@@ -31,7 +31,7 @@ struct WindowDrag {
   std::int32_t DragOffsetX = 0;
   std::int32_t DragOffsetY = 0;
 
-  void MouseDown(QWidget* window, Qt::MouseButton button);
+  void MouseDown(QWidget* window, platform::MouseButton button);
   void MouseMove(QWidget* window);
   void MouseUp() { DragActive = 0; }
   // Makes `handle` (the title strip) drag `window` through the three handlers.
