@@ -1,9 +1,13 @@
 #include "platform/qt/controls.h"
 
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QEventLoop>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QUrl>
 
 #include <exception>
 
@@ -67,7 +71,52 @@ bool MouseEvents::Handle(QEvent* e) {
 
 // ---------------------------------------------------------------- Form
 
-Form::Form(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {}
+Form::Form(QWidget* parent) : Control<QWidget>(parent, Qt::Window | Qt::FramelessWindowHint) {}
+
+void Form::BackColor(gdi::COLORREF colour) {
+  setAutoFillBackground(true);
+  QPalette pal = palette();
+  pal.setColor(QPalette::Window,
+               QColor(gdi::GetRValue(colour), gdi::GetGValue(colour), gdi::GetBValue(colour)));
+  setPalette(pal);
+}
+
+void Form::OnDropFiles(std::function<bool(const Paths&)> accepts,
+                       std::function<void(const Paths&)> drop) {
+  acceptsDrop_ = std::move(accepts);
+  drop_ = std::move(drop);
+  setAcceptDrops(acceptsDrop_ && drop_);
+}
+
+namespace {
+std::vector<std::string> LocalPaths(const QMimeData* data) {
+  std::vector<std::string> paths;
+  if (data == nullptr || !data->hasUrls()) return paths;
+  for (const QUrl& url : data->urls())
+    paths.push_back(url.isLocalFile() ? url.toLocalFile().toStdString() : std::string());
+  return paths;
+}
+}  // namespace
+
+void Form::dragEnterEvent(QDragEnterEvent* e) {
+  if (acceptsDrop_ && acceptsDrop_(LocalPaths(e->mimeData()))) e->acceptProposedAction();
+}
+
+void Form::dropEvent(QDropEvent* e) {
+  const Paths paths = LocalPaths(e->mimeData());
+  if (!acceptsDrop_ || !drop_ || !acceptsDrop_(paths)) return;
+  e->acceptProposedAction();
+  RunHandler([&] { drop_(paths); });
+}
+
+bool Form::event(QEvent* e) {
+  // Only the window's own presses: the controls take theirs first.
+  if ((e->type() == QEvent::MouseButtonPress || e->type() == QEvent::MouseButtonDblClick) &&
+      Mouse.Handle(e)) {
+    return true;
+  }
+  return QWidget::event(e);
+}
 
 Form::~Form() {
   if (loop_ != nullptr) loop_->quit();
@@ -110,7 +159,7 @@ void Form::closeEvent(QCloseEvent* e) {
 // ---------------------------------------------------------------- PictureBoxView
 
 PictureBoxView::PictureBoxView(platform::PictureBox* model, QWidget* parent, int border)
-    : QWidget(parent), border_(border) {
+    : Control<QWidget>(parent), border_(border) {
   setAttribute(Qt::WA_OpaquePaintEvent);
   SetModel(model);
 }
@@ -169,7 +218,8 @@ bool PictureBoxView::event(QEvent* e) {
 
 // ---------------------------------------------------------------- ImageControl
 
-ImageControl::ImageControl(QWidget* parent, bool stretch) : QWidget(parent), stretch_(stretch) {}
+ImageControl::ImageControl(QWidget* parent, bool stretch)
+    : Control<QWidget>(parent), stretch_(stretch) {}
 
 void ImageControl::Picture(const QPixmap& pic) {
   picture_ = pic;
@@ -193,10 +243,12 @@ bool ImageControl::event(QEvent* e) {
 
 // ---------------------------------------------------------------- Label
 
-Label::Label(QWidget* parent, const QString& caption, QColor text) : QLabel(caption, parent) {
+Label::Label(QWidget* parent, const std::string& caption, gdi::COLORREF text)
+    : Control<QLabel>(QString::fromStdString(caption), parent) {
   setFont(SkinFont());
   QPalette pal = palette();
-  pal.setColor(QPalette::WindowText, text);
+  pal.setColor(QPalette::WindowText,
+               QColor(gdi::GetRValue(text), gdi::GetGValue(text), gdi::GetBValue(text)));
   pal.setColor(QPalette::Disabled, QPalette::WindowText, QColor(128, 128, 128));
   setPalette(pal);
   setAutoFillBackground(false);
@@ -220,7 +272,7 @@ bool Label::event(QEvent* e) {
 // ---------------------------------------------------------------- ListBoxView
 
 ListBoxView::ListBoxView(platform::ListBox& model, QWidget* parent)
-    : QListWidget(parent), model_(model) {
+    : Control<QListWidget>(parent), model_(model) {
   setFont(SkinFont());
   setUniformItemSizes(true);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -261,7 +313,7 @@ void ListBoxView::Sync() {
 
 // ---------------------------------------------------------------- VScrollBar
 
-VScrollBar::VScrollBar(QWidget* parent) : QScrollBar(Qt::Vertical, parent) {
+VScrollBar::VScrollBar(QWidget* parent) : Control<QScrollBar>(Qt::Vertical, parent) {
   setRange(0, 32767);
   setSingleStep(1);
   setPageStep(1);

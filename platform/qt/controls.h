@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "platform/controls/controls.h"
 #include "platform/window/types.h"
@@ -41,12 +43,59 @@ struct MouseEvents {
   bool Handle(QEvent* e);  // true when the event was a mouse event handled here
 };
 
+// The place, the look and the state of every control and window, in the
+// windows' own terms; `Base`, the Qt widget, does the work.
+template <typename Base>
+class Control : public Base {
+ public:
+  using Base::Base;
+  void Move(int left, int top) { Base::move(left, top); }
+  void Move(int left, int top, int width, int height) {
+    Base::setGeometry(left, top, width, height);
+  }
+  void Resize(int width, int height) { Base::resize(width, height); }
+  int Left() const { return Base::x(); }
+  int Top() const { return Base::y(); }
+  int Width() const { return Base::width(); }
+  int Height() const { return Base::height(); }
+  // The window's rectangle on the screen, its frame included.
+  platform::Rect WindowRect() const {
+    const QRect r = Base::frameGeometry();
+    return {r.x(), r.y(), r.width(), r.height()};
+  }
+  void Visible(bool on) { Base::setVisible(on); }
+  bool Visible() const { return Base::isVisible(); }
+  void Enabled(bool on) { Base::setEnabled(on); }
+  bool Enabled() const { return Base::isEnabled(); }
+  void MouseIcon(const QCursor& cursor) { Base::setCursor(cursor); }
+  void ToolTipText(const std::string& text) { Base::setToolTip(QString::fromStdString(text)); }
+  // 0 brings the control in front of its siblings, 1 sends it behind them.
+  void ZOrder(int position) { position == 0 ? Base::raise() : Base::lower(); }
+};
+
+// A plain container: its children are clipped to it.
+class Frame : public Control<QWidget> {
+ public:
+  using Control<QWidget>::Control;
+};
+
 // A top-level, borderless window. Load runs before the window is shown; a
 // close request of any kind runs query-unload then unload; ShowModal returns
 // once the window has unloaded.
-class Form : public QWidget {
+class Form : public Control<QWidget> {
  public:
   explicit Form(QWidget* parent = nullptr);
+  void Caption(const std::string& title) { setWindowTitle(QString::fromStdString(title)); }
+  void Icon(const QPixmap& picture) { setWindowIcon(QIcon(picture)); }
+  void BackColor(gdi::COLORREF colour);
+  // Files dropped on the window, as local paths (a dropped item that is not
+  // a local file is an empty path): `accepts` says whether the window takes
+  // them, `drop` takes them. Unset: the window takes no drops.
+  using Paths = std::vector<std::string>;
+  void OnDropFiles(std::function<bool(const Paths&)> accepts,
+                   std::function<void(const Paths&)> drop);
+  // Presses and releases on the window itself, outside its controls.
+  MouseEvents Mouse;
   ~Form() override;
 
   void Show();       // load, then show; returns at once
@@ -59,8 +108,13 @@ class Form : public QWidget {
   virtual void Form_QueryUnload() {}
   virtual void Form_Unload() {}
   void closeEvent(QCloseEvent* e) override;
+  bool event(QEvent* e) override;
+  void dragEnterEvent(QDragEnterEvent* e) override;
+  void dropEvent(QDropEvent* e) override;
 
  private:
+  std::function<bool(const Paths&)> acceptsDrop_;
+  std::function<void(const Paths&)> drop_;
   bool loaded_ = false;
   QEventLoop* loop_ = nullptr;
 };
@@ -69,7 +123,7 @@ class Form : public QWidget {
 // view takes the model's size (plus the border), and mouse events go to the
 // handlers. A box with a persistent image repaints when refreshed; one
 // without repaints at once after every drawing.
-class PictureBoxView : public QWidget {
+class PictureBoxView : public Control<QWidget> {
  public:
   PictureBoxView(platform::PictureBox* model, QWidget* parent, int border = 0);
   ~PictureBoxView() override;
@@ -91,7 +145,7 @@ class PictureBoxView : public QWidget {
 
 // An image control: shows a picture, stretched to the control or at its own
 // size, and passes mouse events on.
-class ImageControl : public QWidget {
+class ImageControl : public Control<QWidget> {
  public:
   explicit ImageControl(QWidget* parent, bool stretch = false);
   void Picture(const QPixmap& pic);  // a null pixmap shows nothing
@@ -108,13 +162,21 @@ class ImageControl : public QWidget {
 };
 
 // A label in the skin font, transparent unless given a background.
-class Label : public QLabel {
+class Label : public Control<QLabel> {
  public:
-  Label(QWidget* parent, const QString& caption, QColor text = Qt::black);
+  Label(QWidget* parent, const std::string& caption, gdi::COLORREF text = gdi::RGB(0, 0, 0));
   void Caption(const std::string& text) { setText(QString::fromStdString(text)); }
   std::string Caption() const { return text().toStdString(); }
   // White background with a single-line border.
   void SetBoxed();
+  // The caption centred across the label, from its top.
+  void CentreCaption() { setAlignment(Qt::AlignHCenter | Qt::AlignTop); }
+  // Sizes the label to its caption.
+  void AutoSize() { adjustSize(); }
+  // The caption's width in pixels in the label's font.
+  int CaptionWidth() const { return fontMetrics().horizontalAdvance(text()); }
+  // Presses go through the label to whatever lies beneath it.
+  void PassMouseThrough() { setAttribute(Qt::WA_TransparentForMouseEvents); }
   MouseEvents Mouse;
 
  protected:
@@ -123,7 +185,7 @@ class Label : public QLabel {
 
 // Shows a platform::ListBox. Choosing an entry sets the model's selection and
 // raises Click; the horizontal extent is the scrollable width in pixels.
-class ListBoxView : public QListWidget {
+class ListBoxView : public Control<QListWidget> {
  public:
   ListBoxView(platform::ListBox& model, QWidget* parent);
   ~ListBoxView() override;
@@ -142,7 +204,7 @@ class ListBoxView : public QListWidget {
 
 // A vertical scroll bar with the window system's range rules kept as set: a
 // maximum below the minimum is stored as given and shown as no movement.
-class VScrollBar : public QScrollBar {
+class VScrollBar : public Control<QScrollBar> {
  public:
   explicit VScrollBar(QWidget* parent);
   void Min(std::int32_t v);

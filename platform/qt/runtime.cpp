@@ -1,5 +1,7 @@
 #include "platform/qt/runtime.h"
 
+#include "platform/qt/window.h"
+
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -77,6 +79,11 @@ class ZoomBar : public QWidget {
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {}
 Application::~Application() = default;
 
+void Application::Name(const std::string& name, const std::string& version) {
+  QCoreApplication::setApplicationName(QString::fromStdString(name));
+  QCoreApplication::setApplicationVersion(QString::fromStdString(version));
+}
+
 bool Application::notify(QObject* receiver, QEvent* event) {
   // The last resort: every handler of Velkor's own runs inside RunHandler,
   // so nothing is expected here; an exception from Qt's own code would
@@ -151,6 +158,35 @@ QFont SkinFont() {
 
 QPixmap SkinPixmap(const QString& name) { return QPixmap(QStringLiteral(":/skin/") + name); }
 
+Image SkinImage(const std::string& name) { return SkinPixmap(QString::fromStdString(name)); }
+
+Cursor SkinCursor(const std::string& name, int hotX, int hotY) {
+  return QCursor(SkinImage(name), hotX, hotY);
+}
+
+platform::Picture SkinPicture(const std::string& name) {
+  return PictureFromImage(SkinImage(name).toImage());
+}
+
+platform::Size Screen() {
+  const QSize s = ScreenSize();
+  return {s.width(), s.height()};
+}
+
+bool CursorPosition(platform::Point& out) {
+  QPoint p;
+  if (!GetCursorPos(p)) return false;
+  out = {p.x(), p.y()};
+  return true;
+}
+
+void AnimateRects(Form* window, const platform::Rect& from, const platform::Rect& to) {
+  DrawAnimatedRects(window, IDANI_CAPTION, QRect(from.left, from.top, from.width, from.height),
+                    QRect(to.left, to.top, to.width, to.height));
+}
+
+void Quit() { QCoreApplication::quit(); }
+
 platform::Picture PictureFromImage(const QImage& image) {
   const QImage src = image.convertToFormat(QImage::Format_RGB32);
   auto bmp = gdi::Bitmap::Create(src.width(), src.height(), gdi::Format::Rgb32);
@@ -212,16 +248,6 @@ std::optional<std::string> GetOpenFileName(const OpenFileRequest& r) {
   const QStringList files = dialog.selectedFiles();
   if (files.size() != 1) return std::nullopt;
   return files.front().toStdString();
-}
-
-bool MatchesPattern(const std::string& name, const std::string& pattern) {
-  if (pattern.size() < 2 || pattern[0] != '*') return false;
-  const std::string ext = pattern.substr(1);
-  if (name.size() <= ext.size()) return false;
-  return std::equal(ext.rbegin(), ext.rend(), name.rbegin(), [](char a, char b) {
-    return std::tolower(static_cast<unsigned char>(a)) ==
-           std::tolower(static_cast<unsigned char>(b));
-  });
 }
 
 void DrawAnimatedRects(QWidget* window, int idAni, const QRect& from, const QRect& to) {

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "platform/picture/picture.h"
+#include "platform/system/system.h"
 
 class QWidget;
 
@@ -30,6 +31,10 @@ class Application : public QApplication {
  public:
   Application(int& argc, char** argv);
   ~Application() override;
+  // The name and version the program goes by.
+  void Name(const std::string& name, const std::string& version);
+  // Runs the event loop until the program ends; its exit status.
+  int Run() { return exec(); }
   bool notify(QObject* receiver, QEvent* event) override;
 };
 
@@ -82,8 +87,7 @@ struct OpenFileRequest {
 using OpenFileHook = std::function<std::optional<std::string>(const OpenFileRequest&)>;
 void SetOpenFileHook(OpenFileHook hook);  // empty: the real dialog
 std::optional<std::string> GetOpenFileName(const OpenFileRequest& request);
-// True when `name` (no folder) matches a "*.ext" pattern, ignoring case.
-bool MatchesPattern(const std::string& name, const std::string& pattern);
+using sys::MatchesPattern;
 
 // Animates a caption bar from one screen rectangle to another and returns
 // when it has been drawn. No user input is handled meanwhile, and no timer of

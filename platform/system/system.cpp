@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -48,6 +49,16 @@ std::string native::RandomSuffix() {
   std::string s;
   for (int i = 0; i < 8; ++i) s += kChars[rng() % (sizeof(kChars) - 1)];
   return s;
+}
+
+bool MatchesPattern(const std::string& name, const std::string& pattern) {
+  if (pattern.size() < 2 || pattern[0] != '*') return false;
+  const std::string ext = pattern.substr(1);
+  if (name.size() <= ext.size()) return false;
+  return std::equal(ext.rbegin(), ext.rend(), name.rbegin(), [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) ==
+           std::tolower(static_cast<unsigned char>(b));
+  });
 }
 
 namespace {

@@ -159,6 +159,9 @@ class Utf8Console {
   unsigned previous_ = 0;  // the console's code page to put back; 0: none
 };
 
+// True when `name` (no folder) matches a "*.ext" pattern, ignoring case.
+bool MatchesPattern(const std::string& name, const std::string& pattern);
+
 // Whether standard error is a terminal (where progress can be shown).
 bool StderrIsTerminal();
 

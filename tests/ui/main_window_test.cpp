@@ -390,10 +390,11 @@ TEST_F(MainWindow, ADroppedGifActsLikeADialogChoice) {
   std::filesystem::create_directories(dir.File("folder.gif"));
   testutil::WriteFile(dir.File("x.png"), {1});
   auto url = [](const std::string& p) { return QUrl::fromLocalFile(QString::fromStdString(p)); };
-  EXPECT_FALSE(DroppedSource({url(file), url(file)}));
-  EXPECT_FALSE(DroppedSource({url(dir.File("folder.gif"))}));
-  EXPECT_FALSE(DroppedSource({url(dir.File("x.png"))}));
-  EXPECT_FALSE(DroppedSource({QUrl("https://example.invalid/a.gif")}));
+  EXPECT_FALSE(DroppedSource({file, file}));
+  EXPECT_FALSE(DroppedSource({dir.File("folder.gif")}));
+  EXPECT_FALSE(DroppedSource({dir.File("x.png")}));
+  EXPECT_FALSE(DroppedSource({""}));  // a dropped item that is not a local file
+  EXPECT_EQ(DroppedSource({dir.File("folder.gif/../DROP.GIF")}), file);
 
   m.lstFilesModel.AddItem("old entry");
   QMimeData data;
@@ -409,6 +410,15 @@ TEST_F(MainWindow, ADroppedGifActsLikeADialogChoice) {
   EXPECT_EQ(state.OutputBaseName, dir.File("DROP"));
   EXPECT_TRUE(m.CommandEnabled(2));
   EXPECT_EQ(m.lstFilesModel.ListCount(), 0);
+  // A web address or a picture of another type is refused as the drag enters.
+  for (const QUrl& other : {QUrl("https://example.invalid/a.gif"), url(dir.File("x.png"))}) {
+    data.setUrls({other});
+    QDragEnterEvent refused(QPoint(100, 100), Qt::CopyAction, &data, Qt::LeftButton,
+                            Qt::NoModifier);
+    refused.ignore();
+    QApplication::sendEvent(&m, &refused);
+    EXPECT_FALSE(refused.isAccepted());
+  }
 }
 
 TEST(EventBoundary, AnExceptionLeavingAHandlerEndsOnlyThatStep) {

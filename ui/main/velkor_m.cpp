@@ -1,15 +1,8 @@
 #include "ui/main/velkor_m.h"
 
-#include <QCoreApplication>
-#include <QDragEnterEvent>
-#include <QDropEvent>
-#include <QFileInfo>
-#include <QMimeData>
-#include <QUrl>
-
 #include <cmath>
+#include <filesystem>
 
-#include "platform/qt/runtime.h"
 #include "platform/system/system.h"
 
 namespace {
@@ -31,19 +24,21 @@ constexpr std::array<CommandPlace, 5> kCommands{{
     {"終了", 400, 296, nullptr},
 }};
 
-qtplat::ImageControl* NewImage(QWidget* parent, int x, int y, int w, int h, bool stretch = false) {
-  auto* c = new qtplat::ImageControl(parent, stretch);
-  c->setGeometry(x, y, w, h);
+template <typename Parent>
+wsys::ImageControl* NewImage(Parent* parent, int x, int y, int w, int h, bool stretch = false) {
+  auto* c = new wsys::ImageControl(parent, stretch);
+  c->Move(x, y, w, h);
   return c;
 }
 
-qtplat::Label* NewLabel(QWidget* parent, const char* caption, int x, int y, int w, int h,
-                        QColor text = Qt::black) {
-  auto* l = new qtplat::Label(parent, QString::fromUtf8(caption), text);
+template <typename Parent>
+wsys::Label* NewLabel(Parent* parent, const char* caption, int x, int y, int w, int h,
+                      gdi::COLORREF text = gdi::RGB(0, 0, 0)) {
+  auto* l = new wsys::Label(parent, caption, text);
   // The stand-in face runs a little wider than the one the layout was made
   // for: a caption never gets cut, it may reach into the free room beside it.
-  w = std::max(w, l->fontMetrics().horizontalAdvance(l->text()) + 1);
-  l->setGeometry(x, y, w, h);
+  w = std::max(w, l->CaptionWidth() + 1);
+  l->Move(x, y, w, h);
   return l;
 }
 
@@ -60,30 +55,37 @@ Velkor_M::Velkor_M(SharedState& state, SettingsFiles settingsFiles)
       Pic_C(&Pic_C_Box, this),
       state_(state),
       settingsFiles_(std::move(settingsFiles)) {
-  setWindowTitle(QStringLiteral("Velkorの設定"));
-  setWindowIcon(QIcon(qtplat::SkinPixmap("icon-256.png")));
-  setAcceptDrops(true);
+  Caption("Velkorの設定");
+  Icon(wsys::SkinImage("icon-256.png"));
+  OnDropFiles([](const Paths& paths) { return DroppedSource(paths).has_value(); },
+              [this](const Paths& paths) {
+                // The same as command 0 with this file chosen in the dialog.
+                if (const auto path = DroppedSource(paths)) {
+                  lstFilesModel.Clear();
+                  ChooseSource(*path);
+                }
+              });
 
   // Resource controls: the skin pictures the windows show and borrow.
-  Img_Off = qtplat::SkinPixmap("cmd_off.png");
-  Img_On = qtplat::SkinPixmap("cmd_on.png");
-  imgImages = {qtplat::SkinPixmap("exit_off.png"), qtplat::SkinPixmap("exit_on.png")};
-  Img_Opt_Off = qtplat::SkinPixmap("opt_off.png");
-  Img_Opt_On = qtplat::SkinPixmap("opt_on.png");
-  Img_Ra = {qtplat::SkinPixmap("check_off.png"), qtplat::SkinPixmap("check_on.png")};
-  MouseIcon = QCursor(qtplat::SkinPixmap("hand.png"), 12, 10);
-  Pic_Mbl.Picture(qtplat::PictureFromImage(qtplat::SkinPixmap("background.png").toImage()));
+  Img_Off = wsys::SkinImage("cmd_off.png");
+  Img_On = wsys::SkinImage("cmd_on.png");
+  imgImages = {wsys::SkinImage("exit_off.png"), wsys::SkinImage("exit_on.png")};
+  Img_Opt_Off = wsys::SkinImage("opt_off.png");
+  Img_Opt_On = wsys::SkinImage("opt_on.png");
+  Img_Ra = {wsys::SkinImage("check_off.png"), wsys::SkinImage("check_on.png")};
+  MouseIcon = wsys::SkinCursor("hand.png", 12, 10);
+  Pic_Mbl.Picture(wsys::SkinPicture("background.png"));
 
   // Title strip.
-  Image1.setGeometry(0, 0, 513, 22);
-  Image1.Picture(qtplat::SkinPixmap("title.png"));
-  lbl[1] = NewLabel(this, "Velkor", 8, 4, 79, 13, Qt::white);
-  ImgExit.setGeometry(492, 4, 15, 15);
+  Image1.Move(0, 0, 513, 22);
+  Image1.Picture(wsys::SkinImage("title.png"));
+  lbl[1] = NewLabel(this, "Velkor", 8, 4, 79, 13, gdi::RGB(255, 255, 255));
+  ImgExit.Move(492, 4, 15, 15);
   ImgExit.Picture(imgImages[0]);
-  ImgExit.setToolTip(QStringLiteral("exit button"));
+  ImgExit.ToolTipText("exit button");
 
   // Content panel, below the strip's 20-pixel band.
-  Pic_C.move(0, kPanelTop);
+  Pic_C.Move(0, kPanelTop);
   for (int i = 0; i < 5; ++i) {
     const auto& c = kCommands[std::size_t(i)];
     Img_Cmd[std::size_t(i)] = NewImage(&Pic_C, c.left, c.top - 4, 95, 22, /*stretch=*/true);
@@ -91,8 +93,8 @@ Velkor_M::Velkor_M(SharedState& state, SettingsFiles settingsFiles)
   for (int i = 0; i < 5; ++i) {
     const auto& c = kCommands[std::size_t(i)];
     auto* l = NewLabel(&Pic_C, c.caption, c.left, c.top, 95, 17);
-    l->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-    if (c.toolTip) l->setToolTip(QString::fromUtf8(c.toolTip));
+    l->CentreCaption();
+    if (c.toolTip) l->ToolTipText(c.toolTip);
     lbl_Cmd[std::size_t(i)] = l;
   }
   lbl_Path = NewLabel(&Pic_C, "", 12, 40, 381, 17);
@@ -104,35 +106,35 @@ Velkor_M::Velkor_M(SharedState& state, SettingsFiles settingsFiles)
   lbl_File[1] = NewLabel(&Pic_C, "gif", 140, 88, 13, 13);
   lbl_Trans = NewLabel(&Pic_C, "(     透過処理 )", 164, 88, 84, 13);
   Img_Trans = NewImage(&Pic_C, 172, 88, 13, 13);
-  lstFiles = new qtplat::ListBoxView(lstFilesModel, &Pic_C);
-  lstFiles->setGeometry(12, 112, 381, 160);
-  Pic_Velkor = new qtplat::PictureBoxView(&Pic_Velkor_Box, &Pic_C);
-  Pic_Velkor->move(404, 12);
-  Pic_Gif = new qtplat::PictureBoxView(&Pic_Gif_Box, &Pic_C);
-  Pic_Gif->move(404, 112);
+  lstFiles = new wsys::ListBoxView(lstFilesModel, &Pic_C);
+  lstFiles->Move(12, 112, 381, 160);
+  Pic_Velkor = new wsys::PictureBoxView(&Pic_Velkor_Box, &Pic_C);
+  Pic_Velkor->Move(404, 12);
+  Pic_Gif = new wsys::PictureBoxView(&Pic_Gif_Box, &Pic_C);
+  Pic_Gif->Move(404, 112);
 
   // Event wiring.
   for (int i = 0; i < 5; ++i) {
     auto& m = lbl_Cmd[std::size_t(i)]->Mouse;
-    m.MouseDown = [this, i](const qtplat::MouseArgs& a) { lbl_Cmd_MouseDown(i, a.button); };
-    m.MouseUp = [this, i](const qtplat::MouseArgs& a) { lbl_Cmd_MouseUp(i, a.button); };
+    m.MouseDown = [this, i](const wsys::MouseArgs& a) { lbl_Cmd_MouseDown(i, a.button); };
+    m.MouseUp = [this, i](const wsys::MouseArgs& a) { lbl_Cmd_MouseUp(i, a.button); };
   }
-  ImgExit.Mouse.MouseDown = [this](const qtplat::MouseArgs&) { ImgExit_MouseDown(); };
-  ImgExit.Mouse.MouseUp = [this](const qtplat::MouseArgs&) { ImgExit_MouseUp(); };
+  ImgExit.Mouse.MouseDown = [this](const wsys::MouseArgs&) { ImgExit_MouseDown(); };
+  ImgExit.Mouse.MouseUp = [this](const wsys::MouseArgs&) { ImgExit_MouseUp(); };
   Drag.Attach(Image1, this);
   for (int i = 0; i < 2; ++i) {
-    Img_File[std::size_t(i)]->Mouse.MouseDown = [this, i](const qtplat::MouseArgs&) {
+    Img_File[std::size_t(i)]->Mouse.MouseDown = [this, i](const wsys::MouseArgs&) {
       Img_File_MouseDown(i);
     };
-    lbl_File[std::size_t(i)]->Mouse.MouseDown = [this, i](const qtplat::MouseArgs&) {
+    lbl_File[std::size_t(i)]->Mouse.MouseDown = [this, i](const wsys::MouseArgs&) {
       lbl_File_MouseDown(i);
     };
   }
-  Img_Trans->Mouse.MouseDown = [this](const qtplat::MouseArgs&) { Img_Trans_MouseDown(); };
-  lbl_Trans->Mouse.MouseDown = [this](const qtplat::MouseArgs&) { lbl_Trans_MouseDown(); };
+  Img_Trans->Mouse.MouseDown = [this](const wsys::MouseArgs&) { Img_Trans_MouseDown(); };
+  lbl_Trans->Mouse.MouseDown = [this](const wsys::MouseArgs&) { lbl_Trans_MouseDown(); };
   lstFiles->Click = [this] { lstFiles_Click(); };
 
-  EndProgram = [] { QCoreApplication::quit(); };
+  EndProgram = [] { wsys::Quit(); };
 }
 
 Velkor_M::~Velkor_M() = default;
@@ -141,15 +143,15 @@ void Velkor_M::Form_Load() {
   // (A second copy of the program has already ended before any window.)
   Drag.DragActive = 0;
 
-  resize(Pic_C_Box.Width(), Pic_C_Box.Height() + kPanelTop);
-  const QSize screen = qtplat::ScreenSize();
-  move((screen.width() - width()) / 2, (screen.height() - height()) / 2);
+  Resize(Pic_C_Box.Width(), Pic_C_Box.Height() + kPanelTop);
+  const platform::Size screen = wsys::Screen();
+  Move((screen.width - Width()) / 2, (screen.height - Height()) / 2);
 
-  ListExtent = std::int32_t(std::lround(lstFiles->width() / qtplat::TwipsPerPixelX() + 600));
+  ListExtent = std::int32_t(std::lround(lstFiles->Width() / wsys::TwipsPerPixelX() + 600));
   lstFiles->SetHorizontalExtent(ListExtent);
 
   for (const platform::Point& p :
-       TilePositions(Pic_C.width(), Pic_C.height(), Pic_Mbl.Width(), Pic_Mbl.Height())) {
+       TilePositions(Pic_C.Width(), Pic_C.Height(), Pic_Mbl.Width(), Pic_Mbl.Height())) {
     state_.ApiResult = gdi::BitBlt(Pic_C_Box.hDC(), p.x, p.y, Pic_Mbl.Width(), Pic_Mbl.Height(),
                                    Pic_Mbl.hDC(), 0, 0, gdi::SRCCOPY);
   }
@@ -157,7 +159,7 @@ void Velkor_M::Form_Load() {
 
   for (int i = 0; i < 5; ++i) {
     Img_Cmd[std::size_t(i)]->Picture(Img_Off);
-    lbl_Cmd[std::size_t(i)]->setCursor(MouseIcon);
+    lbl_Cmd[std::size_t(i)]->MouseIcon(MouseIcon);
   }
 
   LoadSettings(state_, settingsFiles_.load, sys::ProgramFolder());
@@ -167,13 +169,13 @@ void Velkor_M::Form_Load() {
 
   ShowOptionPictures();
 
-  for (QWidget* w : {static_cast<QWidget*>(lstFiles), static_cast<QWidget*>(&ImgExit),
-                     static_cast<QWidget*>(Img_Trans), static_cast<QWidget*>(lbl_Trans)}) {
-    w->setCursor(MouseIcon);
-  }
+  lstFiles->MouseIcon(MouseIcon);
+  ImgExit.MouseIcon(MouseIcon);
+  Img_Trans->MouseIcon(MouseIcon);
+  lbl_Trans->MouseIcon(MouseIcon);
   for (int i = 0; i < 2; ++i) {
-    Img_File[std::size_t(i)]->setCursor(MouseIcon);
-    lbl_File[std::size_t(i)]->setCursor(MouseIcon);
+    Img_File[std::size_t(i)]->MouseIcon(MouseIcon);
+    lbl_File[std::size_t(i)]->MouseIcon(MouseIcon);
   }
 
   EnableCommand(1, false);
@@ -214,9 +216,9 @@ void Velkor_M::ShowOptionPictures() {
   if (trans == 0 || trans == 1) Img_Trans->Picture(Img_Ra[std::size_t(trans)]);
 }
 
-void Velkor_M::EnableCommand(int index, bool on) { lbl_Cmd[std::size_t(index)]->setEnabled(on); }
+void Velkor_M::EnableCommand(int index, bool on) { lbl_Cmd[std::size_t(index)]->Enabled(on); }
 
-bool Velkor_M::CommandEnabled(int index) const { return lbl_Cmd[std::size_t(index)]->isEnabled(); }
+bool Velkor_M::CommandEnabled(int index) const { return lbl_Cmd[std::size_t(index)]->Enabled(); }
 
 void Velkor_M::lbl_Cmd_MouseDown(int index, platform::MouseButton) {
   Img_Cmd[std::size_t(index)]->Picture(Img_On);
@@ -224,7 +226,7 @@ void Velkor_M::lbl_Cmd_MouseDown(int index, platform::MouseButton) {
 
 void Velkor_M::lbl_Cmd_MouseUp(int index, platform::MouseButton) {
   Img_Cmd[std::size_t(index)]->Picture(Img_Off);
-  QPointer<Velkor_M> self(this);
+  wsys::Alive<Velkor_M> self(this);
   sys::DoEvents();  // the released face is painted before a long command starts
   if (self) RunCommand(index);
 }
@@ -267,26 +269,26 @@ void Velkor_M::ImgExit_MouseDown() { ImgExit.Picture(imgImages[1]); }
 
 void Velkor_M::ImgExit_MouseUp() {
   ImgExit.Picture(imgImages[0]);
-  QPointer<Velkor_M> self(this);
+  wsys::Alive<Velkor_M> self(this);
   sys::DoEvents();
   if (self) Unload();  // without saving the settings
 }
 
 void Velkor_M::FileSelection() {
-  qtplat::OpenFileRequest request;
+  wsys::OpenFileRequest request;
   request.owner = this;
   request.title = "ｱﾆﾒｰｼｮﾝ Gifﾌｧｲﾙを選択";
   request.filterDescription = "ｱﾆﾒｰｼｮﾝGifﾌｧｲﾙ (gif)";
   request.pattern = "*.gif";
   request.initialDir = state_.LastFolder;
-  const auto chosen = qtplat::GetOpenFileName(request);
+  const auto chosen = wsys::GetOpenFileName(request);
   state_.ApiResult = chosen ? 1 : 0;
   if (!chosen) return;
   ChooseSource(*chosen);
 }
 
 void Velkor_M::ChooseSource(const std::string& path) {
-  Pic_Velkor->hide();
+  Pic_Velkor->Visible(false);
   lbl_Path->Caption(path);
   // A file the loader cannot read leaves the previous picture in the loader,
   // and the steps after it work on that.
@@ -296,7 +298,7 @@ void Velkor_M::ChooseSource(const std::string& path) {
     state_.ImageHeight = std::int16_t(Pic_Dmy.Height());
   }
   DrawThumbnail(Pic_Velkor_Box, Pic_Dmy.Width(), Pic_Dmy.Height());
-  Pic_Velkor->show();
+  Pic_Velkor->Visible(true);
   EnableCommand(1, true);
   EnableCommand(2, true);
   ApplySourceNames(state_, lbl_Path->Caption());
@@ -326,10 +328,10 @@ void Velkor_M::DrawThumbnail(platform::PictureBox& box, int w, int h) {
 void Velkor_M::lstFiles_Click() {
   const int index = lstFilesModel.ListIndex();
   if (index == -1) return;
-  Pic_Gif->hide();
+  Pic_Gif->Visible(false);
   if (auto pic = platform::LoadPicture(lstFilesModel.List(index))) Pic_Dmy.Picture(*pic);
   DrawThumbnail(Pic_Gif_Box, Pic_Dmy.Width(), Pic_Dmy.Height());
-  Pic_Gif->show();
+  Pic_Gif->Visible(true);
 }
 
 void Velkor_M::ChooseOutputType(int index) {
@@ -347,26 +349,11 @@ void Velkor_M::lbl_File_MouseDown(int index) { ChooseOutputType(index); }
 void Velkor_M::Img_Trans_MouseDown() { ToggleTransparency(); }
 void Velkor_M::lbl_Trans_MouseDown() { ToggleTransparency(); }
 
-std::optional<std::string> DroppedSource(const QList<QUrl>& urls) {
-  if (urls.size() != 1 || !urls.front().isLocalFile()) return std::nullopt;
-  const QFileInfo info(urls.front().toLocalFile());
-  if (!info.isFile()) return std::nullopt;
-  const std::string path = info.absoluteFilePath().toStdString();
-  if (!qtplat::MatchesPattern(info.fileName().toStdString(), "*.gif")) return std::nullopt;
-  return path;
-}
-
-void Velkor_M::dragEnterEvent(QDragEnterEvent* e) {
-  if (e->mimeData()->hasUrls() && DroppedSource(e->mimeData()->urls())) e->acceptProposedAction();
-}
-
-void Velkor_M::dropEvent(QDropEvent* e) {
-  const auto path = e->mimeData()->hasUrls() ? DroppedSource(e->mimeData()->urls()) : std::nullopt;
-  if (!path) return;
-  e->acceptProposedAction();
-  // The same as command 0 with this file chosen in the dialog.
-  qtplat::RunHandler([&] {
-    lstFilesModel.Clear();
-    ChooseSource(*path);
-  });
+std::optional<std::string> DroppedSource(const std::vector<std::string>& paths) {
+  if (paths.size() != 1 || paths.front().empty()) return std::nullopt;
+  std::error_code ec;
+  const auto path = std::filesystem::absolute(sys::PathOf(paths.front()), ec);
+  if (ec || !std::filesystem::is_regular_file(path, ec)) return std::nullopt;
+  if (!sys::MatchesPattern(sys::Utf8Of(path.filename()), "*.gif")) return std::nullopt;
+  return sys::Utf8Of(path.lexically_normal());
 }

@@ -3,10 +3,6 @@
 // the list of exported frame files with the thumbnail of the chosen entry.
 #pragma once
 
-#include <QCursor>
-#include <QPixmap>
-#include <QUrl>
-
 #include <array>
 #include <functional>
 #include <memory>
@@ -15,11 +11,11 @@
 #include <vector>
 
 #include "platform/controls/controls.h"
-#include "platform/qt/controls.h"
+#include "platform/window/window.h"
 #include "settings/settings.h"
 #include "ui/viewers/effects.h"
 
-class Velkor_M : public qtplat::Form {
+class Velkor_M : public wsys::Form {
  public:
   // `settingsFiles` says where the settings are read from and saved to.
   Velkor_M(SharedState& state, SettingsFiles settingsFiles);
@@ -34,29 +30,29 @@ class Velkor_M : public qtplat::Form {
   platform::PictureBox Pic_Mbl;  // the background strip
 
   // --- title strip ---
-  qtplat::ImageControl Image1;
-  std::array<qtplat::Label*, 2> lbl{};  // 0 "保存ﾌｧｲﾙ" on the panel, 1 "Velkor" on the strip
-  qtplat::ImageControl ImgExit;
+  wsys::ImageControl Image1;
+  std::array<wsys::Label*, 2> lbl{};  // 0 "保存ﾌｧｲﾙ" on the panel, 1 "Velkor" on the strip
+  wsys::ImageControl ImgExit;
 
   // --- content panel and its controls ---
-  qtplat::PictureBoxView Pic_C;
-  std::array<qtplat::ImageControl*, 5> Img_Cmd{};
-  std::array<qtplat::Label*, 5> lbl_Cmd{};
-  qtplat::Label* lbl_Path = nullptr;
-  std::array<qtplat::ImageControl*, 2> Img_File{};
-  std::array<qtplat::Label*, 2> lbl_File{};
-  qtplat::Label* lbl_Trans = nullptr;
-  qtplat::ImageControl* Img_Trans = nullptr;
-  qtplat::ListBoxView* lstFiles = nullptr;
-  qtplat::PictureBoxView* Pic_Velkor = nullptr;
-  qtplat::PictureBoxView* Pic_Gif = nullptr;
+  wsys::PictureBoxView Pic_C;
+  std::array<wsys::ImageControl*, 5> Img_Cmd{};
+  std::array<wsys::Label*, 5> lbl_Cmd{};
+  wsys::Label* lbl_Path = nullptr;
+  std::array<wsys::ImageControl*, 2> Img_File{};
+  std::array<wsys::Label*, 2> lbl_File{};
+  wsys::Label* lbl_Trans = nullptr;
+  wsys::ImageControl* Img_Trans = nullptr;
+  wsys::ListBoxView* lstFiles = nullptr;
+  wsys::PictureBoxView* Pic_Velkor = nullptr;
+  wsys::PictureBoxView* Pic_Gif = nullptr;
 
   // --- resource controls (never on screen) ---
-  QPixmap Img_Off, Img_On;
-  std::array<QPixmap, 2> imgImages;  // close button at rest, pressed
-  QPixmap Img_Opt_Off, Img_Opt_On;
-  std::array<QPixmap, 2> Img_Ra;  // check picture off, on
-  QCursor MouseIcon;              // the hand pointer
+  wsys::Image Img_Off, Img_On;
+  std::array<wsys::Image, 2> imgImages;  // close button at rest, pressed
+  wsys::Image Img_Opt_Off, Img_Opt_On;
+  std::array<wsys::Image, 2> Img_Ra;  // check picture off, on
+  wsys::Cursor MouseIcon;             // the hand pointer
 
   // --- window-level state ---
   std::int32_t ListExtent = 0;
@@ -97,8 +93,6 @@ class Velkor_M : public qtplat::Form {
  protected:
   void Form_Load() override;
   void Form_Unload() override;
-  void dragEnterEvent(QDragEnterEvent* e) override;
-  void dropEvent(QDropEvent* e) override;
 
  private:
   void FileSelection();
@@ -108,5 +102,6 @@ class Velkor_M : public qtplat::Form {
   SettingsFiles settingsFiles_;
 };
 
-// The file a drop names, when it is exactly one local file matching "*.gif".
-std::optional<std::string> DroppedSource(const QList<QUrl>& urls);
+// The file a drop names, when it is exactly one file (given by its path,
+// absolute or not) matching "*.gif"; its absolute path.
+std::optional<std::string> DroppedSource(const std::vector<std::string>& paths);

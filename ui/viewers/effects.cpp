@@ -1,28 +1,21 @@
 #include "ui/viewers/effects.h"
 
-#include <QWidget>
-
-#include <cmath>
 #include <limits>
-
-#include "platform/qt/runtime.h"
 
 namespace {
 
-QRect WindowRect(QWidget* window) {
-  return window != nullptr ? window->frameGeometry() : QRect(0, 0, 0, 0);
+platform::Rect WindowRect(wsys::Form* window) {
+  return window != nullptr ? window->WindowRect() : platform::Rect{};
 }
 
 }  // namespace
 
-void ZoomOpen(QWidget* window, std::int16_t& x, std::int16_t& y) {
-  const QRect from(x, y, 0, 0);
-  qtplat::DrawAnimatedRects(window, qtplat::IDANI_CAPTION, from, WindowRect(window));
+void ZoomOpen(wsys::Form* window, std::int16_t& x, std::int16_t& y) {
+  wsys::AnimateRects(window, {x, y, 0, 0}, WindowRect(window));
 }
 
-void ZoomClose(QWidget* window, std::int16_t& x, std::int16_t& y) {
-  const QRect to(x, y, 0, 0);
-  qtplat::DrawAnimatedRects(window, qtplat::IDANI_CAPTION, WindowRect(window), to);
+void ZoomClose(wsys::Form* window, std::int16_t& x, std::int16_t& y) {
+  wsys::AnimateRects(window, WindowRect(window), {x, y, 0, 0});
 }
 
 void DrawBevel(platform::PictureBox& box, std::int32_t edge) {
@@ -31,38 +24,38 @@ void DrawBevel(platform::PictureBox& box, std::int32_t edge) {
 }
 
 void TakeOrigin(std::int16_t& x, std::int16_t& y) {
-  QPoint p;
+  platform::Point p;
   constexpr int lo = std::numeric_limits<std::int16_t>::min();
   constexpr int hi = std::numeric_limits<std::int16_t>::max();
-  if (qtplat::GetCursorPos(p) && p.x() >= lo && p.x() <= hi && p.y() >= lo && p.y() <= hi) {
-    x = std::int16_t(p.x());
-    y = std::int16_t(p.y());
+  if (wsys::CursorPosition(p) && p.x >= lo && p.x <= hi && p.y >= lo && p.y <= hi) {
+    x = std::int16_t(p.x);
+    y = std::int16_t(p.y);
   } else {
     x = 0;
     y = 0;
   }
 }
 
-void WindowDrag::MouseDown(QWidget* window, platform::MouseButton button) {
+void WindowDrag::MouseDown(wsys::Form* window, platform::MouseButton button) {
   if (button != platform::MouseButton::Left) return;
   DragActive = 1;
-  QPoint p;
-  if (!qtplat::GetCursorPos(p)) return;
-  DragOffsetX = p.x() - window->x();
-  DragOffsetY = p.y() - window->y();
+  platform::Point p;
+  if (!wsys::CursorPosition(p)) return;
+  DragOffsetX = p.x - window->Left();
+  DragOffsetY = p.y - window->Top();
 }
 
-void WindowDrag::Attach(qtplat::ImageControl& handle, QWidget* window) {
-  handle.Mouse.MouseDown = [this, window](const qtplat::MouseArgs& a) {
+void WindowDrag::Attach(wsys::ImageControl& handle, wsys::Form* window) {
+  handle.Mouse.MouseDown = [this, window](const wsys::MouseArgs& a) {
     MouseDown(window, a.button);
   };
-  handle.Mouse.MouseMove = [this, window](const qtplat::MouseArgs&) { MouseMove(window); };
-  handle.Mouse.MouseUp = [this](const qtplat::MouseArgs&) { MouseUp(); };
+  handle.Mouse.MouseMove = [this, window](const wsys::MouseArgs&) { MouseMove(window); };
+  handle.Mouse.MouseUp = [this](const wsys::MouseArgs&) { MouseUp(); };
 }
 
-void WindowDrag::MouseMove(QWidget* window) {
+void WindowDrag::MouseMove(wsys::Form* window) {
   if (DragActive != 1) return;
-  QPoint p;
-  if (!qtplat::GetCursorPos(p)) return;
-  window->move(p.x() - DragOffsetX, p.y() - DragOffsetY);
+  platform::Point p;
+  if (!wsys::CursorPosition(p)) return;
+  window->Move(p.x - DragOffsetX, p.y - DragOffsetY);
 }

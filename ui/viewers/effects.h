@@ -3,19 +3,15 @@
 // window by its title strip.
 #pragma once
 
-#include <QPoint>
-
 #include <cstdint>
 
 #include "platform/controls/controls.h"
-#include "platform/qt/controls.h"
-
-class QWidget;
+#include "platform/window/window.h"
 
 // Animates a caption bar from the point (x, y) to the window's rectangle.
-void ZoomOpen(QWidget* window, std::int16_t& x, std::int16_t& y);
+void ZoomOpen(wsys::Form* window, std::int16_t& x, std::int16_t& y);
 // Animates a caption bar from the window's rectangle back to (x, y).
-void ZoomClose(QWidget* window, std::int16_t& x, std::int16_t& y);
+void ZoomClose(wsys::Form* window, std::int16_t& x, std::int16_t& y);
 
 // A raised edge (style 5) drawn inside the box's drawing area, into its image.
 void DrawBevel(platform::PictureBox& box, std::int32_t edge);
@@ -31,9 +27,9 @@ struct WindowDrag {
   std::int32_t DragOffsetX = 0;
   std::int32_t DragOffsetY = 0;
 
-  void MouseDown(QWidget* window, platform::MouseButton button);
-  void MouseMove(QWidget* window);
+  void MouseDown(wsys::Form* window, platform::MouseButton button);
+  void MouseMove(wsys::Form* window);
   void MouseUp() { DragActive = 0; }
   // Makes `handle` (the title strip) drag `window` through the three handlers.
-  void Attach(qtplat::ImageControl& handle, QWidget* window);
+  void Attach(wsys::ImageControl& handle, wsys::Form* window);
 };

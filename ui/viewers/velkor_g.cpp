@@ -1,6 +1,7 @@
 #include "ui/viewers/velkor_g.h"
 
-#include "platform/qt/runtime.h"
+#include <string>
+
 #include "platform/system/system.h"
 
 namespace {
@@ -20,33 +21,30 @@ Velkor_G::Velkor_G(SharedState& state, Borrowed main)
       ImgExit(this),
       state_(state),
       main_(main) {
-  setWindowTitle(QStringLiteral("Velkor"));
-  setAutoFillBackground(true);
-  QPalette pal = palette();
-  pal.setColor(QPalette::Window, QColor(192, 192, 192));
-  setPalette(pal);
+  Caption("Velkor");
+  BackColor(gdi::RGB(192, 192, 192));
 
-  Pic_b1.move(0, kStrip);
-  Pic_b1_Client.move(kBorder, kBorder);
-  VScroll.setGeometry(104, 0, 15, 93);
-  Image1.setGeometry(0, 0, 133, 20);
-  Image1.Picture(qtplat::SkinPixmap("title.png"));
-  lbl = new qtplat::Label(this, QStringLiteral("ﾌﾚｰﾑ"), Qt::white);
-  lbl->move(8, 4);
-  lbl->adjustSize();
+  Pic_b1.Move(0, kStrip);
+  Pic_b1_Client.Move(kBorder, kBorder);
+  VScroll.Move(104, 0, 15, 93);
+  Image1.Move(0, 0, 133, 20);
+  Image1.Picture(wsys::SkinImage("title.png"));
+  lbl = new wsys::Label(this, "ﾌﾚｰﾑ", gdi::RGB(255, 255, 255));
+  lbl->Move(8, 4);
+  lbl->AutoSize();
   // The caption lies over the close button in a narrow gallery and has no
   // handler of its own: presses go through it to what lies beneath.
-  lbl->setAttribute(Qt::WA_TransparentForMouseEvents);
-  ImgExit.setGeometry(112, 4, 15, 15);
+  lbl->PassMouseThrough();
+  ImgExit.Move(112, 4, 15, 15);
   ImgExit.Picture(main_.imgImages[0]);
-  ImgExit.setToolTip(QStringLiteral("exit button"));
-  ImgExit.raise();
-  lbl->raise();
+  ImgExit.ToolTipText("exit button");
+  ImgExit.ZOrder(0);
+  lbl->ZOrder(0);
 
   VScroll.Change = [this] { VScroll_Change(); };
   VScroll.Scroll = [this] { VScroll_Scroll(); };
-  ImgExit.Mouse.MouseDown = [this](const qtplat::MouseArgs&) { ImgExit_MouseDown(); };
-  ImgExit.Mouse.MouseUp = [this](const qtplat::MouseArgs&) { ImgExit_MouseUp(); };
+  ImgExit.Mouse.MouseDown = [this](const wsys::MouseArgs&) { ImgExit_MouseDown(); };
+  ImgExit.Mouse.MouseUp = [this](const wsys::MouseArgs&) { ImgExit_MouseUp(); };
   Drag.Attach(Image1, this);
 }
 
@@ -55,21 +53,21 @@ Velkor_G::~Velkor_G() = default;
 void Velkor_G::Form_Load() {
   Drag.DragActive = 0;
   const int width = state_.ImageWidth + 19;
-  const QSize screen = qtplat::ScreenSize();
-  const int height = screen.height() * 2 / 3;
+  const platform::Size screen = wsys::Screen();
+  const int height = screen.height * 2 / 3;
   Pic_b1_Box.Resize(width - 2 * kBorder, height - 2 * kBorder);
-  Pic_b1_Client.resize(Pic_b1_Box.Width(), Pic_b1_Box.Height());
-  Image1.resize(width, Image1.height());
-  ImgExit.move(Image1.width() - 21, ImgExit.y());
+  Pic_b1_Client.Resize(Pic_b1_Box.Width(), Pic_b1_Box.Height());
+  Image1.Resize(width, Image1.Height());
+  ImgExit.Move(Image1.Width() - 21, ImgExit.Top());
   Pic_b2_Box.Resize(state_.ImageWidth, Pic_b2_Box.Height());
-  VScroll.setGeometry(Pic_b2_Box.Width() + 1, 0, VScroll.width(), height - 4);
+  VScroll.Move(Pic_b2_Box.Width() + 1, 0, VScroll.Width(), height - 4);
 
-  resize(width, height + kStrip);
-  qtplat::CentreWindowInTwips(*this);
+  Resize(width, height + kStrip);
+  wsys::CentreWindowInTwips(*this);
 
   Pic_b1_Box.BackColor(gdi::RGB(255, 255, 255));
-  ImgExit.setCursor(main_.mouseIcon);
-  VScroll.setCursor(main_.mouseIcon);
+  ImgExit.MouseIcon(main_.mouseIcon);
+  VScroll.MouseIcon(main_.mouseIcon);
 
   FillGallery();
 
@@ -80,8 +78,8 @@ void Velkor_G::Form_Load() {
 void Velkor_G::FillGallery() {
   const int n = main_.lstFiles.ListCount();
   const std::int64_t s = std::int64_t(state_.ImageHeight) + 2;
-  lbl->setText(QString::number(n) + QStringLiteral(" ﾌﾚｰﾑ"));
-  lbl->adjustSize();
+  lbl->Caption(std::to_string(n) + " ﾌﾚｰﾑ");
+  lbl->AutoSize();
 
   // The strip holds as many whole slots as the pixel budget allows.
   std::int64_t fit = n;
@@ -102,19 +100,19 @@ void Velkor_G::FillGallery() {
   }
   Pic_b2_Box.Refresh();
   VScroll.Min(0);
-  VScroll.Max(std::int32_t(stripHeight - Pic_b1.height()));
+  VScroll.Max(std::int32_t(stripHeight - Pic_b1.Height()));
   VScroll.LargeChange(std::int32_t(s));
   VScroll.SmallChange(std::int32_t(s / 4));
 }
 
-void Velkor_G::VScroll_Change() { Pic_b2.move(0, -VScroll.Value()); }
-void Velkor_G::VScroll_Scroll() { Pic_b2.move(0, -VScroll.Value()); }
+void Velkor_G::VScroll_Change() { Pic_b2.Move(0, -VScroll.Value()); }
+void Velkor_G::VScroll_Scroll() { Pic_b2.Move(0, -VScroll.Value()); }
 
 void Velkor_G::ImgExit_MouseDown() { ImgExit.Picture(main_.imgImages[1]); }
 
 void Velkor_G::ImgExit_MouseUp() {
   ImgExit.Picture(main_.imgImages[0]);
-  QPointer<Velkor_G> self(this);
+  wsys::Alive<Velkor_G> self(this);
   sys::DoEvents();
   if (self) Unload();
 }

@@ -3,24 +3,21 @@
 // of the screen high.
 #pragma once
 
-#include <QCursor>
-#include <QPixmap>
-
 #include <array>
 #include <cstdint>
 
 #include "platform/controls/controls.h"
-#include "platform/qt/controls.h"
+#include "platform/window/window.h"
 #include "settings/settings.h"
 #include "ui/viewers/effects.h"
 
-class Velkor_G : public qtplat::Form {
+class Velkor_G : public wsys::Form {
  public:
   // What the gallery borrows from the main window.
   struct Borrowed {
     const platform::ListBox& lstFiles;
-    const std::array<QPixmap, 2>& imgImages;
-    const QCursor& mouseIcon;
+    const std::array<wsys::Image, 2>& imgImages;
+    const wsys::Cursor& mouseIcon;
   };
   Velkor_G(SharedState& state, Borrowed main);
   ~Velkor_G() override;
@@ -32,14 +29,14 @@ class Velkor_G : public qtplat::Form {
 
   platform::PictureBox Pic_D;
   platform::PictureBox Pic_b1_Box;
-  qtplat::PictureBoxView Pic_b1;  // the viewport, with its border
-  QWidget Pic_b1_Client;          // its inside, which clips the strip
+  wsys::PictureBoxView Pic_b1;  // the viewport, with its border
+  wsys::Frame Pic_b1_Client;    // its inside, which clips the strip
   platform::PictureBox Pic_b2_Box;
-  qtplat::PictureBoxView Pic_b2;  // the strip
-  qtplat::VScrollBar VScroll;
-  qtplat::ImageControl Image1;
-  qtplat::Label* lbl = nullptr;
-  qtplat::ImageControl ImgExit;
+  wsys::PictureBoxView Pic_b2;  // the strip
+  wsys::VScrollBar VScroll;
+  wsys::ImageControl Image1;
+  wsys::Label* lbl = nullptr;
+  wsys::ImageControl ImgExit;
 
   std::int16_t OriginX = 0, OriginY = 0;
   WindowDrag Drag;

@@ -1,25 +1,27 @@
 #include "ui/viewers/velkor_v.h"
 
-#include <QMouseEvent>
-
 #include <new>
 
 #include "engine/run.h"
-#include "platform/qt/runtime.h"
 #include "ui/viewers/effects.h"
 
-Velkor_V::Velkor_V(SharedState& state, platform::ListBox& lstFiles, const QCursor& mouseIcon)
+Velkor_V::Velkor_V(SharedState& state, platform::ListBox& lstFiles, const wsys::Cursor& mouseIcon)
     : boxes(std::make_shared<Boxes>()),
       Master(&boxes->Master, this),
       state_(state),
       lstFiles_(lstFiles),
       mouseIcon_(mouseIcon) {
-  setWindowTitle(QStringLiteral("Velkor_Main"));
-  lbl1 = new qtplat::Label(this, QStringLiteral("Preview"), Qt::white);
-  lbl1->setGeometry(8, 4, 44, 13);
-  lbl1->lower();
+  Caption("Velkor_Main");
+  lbl1 = new wsys::Label(this, "Preview", gdi::RGB(255, 255, 255));
+  lbl1->Move(8, 4, 44, 13);
+  lbl1->ZOrder(1);
   // Disabled, so that presses on the picture reach the window.
-  Master.setEnabled(false);
+  Master.Enabled(false);
+  // A press anywhere stops the run and closes the window.
+  Mouse.MouseDown = [this](const wsys::MouseArgs&) {
+    if (engine_) engine_->StopRender(-1);
+    Unload();
+  };
   Timer1.Enabled(false);
   Timer1.Interval(1);
   Timer1.Tick = [this] { Timer1_Timer(); };
@@ -28,19 +30,16 @@ Velkor_V::Velkor_V(SharedState& state, platform::ListBox& lstFiles, const QCurso
 Velkor_V::~Velkor_V() { Master.SetModel(nullptr); }
 
 void Velkor_V::Form_Load() {
-  Master.move(0, 0);
-  Master.setCursor(mouseIcon_);
-  setAutoFillBackground(true);
-  QPalette pal = palette();
-  pal.setColor(QPalette::Window, Qt::black);
-  setPalette(pal);
+  Master.Move(0, 0);
+  Master.MouseIcon(mouseIcon_);
+  BackColor(gdi::RGB(0, 0, 0));
 
   // The picture sizes Display and Master; one that cannot be loaded leaves
   // their design size of 32 x 32.
   PrepareRunBoxes(state_, boxes->Display, boxes->Master);
 
-  resize(boxes->Display.Width(), boxes->Display.Height());
-  qtplat::CentreWindowInTwips(*this);
+  Resize(boxes->Display.Width(), boxes->Display.Height());
+  wsys::CentreWindowInTwips(*this);
 
   engine_ = std::make_shared<clsGif24bit>(boxes->Master, state_, &boxes->Display, &lstFiles_);
   engine_->ImageCtl(boxes->Master);
@@ -57,7 +56,7 @@ void Velkor_V::Timer1_Timer() {
   const std::shared_ptr<clsGif24bit> engine = engine_;
   const std::shared_ptr<Boxes> held = boxes;
   if (!engine) return;
-  QPointer<Velkor_V> self(this);
+  wsys::Alive<Velkor_V> self(this);
   bool run = false;
   try {
     run = PerformRun(*engine, state_);
@@ -69,7 +68,7 @@ void Velkor_V::Timer1_Timer() {
   }
   if (!run) {
     if (self && Loaded()) {
-      qtplat::MsgBox(this, "ｱﾆﾒｰｼｮﾝ Gifﾌｧｲﾙではありません！", "Velkor", 48);
+      wsys::MsgBox(this, "ｱﾆﾒｰｼｮﾝ Gifﾌｧｲﾙではありません！", "Velkor", 48);
     }
   }
   if (self) Unload();  // does nothing when the window has closed meanwhile
@@ -85,10 +84,4 @@ void Velkor_V::Form_Unload() {
   engine_.reset();
   // Nothing more is drawn into the closed window.
   Master.SetModel(nullptr);
-}
-
-void Velkor_V::mousePressEvent(QMouseEvent* e) {
-  e->accept();
-  if (engine_) engine_->StopRender(-1);
-  Unload();
 }

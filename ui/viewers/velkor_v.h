@@ -4,22 +4,20 @@
 // export) them once; a press anywhere stops the run and closes the window.
 #pragma once
 
-#include <QCursor>
-
 #include <cstdint>
 #include <memory>
 
 #include "engine/gif24bit.h"
 #include "engine/run.h"
 #include "platform/controls/controls.h"
-#include "platform/qt/controls.h"
+#include "platform/window/window.h"
 #include "settings/settings.h"
 
-class Velkor_V : public qtplat::Form {
+class Velkor_V : public wsys::Form {
  public:
   // `lstFiles` and `mouseIcon` are the main window's: the list the exported
   // files are added to and the hand pointer `Master` shows.
-  Velkor_V(SharedState& state, platform::ListBox& lstFiles, const QCursor& mouseIcon);
+  Velkor_V(SharedState& state, platform::ListBox& lstFiles, const wsys::Cursor& mouseIcon);
   ~Velkor_V() override;
 
   // The boxes the engine draws into. A run holds them (and the engine) for as
@@ -29,10 +27,10 @@ class Velkor_V : public qtplat::Form {
     platform::PictureBox Master{MasterBoxOptions()};
   };
 
-  qtplat::Timer Timer1;
+  wsys::Timer Timer1;
   std::shared_ptr<Boxes> boxes;
-  qtplat::PictureBoxView Master;  // shows boxes->Master
-  qtplat::Label* lbl1 = nullptr;  // "Preview", beneath Master
+  wsys::PictureBoxView Master;  // shows boxes->Master
+  wsys::Label* lbl1 = nullptr;  // "Preview", beneath Master
 
   std::int16_t OriginX = 0, OriginY = 0;
   std::shared_ptr<clsGif24bit> Engine() const { return engine_; }
@@ -43,11 +41,10 @@ class Velkor_V : public qtplat::Form {
   void Form_Load() override;
   void Form_QueryUnload() override;
   void Form_Unload() override;
-  void mousePressEvent(QMouseEvent* e) override;
 
  private:
   SharedState& state_;
   platform::ListBox& lstFiles_;
-  QCursor mouseIcon_;
+  wsys::Cursor mouseIcon_;
   std::shared_ptr<clsGif24bit> engine_;
 };
