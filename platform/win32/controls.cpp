@@ -235,6 +235,27 @@ std::string Form::Caption() const {
   return sys::Utf8Of(std::filesystem::path(text));
 }
 
+// ---------------------------------------------------------------- MsgBox
+
+namespace {
+MessageBoxHook& MessageHook() {
+  static MessageBoxHook hook;
+  return hook;
+}
+}  // namespace
+
+void SetMessageBoxHook(MessageBoxHook hook) { MessageHook() = std::move(hook); }
+
+void MsgBox(Form* owner, const std::string& text, const std::string& title, int style) {
+  if (auto& hook = MessageHook()) {
+    hook(owner, text, title, style);
+    return;
+  }
+  // Only the icon bits of the style: the box always has its one OK button.
+  MessageBoxW(owner != nullptr ? owner->Handle() : nullptr, Wide(text).c_str(), Wide(title).c_str(),
+              MB_OK | (UINT(style) & MB_ICONMASK));
+}
+
 // ---------------------------------------------------------------- Timer
 
 namespace {

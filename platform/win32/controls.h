@@ -70,6 +70,14 @@ class Form {
   bool modal_ = false;  // a modal display is waiting for this window
 };
 
+// Message box with one OK button over `owner` (none: over no window), which
+// is disabled meanwhile; style 48 shows the exclamation icon. Tests replace
+// the box with a hook (an empty one restores it).
+using MessageBoxHook =
+    std::function<void(Form* owner, const std::string& text, const std::string& title, int style)>;
+void SetMessageBoxHook(MessageBoxHook hook);
+void MsgBox(Form* owner, const std::string& text, const std::string& title, int style);
+
 // A timer: ticks every Interval milliseconds while Enabled, from the message
 // loop of the thread that made it.
 class Timer {

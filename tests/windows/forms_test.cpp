@@ -133,6 +133,47 @@ TEST(Forms, MouseEventsSayWhereAndAnExceptionEndsOnlyThatStep) {
   EXPECT_EQ(ups, 1);
 }
 
+TEST(Forms, TheMessageBoxShowsItsTextOverItsDisabledOwner) {
+  Recorder owner;
+  NEED_A_DISPLAY(owner);
+  owner.Move(0, 0, 200, 100);
+  owner.Show();
+  // The box runs its own loop; a timer there reads it and presses OK.
+  win32::Timer timer;
+  timer.Interval(50);
+  std::wstring text;
+  bool ownerDisabled = false, found = false;
+  timer.Tick = [&] {
+    HWND box = FindWindowW(L"#32770", L"Velkor");
+    if (box == nullptr) return;
+    found = true;
+    timer.Enabled(false);
+    wchar_t buffer[256] = {};
+    GetDlgItemTextW(box, 0xFFFF, buffer, 256);  // the box's text
+    text = buffer;
+    ownerDisabled = !IsWindowEnabled(owner.Handle());
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+  };
+  timer.Enabled(true);
+  win32::MsgBox(&owner, "ｱﾆﾒｰｼｮﾝ Gifﾌｧｲﾙではありません！", "Velkor", 48);
+  EXPECT_TRUE(found);
+  EXPECT_EQ(text, L"ｱﾆﾒｰｼｮﾝ Gifﾌｧｲﾙではありません！");
+  EXPECT_TRUE(ownerDisabled);
+  EXPECT_TRUE(IsWindowEnabled(owner.Handle()));
+  // Tests put a hook in its place.
+  int calls = 0;
+  win32::SetMessageBoxHook(
+      [&](win32::Form* o, const std::string&, const std::string& title, int s) {
+        EXPECT_EQ(o, &owner);
+        EXPECT_EQ(title, "Velkor");
+        EXPECT_EQ(s, 48);
+        ++calls;
+      });
+  win32::MsgBox(&owner, "x", "Velkor", 48);
+  win32::SetMessageBoxHook({});
+  EXPECT_EQ(calls, 1);
+}
+
 TEST(Forms, ATimerTicksWhileEnabledOnly) {
   Recorder f;
   NEED_A_DISPLAY(f);
