@@ -26,6 +26,10 @@ bool RunHandler(const std::function<void()>& step) {
 }
 
 namespace {
+QColor QColorOf(gdi::COLORREF c) {
+  return QColor(gdi::GetRValue(c), gdi::GetGValue(c), gdi::GetBValue(c));
+}
+
 platform::MouseButton ButtonOf(Qt::MouseButton b) {
   switch (b) {
     case Qt::LeftButton:
@@ -59,6 +63,7 @@ bool MouseEvents::Handle(QEvent* e) {
   auto* me = static_cast<QMouseEvent*>(e);
   if (!*handler) return false;
   const QPoint pos = me->position().toPoint(), global = me->globalPosition().toPoint();
+  // Qt's left, right and middle bits are 1, 2 and 4, as the held buttons' are.
   MouseArgs args{ButtonOf(me->button()),
                  unsigned(me->buttons().toInt()) & 7u,
                  {pos.x(), pos.y()},
@@ -76,8 +81,7 @@ Form::Form(QWidget* parent) : Control<QWidget>(parent, Qt::Window | Qt::Frameles
 void Form::BackColor(gdi::COLORREF colour) {
   setAutoFillBackground(true);
   QPalette pal = palette();
-  pal.setColor(QPalette::Window,
-               QColor(gdi::GetRValue(colour), gdi::GetGValue(colour), gdi::GetBValue(colour)));
+  pal.setColor(QPalette::Window, QColorOf(colour));
   setPalette(pal);
 }
 
@@ -247,8 +251,7 @@ Label::Label(QWidget* parent, const std::string& caption, gdi::COLORREF text)
     : Control<QLabel>(QString::fromStdString(caption), parent) {
   setFont(SkinFont());
   QPalette pal = palette();
-  pal.setColor(QPalette::WindowText,
-               QColor(gdi::GetRValue(text), gdi::GetGValue(text), gdi::GetBValue(text)));
+  pal.setColor(QPalette::WindowText, QColorOf(text));
   pal.setColor(QPalette::Disabled, QPalette::WindowText, QColor(128, 128, 128));
   setPalette(pal);
   setAutoFillBackground(false);

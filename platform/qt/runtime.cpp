@@ -285,6 +285,4 @@ void SetZoomDuration(int ms) { ZoomMs() = std::max(ms, 0); }
 bool ZoomInProgress() { return zooming; }
 void SetZoomObserver(ZoomObserver observer) { zoomObserver = std::move(observer); }
 
-bool AcquireSingleInstance() { return sys::AcquireSingleInstance("Velkor"); }
-
 }  // namespace qtplat

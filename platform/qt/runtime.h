@@ -101,8 +101,4 @@ bool ZoomInProgress();
 using ZoomObserver = std::function<void(const QRect& from, const QRect& to)>;
 void SetZoomObserver(ZoomObserver observer);
 
-// One copy per user: takes a lock in the user's runtime folder and keeps it
-// for the life of the process. False when another copy holds it.
-bool AcquireSingleInstance();
-
 }  // namespace qtplat
