@@ -136,12 +136,6 @@ double TwipsPerPixelY() {
   return 1440.0 / (dpi > 0 ? dpi : 96.0);
 }
 
-int CentreInTwips(int screenPx, int sizePx, double tpp) {
-  const double diff = std::nearbyint(double(screenPx) * tpp - double(sizePx) * tpp);
-  const double half = std::trunc(diff / 2.0);
-  return int(std::lround(half / tpp));
-}
-
 void CentreWindowInTwips(QWidget& window) {
   const QSize screen = ScreenSize();
   window.move(CentreInTwips(screen.width(), window.width(), TwipsPerPixelX()),

@@ -18,6 +18,7 @@
 
 #include "platform/picture/picture.h"
 #include "platform/system/system.h"
+#include "platform/window/types.h"
 
 class QWidget;
 
@@ -53,10 +54,7 @@ void SetScreenSizeOverride(QSize size);
 double TwipsPerPixelX();
 double TwipsPerPixelY();
 
-// left or top of a window of `sizePx` centred on a screen of `screenPx`,
-// computed in twips: the difference rounded, halved and truncated toward zero,
-// then converted back to whole pixels.
-int CentreInTwips(int screenPx, int sizePx, double twipsPerPixel);
+using platform::CentreInTwips;
 // Moves a window of its current size to the screen's centre, so computed.
 void CentreWindowInTwips(QWidget& window);
 

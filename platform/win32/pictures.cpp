@@ -27,13 +27,13 @@ BITMAPINFO TopDown32(int w, int h) {
 
 }  // namespace
 
-std::optional<SkinImage> DecodePng(const std::uint8_t* data, std::size_t size) {
+std::optional<SkinPixels> DecodePng(const std::uint8_t* data, std::size_t size) {
   png_image image{};
   image.version = PNG_IMAGE_VERSION;
   if (!png_image_begin_read_from_memory(&image, data, size)) return std::nullopt;
   // BGRA in memory is 0xAARRGGBB in a little-endian word.
   image.format = PNG_FORMAT_BGRA;
-  SkinImage out;
+  SkinPixels out;
   out.width = int(image.width);
   out.height = int(image.height);
   try {
@@ -49,7 +49,7 @@ std::optional<SkinImage> DecodePng(const std::uint8_t* data, std::size_t size) {
   return out;
 }
 
-std::optional<SkinImage> LoadSkinImage(const std::string& name) {
+std::optional<SkinPixels> LoadSkinImage(const std::string& name) {
   // The resource's name: the file's in capitals, "_" for any other character.
   std::wstring wide;
   for (const char c : name) {
@@ -64,7 +64,7 @@ std::optional<SkinImage> LoadSkinImage(const std::string& name) {
   return DecodePng(static_cast<const std::uint8_t*>(bytes), SizeofResource(nullptr, found));
 }
 
-platform::Picture PictureOf(const SkinImage& image) {
+platform::Picture PictureOf(const SkinPixels& image) {
   auto bmp = gdi::Bitmap::Create(image.width, image.height, gdi::Format::Rgb32);
   if (!bmp) return {};
   bmp->DiscardPendingZero();
@@ -96,7 +96,7 @@ bool ShowBitmap(HDC__* dc, int x, int y, const gdi::Bitmap& bmp) {
   return StretchDIBits(dc, x, y, w, h, 0, 0, w, h, bits, &info, DIB_RGB_COLORS, SRCCOPY) == h;
 }
 
-bool ShowSkinImage(HDC__* dc, int x, int y, int w, int h, const SkinImage& image) {
+bool ShowSkinImage(HDC__* dc, int x, int y, int w, int h, const SkinPixels& image) {
   if (image.width <= 0 || image.height <= 0 || w <= 0 || h <= 0) return true;
   // AlphaBlend takes premultiplied pixels from a section selected into a
   // memory context.
@@ -120,7 +120,8 @@ bool ShowSkinImage(HDC__* dc, int x, int y, int w, int h, const SkinImage& image
   return ok != FALSE;
 }
 
-HICON__* MakeCursor(const SkinImage& image, int hotX, int hotY) {
+namespace {
+HICON MakeIconOrCursor(const SkinPixels& image, bool icon, int hotX, int hotY) {
   if (image.width <= 0 || image.height <= 0) return nullptr;
   // A 32-bit colour bitmap with straight alpha, and a mask the system
   // ignores for it but wants all the same.
@@ -143,14 +144,21 @@ HICON__* MakeCursor(const SkinImage& image, int hotX, int hotY) {
   if (colour == nullptr) return nullptr;
   std::memcpy(bits, image.argb.data(), image.argb.size() * sizeof(std::uint32_t));
   HBITMAP mask = CreateBitmap(image.width, image.height, 1, 1, nullptr);
-  ICONINFO info{FALSE, DWORD(hotX), DWORD(hotY), mask, colour};
-  HICON cursor = mask != nullptr ? CreateIconIndirect(&info) : nullptr;
+  ICONINFO info{icon ? TRUE : FALSE, DWORD(hotX), DWORD(hotY), mask, colour};
+  HICON made = mask != nullptr ? CreateIconIndirect(&info) : nullptr;
   if (mask != nullptr) DeleteObject(mask);
   DeleteObject(colour);
-  return cursor;
+  return made;
+}
+}  // namespace
+
+HICON__* MakeCursor(const SkinPixels& image, int hotX, int hotY) {
+  return MakeIconOrCursor(image, false, hotX, hotY);
 }
 
-ScreenMetrics Screen() {
+HICON__* MakeIcon(const SkinPixels& image) { return MakeIconOrCursor(image, true, 0, 0); }
+
+ScreenMetrics ReadScreen() {
   ScreenMetrics m;
   m.width = GetSystemMetrics(SM_CXSCREEN);
   m.height = GetSystemMetrics(SM_CYSCREEN);

@@ -2,6 +2,8 @@
 // system: places and sizes in pixels, and what a mouse event reports.
 #pragma once
 
+#include <cmath>
+
 namespace platform {
 
 struct Point {
@@ -31,5 +33,15 @@ struct MouseArgs {
   Point pos;
   Point globalPos;
 };
+
+// The left or top of a window of `sizePx` centred on a screen of `screenPx`,
+// worked out in twips as the window system of old did: the difference
+// rounded, halved and truncated toward zero, then back to whole pixels.
+inline int CentreInTwips(int screenPx, int sizePx, double twipsPerPixel) {
+  const double diff =
+      std::nearbyint(double(screenPx) * twipsPerPixel - double(sizePx) * twipsPerPixel);
+  const double half = std::trunc(diff / 2.0);
+  return int(std::lround(half / twipsPerPixel));
+}
 
 }  // namespace platform

@@ -9,7 +9,8 @@
 #include "platform/window/types.h"
 
 #ifdef _WIN32
-#error "the window side on Windows (platform/win32/window.h) is still to be written"
+#include "platform/win32/window.h"
+namespace wsys = win32;
 #else
 #include "platform/qt/window.h"
 namespace wsys = qtplat;

@@ -4,14 +4,18 @@
 # through the files it writes, its settings file and screenshots.
 #
 # Usage: tests/e2e/e2e.sh BUILD_DIR [SHOTS_DIR]
+# A Windows build (BUILD_DIR/bin/velkor.exe) is driven the same way under Wine,
+# from a folder of its own where it keeps its settings file.
 # Exits 0 when every check passes, 1 on the first failure, 77 (skipped) when
-# no X server can be started here.
+# no X server can be started here, or Wine cannot run a program in it.
 set -uo pipefail
 build=$(cd "${1:?usage: e2e.sh BUILD_DIR [SHOTS_DIR]}" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
 corpus="$here/../../../shared/corpus"
 
-for tool in Xvfb xdotool convert; do
+windows=""
+[ -f "$build/bin/velkor.exe" ] && windows=1
+for tool in Xvfb xdotool convert ${windows:+wine}; do
   if ! command -v $tool >/dev/null; then
     echo "SKIPPED: $tool is not installed (scripts/install-deps.sh installs it)"
     exit 77
@@ -25,6 +29,7 @@ chmod 700 "$work/run"
 xvfb_pid="" velkor_pid=""
 cleanup() {
   [ -n "$velkor_pid" ] && kill "$velkor_pid" 2>/dev/null
+  [ -n "$windows" ] && wineserver -k 2>/dev/null
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
   wait 2>/dev/null
   rm -rf "$work/gifs" "$work/config" "$work/run"
@@ -67,6 +72,26 @@ fi
 export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/run"
 unset QT_QPA_PLATFORM
 ini="$work/config/Velkor/Velkor.ini"
+program=("$build/bin/velkor")
+split_program=("$build/bin/velkor-split")
+sample_program=("$build/bin/velkor-make-sample")
+native_path() { echo "$1"; }  # a file's path as the program names it
+if [ -n "$windows" ]; then
+  # The build's own Wine prefix, with the Japanese faces mapped to IPA fonts.
+  source "$here/../windows/wine-env.sh" "$build"
+  if ! wine cmd /c exit >/dev/null 2>&1; then
+    echo "SKIPPED: Wine cannot run a program here"
+    exit 77
+  fi
+  # The program in a folder of its own, which it keeps its settings in.
+  mkdir -p "$work/program"
+  cp "$build/bin/velkor.exe" "$build/bin/velkor-split.exe" "$work/program/"
+  ini="$work/program/Velkor.ini"
+  program=(wine "$work/program/velkor.exe")
+  split_program=(wine "$work/program/velkor-split.exe")
+  sample_program=(wine "$build/bin/velkor-make-sample.exe")
+  native_path() { echo "Z:${1//\//\\}"; }
+fi
 
 # --- helpers ------------------------------------------------------------------
 count=0
@@ -109,19 +134,28 @@ if [ -f "$corpus/pillow-tests-images/chi.gif" ]; then
   cp "$corpus/pillow-tests-images/chi.gif" "$work/gifs/chi.gif"
 else
   echo "note: ../shared/corpus is not here; using the project's sample animation"
-  "$build/bin/velkor-make-sample" "$work/gifs/chi.gif"
+  "${sample_program[@]}" "$(native_path "$work/gifs/chi.gif")"
 fi
 gif="$work/gifs/chi.gif"
 frames=$(gifsicle --info "$gif" 2>/dev/null | head -n 1 | awk '{print $3}')
 [ -n "$frames" ] || frames=$(identify "$gif" | wc -l)
+width=$(identify -format '%w\n' "$gif" | head -n 1)
+read -r screen_w screen_h < <(xdotool getdisplaygeometry)
 
-start_velkor() {
-  "$build/bin/velkor" >"$work/velkor.log" 2>&1 &
+start_velkor() {  # [FILE]
+  "${program[@]}" "$@" >"$work/velkor.log" 2>&1 &
   velkor_pid=$!
-  wait_window "^Velkorの設定$" present 20 || fail "the main window did not appear"
+  wait_window "^Velkorの設定$" present 30 || fail "the main window did not appear"
   read -r mx my < <(window_xy "^Velkorの設定$")
   sleep 0.5
 }
+# Width and height of the visible window named (regex) $1.
+window_size() {
+  xdotool getwindowgeometry --shell "$(xdotool search --onlyvisible --name "$1" | head -n 1)" |
+    awk -F= '/^WIDTH=/{w=$2} /^HEIGHT=/{h=$2} END{print w "x" h}'
+}
+# Counts the files of the animation's frames of type $1 in its folder.
+written() { ls "$work/gifs" | grep -c "^chi_[0-9][0-9][0-9]\.$1\$"; }
 # A point of the main window's content panel (which starts 20 pixels down).
 panel() { echo $((mx + $1)) $((my + 20 + $2)); }
 command_at() {  # the middle of command caption $1
@@ -135,6 +169,17 @@ press_command() { click $(command_at "$1"); }
 step "start with fresh settings"
 start_velkor
 shot start
+[ "$(window_size "^Velkorの設定$")" = 513x353 ] || fail "the main window is $(window_size "^Velkorの設定$")"
+[ "$mx $my" = "$(((screen_w - 513) / 2)) $(((screen_h - 353) / 2))" ] ||
+  fail "the main window is at $mx,$my, not centred"
+
+step "one copy at a time: a second start ends at once"
+"${program[@]}" >"$work/second.log" 2>&1 &
+second=$!
+for _ in $(seq 300); do kill -0 $second 2>/dev/null || break; sleep 0.1; done
+kill -0 $second 2>/dev/null && { kill $second; fail "a second copy kept running"; }
+[ "$(xdotool search --onlyvisible --name "^Velkorの設定$" | wc -l)" -eq 1 ] ||
+  fail "a second main window appeared"
 [ "$(colours $(panel 404 12) 90 90)" -le 8 ] || fail "the source thumbnail is not empty at start"
 
 step "command 0: choose the GIF in the file dialog"
@@ -144,13 +189,13 @@ sleep 0.5
 dialog=$(xdotool search --onlyvisible --name "ｱﾆﾒｰｼｮﾝ Gifﾌｧｲﾙを選択" | head -n 1)
 xdotool windowfocus --sync "$dialog" 2>/dev/null || true
 shot dialog
-xdotool type --delay 15 "$gif"
+xdotool type --delay 15 "$(native_path "$gif")"
 xdotool key Return
 wait_window "ｱﾆﾒｰｼｮﾝ Gifﾌｧｲﾙを選択" gone 10 || fail "the file dialog did not close"
 sleep 0.5
 shot chosen
 [ "$(colours $(panel 404 12) 90 90)" -gt 20 ] || fail "no thumbnail of the chosen GIF"
-[ "$(colours $(panel 14 42) 200 13)" -gt 2 ] || fail "the path label is empty"
+[ "$(colours $(panel 14 42) 200 13)" -ge 2 ] || fail "the path label is empty"
 
 step "command 1: preview, closing by itself"
 press_command 1
@@ -168,10 +213,18 @@ wait_window "^Velkor_Main$" present 10 || fail "the split window did not open"
 wait_window "^Velkor_Main$" gone 120 || fail "the split did not finish"
 sleep 0.5
 shot split
-written=$(ls "$work/gifs" | grep -c '^chi_[0-9][0-9][0-9]\.bmp$')
-[ "$written" -eq "$frames" ] || fail "$written frame files written, $frames expected"
+[ "$(written bmp)" -eq "$frames" ] || fail "$(written bmp) frame files written, $frames expected"
 identify "$work/gifs/chi_001.bmp" >/dev/null || fail "chi_001.bmp is no bitmap"
-[ "$(colours $(panel 14 114) 300 14)" -gt 2 ] || fail "the written files are not listed"
+# The window's split writes what the splitter writes, byte for byte.
+mkdir -p "$work/gifs/reference"
+cp "$gif" "$work/gifs/reference/chi.gif"
+"${split_program[@]}" --bmp "$(native_path "$work/gifs/reference/chi.gif")" >/dev/null 2>&1 ||
+  fail "the splitter failed on the same file"
+for f in "$work"/gifs/reference/chi_*.bmp; do
+  cmp -s "$f" "$work/gifs/$(basename "$f")" || fail "$(basename "$f") differs from the splitter's"
+done
+rm -rf "$work/gifs/reference"
+[ "$(colours $(panel 14 114) 300 14)" -ge 2 ] || fail "the written files are not listed"
 [ "$(colours $(panel 404 112) 90 90)" -le 8 ] || fail "the entry thumbnail was not emptied"
 
 step "a list entry shows its thumbnail"
@@ -186,6 +239,8 @@ wait_window "^Velkor$" present 10 || fail "the gallery did not open"
 sleep 0.5
 read -r gx gy < <(window_xy "^Velkor$")
 shot gallery
+[ "$(window_size "^Velkor$")" = "$((width + 19))x$((screen_h * 2 / 3 + 20))" ] ||
+  fail "the gallery is $(window_size "^Velkor$")"
 gw=$(xdotool getwindowgeometry --shell "$(xdotool search --onlyvisible --name '^Velkor$' | head -n 1)" |
   awk -F= '/^WIDTH=/{print $2}')
 before=$(convert "$(last_shot)" -crop "100x100+$((gx + 4))+$((gy + 24))" +repage -format %# info:)
@@ -198,20 +253,38 @@ after=$(convert "$(last_shot)" -crop "100x100+$((gx + 4))+$((gy + 24))" +repage 
 click $((gx + gw - 14)) $((gy + 11))      # its close button
 wait_window "^Velkor$" gone 10 || fail "the gallery did not close"
 
+step "a press during a split stops it after some of the frames"
+click $(panel 130 94)                     # output type gif
+sleep 0.3
+press_command 2
+wait_window "^Velkor_Main$" present 10 || fail "the split window did not open"
+read -r vx vy < <(window_xy "^Velkor_Main$")
+sleep 1
+click $((vx + 40)) $((vy + 40))
+wait_window "^Velkor_Main$" gone 10 || fail "a press did not close the split window"
+stopped=$(written gif)
+[ "$stopped" -gt 0 ] && [ "$stopped" -lt "$frames" ] ||
+  fail "$stopped of $frames frames written before the press"
+sleep 1.5
+[ "$(written gif)" -eq "$stopped" ] || fail "frames were written after the window closed"
+click $(panel 82 94)                      # back to bmp
+sleep 0.3
+
 step "command 4: save and quit"
 press_command 4
 for _ in $(seq 100); do kill -0 $velkor_pid 2>/dev/null || break; sleep 0.1; done
 kill -0 $velkor_pid 2>/dev/null && fail "command 4 did not end the program"
 velkor_pid=""
-grep -q "^Pass=$work/gifs" "$ini" || fail "the folder was not saved: $(cat "$ini")"
+grep -qF "Pass=$(native_path "$work/gifs")" "$ini" || fail "the folder was not saved: $(cat "$ini")"
 grep -q "^File= 0" "$ini" || fail "the output type was not saved: $(cat "$ini")"
 grep -q "^Trans= 0" "$ini" || fail "the transparency option was not saved: $(cat "$ini")"
 
 # --- second run ---------------------------------------------------------------
-step "a second run starts with the options restored"
+step "a second run, opening the GIF named on its command line, starts with the options restored"
 saved=$(cat "$ini")
-start_velkor
+start_velkor "$(native_path "$gif")"
 shot restored
+[ "$(colours $(panel 404 12) 90 90)" -gt 20 ] || fail "the GIF on the command line was not opened"
 [ "$(pixel $(panel 82 94))" != "$(pixel $(panel 130 94))" ] || fail "bmp and gif look alike"
 radio_bmp=$(pixel $(panel 82 94))
 [ "${radio_bmp%%,*}" -lt 100 ] || fail "the bmp choice is not shown chosen ($radio_bmp)"

@@ -77,7 +77,7 @@ TEST(Skin, PicturesBlendOverWhatIsThereByTheirTransparency) {
   EXPECT_GT(solid, 0);
   // Half of a red, and none of a white, over the background (stretched to
   // twice the size, as an image control may be).
-  const win32::SkinImage two{2, 1, {0x80FF0000u, 0x00FFFFFFu}};
+  const win32::SkinPixels two{2, 1, {0x80FF0000u, 0x00FFFFFFu}};
   Canvas small(4, 1, 0x123456);
   ASSERT_TRUE(win32::ShowSkinImage(small.dc, 0, 0, 4, 1, two));
   const std::uint32_t half = small.At(0, 0);
@@ -114,11 +114,11 @@ TEST(Skin, TheHandBecomesAPointerWithItsHotSpot) {
   DeleteObject(info.hbmColor);
   DeleteObject(info.hbmMask);
   DestroyCursor(cursor);
-  EXPECT_EQ(win32::MakeCursor(win32::SkinImage{}, 0, 0), nullptr);
+  EXPECT_EQ(win32::MakeCursor(win32::SkinPixels{}, 0, 0), nullptr);
 }
 
 TEST(Display, TheScreenHasASizeAndTwipsFromItsDotsPerInch) {
-  const win32::ScreenMetrics m = win32::Screen();
+  const win32::ScreenMetrics m = win32::ReadScreen();
   EXPECT_GT(m.width, 0);
   EXPECT_GT(m.height, 0);
   HDC screen = GetDC(nullptr);

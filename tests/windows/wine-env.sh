@@ -10,3 +10,13 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot -i >/dev/null 2>&1 || true
   wineserver -w
 fi
+# The Japanese faces Windows has drawn with fonts Debian has (IPA, from
+# fonts-ipafont-gothic): without them, Japanese text comes out as boxes.
+if [ ! -f "$WINEPREFIX/velkor-fonts" ]; then
+  for face in "ＭＳ Ｐゴシック=IPAPGothic" "ＭＳ ゴシック=IPAGothic" "MS UI Gothic=IPAPGothic"; do
+    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "${face%%=*}" /t REG_SZ \
+      /d "${face#*=}" /f >/dev/null 2>&1
+  done
+  wineserver -w
+  touch "$WINEPREFIX/velkor-fonts"
+fi

@@ -2,13 +2,35 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "platform/system/system.h"
 #include "platform/window/window.h"
 #include "ui/main/app.h"
 
+namespace {
+
+// Where this system keeps the settings file.
+SettingsFiles SettingsPlace() {
+#ifdef _WIN32
+  // Beside the program, as Windows users of it have always found it, unless
+  // that folder is not writable.
+  const wchar_t* appData = _wgetenv(L"APPDATA");
+  const std::string folder = appData != nullptr ? sys::Utf8Of(std::filesystem::path(appData)) : "";
+  return LocateSettingsBesideProgram(sys::ProgramFolder(),
+                                     appData != nullptr ? folder.c_str() : nullptr);
+#else
+  return LocateSettings(sys::ProgramFolder(), std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+#endif
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  sys::Utf8Arguments arguments(argc, argv);
+  argc = arguments.Count();
+  argv = arguments.Values();
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
     std::printf("velkor %s\n", VELKOR_VERSION);
     return 0;
@@ -21,8 +43,7 @@ int main(int argc, char** argv) {
   wsys::InstallYieldHook();
 
   SharedState state;
-  Velkor_M main(state, LocateSettings(sys::ProgramFolder(), std::getenv("XDG_CONFIG_HOME"),
-                                      std::getenv("HOME")));
+  Velkor_M main(state, SettingsPlace());
   WireWindows(main, state);
   main.Show();
   // One file named on the command line ("Open with" of a file manager) is
