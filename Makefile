@@ -4,7 +4,7 @@ CMAKE_FLAGS ?=
 GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
 .PHONY: all deps configure build run test sample screenshots install package clean format \
-	windows windows-test
+	windows windows-test windows-zip
 
 all: build
 
@@ -58,3 +58,7 @@ windows:
 
 windows-test: windows
 	@tests/windows/run-tests.sh $(WINDOWS_BUILD)
+
+# Both Windows programs and a README in velkor-VERSION-windows-x64.zip.
+windows-zip: windows
+	@scripts/windows-zip.sh $(WINDOWS_BUILD)

@@ -1,6 +1,5 @@
 #include "cli/frame_table.h"
 
-
 namespace {
 
 // The file's unsigned 16-bit value, which the engine keeps in signed storage.

@@ -17,6 +17,7 @@ if [ "${1:-}" = windows ]; then
   packages=(
     cmake ninja-build dpkg-dev g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
     libz-mingw-w64-dev googletest libcli11-dev nlohmann-json3-dev python3 wine wine64 xvfb xauth
+    xdotool imagemagick gifsicle fonts-ipafont-gothic
   )
 fi
 

@@ -294,4 +294,21 @@ kill -0 $velkor_pid 2>/dev/null && fail "the close button did not end the progra
 velkor_pid=""
 [ "$(cat "$ini")" = "$saved" ] || fail "the close button changed the settings file"
 
+step "a file that is no animation: the preview says so in a message box"
+printf 'not a picture' >"$work/gifs/bad.gif"
+start_velkor "$(native_path "$work/gifs/bad.gif")"
+press_command 1
+wait_window "^Velkor$" present 15 || fail "no message box titled Velkor"
+sleep 0.5
+shot not-a-gif
+xdotool windowfocus --sync "$(xdotool search --onlyvisible --name "^Velkor$" | head -n 1)" 2>/dev/null
+xdotool key Return
+wait_window "^Velkor$" gone 10 || fail "the message box did not close"
+wait_window "^Velkor_Main$" gone 10 || fail "the preview window stayed after the message"
+ls "$work/gifs" | grep -q '^bad_' && fail "frame files were written for a file that is no animation"
+click $((mx + 499)) $((my + 11))
+for _ in $(seq 100); do kill -0 $velkor_pid 2>/dev/null || break; sleep 0.1; done
+kill -0 $velkor_pid 2>/dev/null && fail "the close button did not end the program"
+velkor_pid=""
+
 echo "e2e: all steps passed ($frames frames); screenshots in $shots"

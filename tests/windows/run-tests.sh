@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Runs the Windows build's core test suite under Wine, but for the tests named
-# in tests/windows/excluded-tests.txt (each with the reason it cannot run
-# there), which are listed, not silently dropped.
+# Runs the Windows build's test suite under Wine, but for the tests named in
+# tests/windows/excluded-tests.txt (each with the reason it cannot run there),
+# which are listed, not silently dropped; then velkor.exe end to end.
 # Usage: tests/windows/run-tests.sh WINDOWS_BUILD
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -14,9 +14,19 @@ excluded=$(sed -n 's/^\([^#[:space:]][^[:space:]]*\).*/\1/p' tests/windows/exclu
   paste -sd'|')
 echo "Left out under Wine (tests/windows/excluded-tests.txt):"
 sed 's/^/  /' tests/windows/excluded-tests.txt
+root=$PWD
 cd "$build"
 # Wine makes windows only with an X server: without a display, the tests run
 # in a virtual one (the window tests skip, saying so, where none can start).
 x=()
 if [ -z "${DISPLAY:-}" ] && command -v xvfb-run >/dev/null; then x=(xvfb-run -a); fi
 "${x[@]}" ctest --output-on-failure -j"$(nproc)" ${excluded:+-E "^($excluded)\$"}
+
+echo "== velkor.exe end to end under Wine"
+status=0
+"$root/tests/e2e/e2e.sh" "$build" || status=$?
+if [ $status -eq 77 ]; then
+  echo "(the end-to-end test was skipped: see above)"
+elif [ $status -ne 0 ]; then
+  exit $status
+fi
