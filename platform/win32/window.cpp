@@ -94,10 +94,11 @@ std::optional<std::string> GetOpenFileName(const OpenFileRequest& r) {
   return sys::Utf8Of(std::filesystem::path(file.data()));
 }
 
-Application::Application(int&, char**) {
-  // The pictures are shown pixel for pixel: the system must not scale them.
-  SetProcessDPIAware();
-}
+// The program does not declare itself aware of the screen's scaling: its
+// windows are laid out in pixels round fixed-size skin pictures and a 13-pixel
+// font, so on a scaled screen the system enlarges each window whole, as it did
+// for the program of old, rather than leaving larger text in the same boxes.
+Application::Application(int&, char**) {}
 
 void Application::Name(const std::string&, const std::string&) {
   // The windows carry their own captions; the system keeps no other name.
