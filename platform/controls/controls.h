@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/gdi/gdi.h"
@@ -25,6 +26,33 @@ class ChangeNotifier {
  private:
   int next_ = 1;
   std::map<int, Callback> callbacks_;
+};
+
+// A view's subscription to a model, ended when it goes or is replaced. The
+// model must outlive it.
+class Subscription {
+ public:
+  Subscription() = default;
+  Subscription(ChangeNotifier& notifier, ChangeNotifier::Callback cb)
+      : notifier_(&notifier), id_(notifier.Subscribe(std::move(cb))) {}
+  Subscription(Subscription&& other) noexcept { *this = std::move(other); }
+  Subscription& operator=(Subscription&& other) noexcept {
+    if (this != &other) {
+      End();
+      notifier_ = std::exchange(other.notifier_, nullptr);
+      id_ = other.id_;
+    }
+    return *this;
+  }
+  ~Subscription() { End(); }
+
+ private:
+  void End() {
+    if (notifier_ != nullptr) notifier_->Unsubscribe(id_);
+    notifier_ = nullptr;
+  }
+  ChangeNotifier* notifier_ = nullptr;
+  int id_ = 0;
 };
 
 // The system-colour reference of the button face: the default back colour.

@@ -9,21 +9,10 @@
 #include <QPainter>
 #include <QUrl>
 
-#include <exception>
-
 #include "platform/qt/runtime.h"
+#include "platform/window/border.h"
 
 namespace qtplat {
-
-bool RunHandler(const std::function<void()>& step) {
-  try {
-    step();
-    return true;
-  } catch (const std::exception& e) {
-    qWarning("Velkor: a handler failed: %s", e.what());
-    return false;
-  }
-}
 
 namespace {
 QColor QColorOf(gdi::COLORREF c) {
@@ -168,14 +157,11 @@ PictureBoxView::PictureBoxView(platform::PictureBox* model, QWidget* parent, int
   SetModel(model);
 }
 
-PictureBoxView::~PictureBoxView() { SetModel(nullptr); }
-
 void PictureBoxView::SetModel(platform::PictureBox* model) {
-  if (model_ != nullptr) model_->Changed().Unsubscribe(subscription_);
+  subscription_ = {};
   model_ = model;
-  subscription_ = 0;
   if (model_ == nullptr) return;
-  subscription_ = model_->Changed().Subscribe([this] { ModelChanged(); });
+  subscription_ = platform::Subscription(model_->Changed(), [this] { ModelChanged(); });
   // Drawing into a box without a persistent image appears at once.
   ModelChanged();
 }
@@ -194,20 +180,8 @@ void PictureBoxView::ModelChanged() {
 void PictureBoxView::paintEvent(QPaintEvent*) {
   QPainter p(this);
   if (border_ > 0) {
-    // A sunken three-dimensional border, two pixels wide.
-    const QRect r = rect();
-    p.setPen(QColor(128, 128, 128));
-    p.drawLine(r.left(), r.top(), r.right(), r.top());
-    p.drawLine(r.left(), r.top(), r.left(), r.bottom());
-    p.setPen(QColor(255, 255, 255));
-    p.drawLine(r.left(), r.bottom(), r.right(), r.bottom());
-    p.drawLine(r.right(), r.top(), r.right(), r.bottom());
-    p.setPen(QColor(64, 64, 64));
-    p.drawLine(r.left() + 1, r.top() + 1, r.right() - 1, r.top() + 1);
-    p.drawLine(r.left() + 1, r.top() + 1, r.left() + 1, r.bottom() - 1);
-    p.setPen(QColor(212, 208, 200));
-    p.drawLine(r.left() + 1, r.bottom() - 1, r.right() - 1, r.bottom() - 1);
-    p.drawLine(r.right() - 1, r.top() + 1, r.right() - 1, r.bottom() - 1);
+    for (const platform::Strip& s : platform::SunkenBorder(width(), height()))
+      p.fillRect(s.rect.left, s.rect.top, s.rect.width, s.rect.height, QColorOf(s.colour));
   }
   if (model_ == nullptr) return;
   const gdi::Bitmap* bmp = model_->Image().Handle();
@@ -280,7 +254,7 @@ ListBoxView::ListBoxView(platform::ListBox& model, QWidget* parent)
   setUniformItemSizes(true);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   setSelectionMode(QAbstractItemView::SingleSelection);
-  subscription_ = model_.Changed().Subscribe([this] { Sync(); });
+  subscription_ = platform::Subscription(model_.Changed(), [this] { Sync(); });
   connect(this, &QListWidget::currentRowChanged, this, [this](int row) {
     if (syncing_) return;
     model_.ListIndex(row);
@@ -288,8 +262,6 @@ ListBoxView::ListBoxView(platform::ListBox& model, QWidget* parent)
   });
   Sync();
 }
-
-ListBoxView::~ListBoxView() { model_.Changed().Unsubscribe(subscription_); }
 
 void ListBoxView::SetHorizontalExtent(int pixels) {
   extent_ = std::max(pixels, 0);

@@ -25,15 +25,9 @@ class QEventLoop;
 
 namespace qtplat {
 
-using MouseArgs = platform::MouseArgs;
-using MouseHandler = std::function<void(const MouseArgs&)>;
-
-// The boundary round every handler the window side calls (mouse, click,
-// scroll, timer, load and unload): an exception leaving the handler (running
-// out of memory, in practice, where a run or a picture load does not refuse
-// it itself) ends that handler's step there and never unwinds through Qt,
-// which neither expects nor survives it. Returns false when it did.
-bool RunHandler(const std::function<void()>& step);
+using platform::MouseArgs;
+using platform::MouseHandler;
+using platform::RunHandler;
 
 // Mouse event handlers a control passes its events to. A control that has a
 // press keeps receiving the mouse until the button is released, wherever the
@@ -126,7 +120,6 @@ class Form : public Control<QWidget> {
 class PictureBoxView : public Control<QWidget> {
  public:
   PictureBoxView(platform::PictureBox* model, QWidget* parent, int border = 0);
-  ~PictureBoxView() override;
   // Shows another model, or none (nothing is painted and the size stays).
   void SetModel(platform::PictureBox* model);
   platform::PictureBox* Model() const { return model_; }
@@ -139,7 +132,7 @@ class PictureBoxView : public Control<QWidget> {
  private:
   void ModelChanged();
   platform::PictureBox* model_ = nullptr;
-  int subscription_ = 0;
+  platform::Subscription subscription_;
   int border_ = 0;
 };
 
@@ -188,7 +181,6 @@ class Label : public Control<QLabel> {
 class ListBoxView : public Control<QListWidget> {
  public:
   ListBoxView(platform::ListBox& model, QWidget* parent);
-  ~ListBoxView() override;
   void SetHorizontalExtent(int pixels);
   int HorizontalExtent() const { return extent_; }
   std::function<void()> Click;
@@ -197,7 +189,7 @@ class ListBoxView : public Control<QListWidget> {
   void Sync();
   QSize ItemSize() const { return {extent_, fontMetrics().height() + 2}; }
   platform::ListBox& model_;
-  int subscription_ = 0;
+  platform::Subscription subscription_;
   int extent_ = 0;
   bool syncing_ = false;
 };

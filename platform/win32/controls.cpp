@@ -1,5 +1,8 @@
 #include "platform/win32/controls.h"
 
+// Before windows.h, whose RGB macro the drawing layer's RGB cannot live with.
+#include "platform/window/border.h"
+
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
@@ -10,10 +13,9 @@
 #include <windowsx.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <exception>
 #include <filesystem>
 #include <map>
+#include <optional>
 
 #include "platform/system/system.h"
 
@@ -50,6 +52,12 @@ bool IsPress(UINT m) {
          m == WM_LBUTTONDBLCLK || m == WM_RBUTTONDBLCLK || m == WM_MBUTTONDBLCLK;
 }
 bool IsRelease(UINT m) { return m == WM_LBUTTONUP || m == WM_RBUTTONUP || m == WM_MBUTTONUP; }
+
+RECT RectOf(const platform::Rect& r) { return {r.left, r.top, r.left + r.width, r.top + r.height}; }
+
+void Drop(std::vector<Widget*>& list, Widget* widget) {
+  list.erase(std::remove(list.begin(), list.end(), widget), list.end());
+}
 
 void Fill(HDC dc, int x, int y, int w, int h, COLORREF colour) {
   const RECT r{x, y, x + w, y + h};
@@ -90,16 +98,6 @@ SIZE TextSize(const std::wstring& text) {
 
 }  // namespace
 
-bool RunHandler(const std::function<void()>& step) {
-  try {
-    step();
-    return true;
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "Velkor: a handler failed: %s\n", e.what());
-    return false;
-  }
-}
-
 // ---------------------------------------------------------------- Image, Cursor
 
 Image::Image(SkinPixels pixels) : pixels_(std::make_shared<const SkinPixels>(std::move(pixels))) {}
@@ -113,12 +111,6 @@ Cursor::Cursor(HICON__* owned) {
 struct Procedure {
   static Widget* Of(HWND h) {
     return reinterpret_cast<Widget*>(GetWindowLongPtrW(h, GWLP_USERDATA));
-  }
-
-  static LRESULT Default(Widget* w, HWND h, UINT m, WPARAM wp, LPARAM lp) {
-    if (w != nullptr && w->originalProc_ != 0)
-      return CallWindowProcW(reinterpret_cast<WNDPROC>(w->originalProc_), h, m, wp, lp);
-    return DefWindowProcW(h, m, wp, lp);
   }
 
   static LRESULT CALLBACK Proc(HWND h, UINT m, WPARAM wp, LPARAM lp) {
@@ -136,7 +128,7 @@ struct Procedure {
         SetCursor(w->cursor_.Handle());
         return TRUE;
       }
-      return Default(w, h, m, wp, lp);
+      return CallWindowProcW(reinterpret_cast<WNDPROC>(w->originalProc_), h, m, wp, lp);
     }
     switch (m) {
       case WM_ERASEBKGND:
@@ -312,8 +304,7 @@ void Widget::CreateWindowed(const wchar_t* windowClass, unsigned long style,
     parentWindow = parent_->Handle();
     style |= WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
     exStyle |= WS_EX_NOPARENTNOTIFY;
-    auto& list = parent_->windowless_;
-    list.erase(std::remove(list.begin(), list.end(), this), list.end());
+    Drop(parent_->windowless_, this);
   }
   hwnd_ = CreateWindowExW(exStyle, windowClass != nullptr ? windowClass : kWindowClass, L"",
                           style | WS_CLIPCHILDREN, 0, 0, 0, 0, parentWindow, nullptr,
@@ -332,11 +323,8 @@ Widget::~Widget() {
   if (hwnd_ != nullptr) SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
   while (!children_.empty()) delete children_.back();
   if (parent_ != nullptr) {
-    auto drop = [this](std::vector<Widget*>& list) {
-      list.erase(std::remove(list.begin(), list.end(), this), list.end());
-    };
-    drop(parent_->children_);
-    drop(parent_->windowless_);
+    Drop(parent_->children_, this);
+    Drop(parent_->windowless_, this);
     if (parent_->pressed_ == this) parent_->pressed_ = nullptr;
     if (!tipText_.empty() && parent_->tips_ != nullptr) {
       TTTOOLINFOW info = ToolOf(parent_->Handle(), this, hwnd_ != nullptr);
@@ -391,13 +379,13 @@ platform::Rect Widget::WindowRect() const {
 }
 
 void Widget::Visible(bool on) {
+  const bool changed = visible_ != on;
+  visible_ = on;
   if (hwnd_ != nullptr) {
     ShowWindow(hwnd_, on ? SW_SHOWNA : SW_HIDE);
-  } else if (visible_ != on) {
-    visible_ = on;
+  } else if (changed) {
     Repaint();
   }
-  visible_ = on;
 }
 
 bool Widget::Visible() const {
@@ -422,7 +410,7 @@ void Widget::ZOrder(int position) {
   }
   if (parent_ == nullptr) return;
   auto& list = parent_->windowless_;
-  list.erase(std::remove(list.begin(), list.end(), this), list.end());
+  Drop(list, this);
   list.insert(position == 0 ? list.end() : list.begin(), this);
   Repaint();
 }
@@ -436,7 +424,7 @@ void Widget::ToolTipText(const std::string& text) {
   const bool added = !tipText_.empty();
   tipText_ = Wide(text);
   info.lpszText = tipText_.data();
-  info.rect = {rect_.left, rect_.top, rect_.left + rect_.width, rect_.top + rect_.height};
+  info.rect = RectOf(rect_);
   SendMessageW(parent_->tips_, added ? TTM_UPDATETIPTEXTW : TTM_ADDTOOLW, 0,
                reinterpret_cast<LPARAM>(&info));
 }
@@ -445,7 +433,7 @@ void Widget::SyncToolRect() {
   if (tipText_.empty() || hwnd_ != nullptr || parent_ == nullptr || parent_->tips_ == nullptr)
     return;
   TTTOOLINFOW info = ToolOf(parent_->Handle(), this, false);
-  info.rect = {rect_.left, rect_.top, rect_.left + rect_.width, rect_.top + rect_.height};
+  info.rect = RectOf(rect_);
   SendMessageW(parent_->tips_, TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&info));
 }
 
@@ -457,7 +445,7 @@ void Widget::Repaint(bool now) {
   }
   HWND holder = Handle();
   if (holder == nullptr) return;
-  const RECT r{rect_.left, rect_.top, rect_.left + rect_.width, rect_.top + rect_.height};
+  const RECT r = RectOf(rect_);
   InvalidateRect(holder, &r, FALSE);
   if (now) UpdateWindow(holder);
 }
@@ -527,22 +515,12 @@ void Form::ShowModal() {
   ShowWindow(hwnd, SW_SHOW);
   UpdateWindow(hwnd);
   modal_ = true;
-  MSG msg{};
-  bool quit = false;
-  while (loaded_) {
-    const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
-    if (got == 0) {
-      quit = true;  // the program is ending: the outer loop must see it too
-      break;
-    }
-    if (got < 0) break;
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
+  const std::optional<int> quit = RunMessages([this] { return loaded_; });
   modal_ = false;
   for (HWND w : disabled)
     if (w != hwnd && IsWindow(w)) EnableWindow(w, TRUE);
-  if (quit) PostQuitMessage(int(msg.wParam));
+  // The program is ending: the outer loop must see it too.
+  if (quit) PostQuitMessage(*quit);
 }
 
 void Form::Unload() {
@@ -650,14 +628,11 @@ PictureBoxView::PictureBoxView(platform::PictureBox* model, Widget* parent, int 
   SetModel(model);
 }
 
-PictureBoxView::~PictureBoxView() { SetModel(nullptr); }
-
 void PictureBoxView::SetModel(platform::PictureBox* model) {
-  if (model_ != nullptr) model_->Changed().Unsubscribe(subscription_);
+  subscription_ = {};
   model_ = model;
-  subscription_ = 0;
   if (model_ == nullptr) return;
-  subscription_ = model_->Changed().Subscribe([this] { ModelChanged(); });
+  subscription_ = platform::Subscription(model_->Changed(), [this] { ModelChanged(); });
   ModelChanged();
 }
 
@@ -672,16 +647,9 @@ void PictureBoxView::ModelChanged() {
 void PictureBoxView::Paint(HDC__* dc) {
   const int w = Width(), h = Height();
   Fill(dc, 0, 0, w, h, GetSysColor(COLOR_BTNFACE));
-  if (border_ > 0 && w >= 2 && h >= 2) {
-    // A sunken three-dimensional border, two pixels wide.
-    Fill(dc, 0, 0, w, 1, RGB(128, 128, 128));
-    Fill(dc, 0, 0, 1, h, RGB(128, 128, 128));
-    Fill(dc, 0, h - 1, w, 1, RGB(255, 255, 255));
-    Fill(dc, w - 1, 0, 1, h, RGB(255, 255, 255));
-    Fill(dc, 1, 1, w - 2, 1, RGB(64, 64, 64));
-    Fill(dc, 1, 1, 1, h - 2, RGB(64, 64, 64));
-    Fill(dc, 1, h - 2, w - 2, 1, RGB(212, 208, 200));
-    Fill(dc, w - 2, 1, 1, h - 2, RGB(212, 208, 200));
+  if (border_ > 0) {
+    for (const platform::Strip& s : platform::SunkenBorder(w, h))
+      Fill(dc, s.rect.left, s.rect.top, s.rect.width, s.rect.height, s.colour);
   }
   if (model_ != nullptr) {
     if (const gdi::Bitmap* bmp = model_->Image().Handle()) ShowBitmap(dc, border_, border_, *bmp);
@@ -720,11 +688,10 @@ void ImageControl::Paint(HDC__* dc) {
 // ---------------------------------------------------------------- Label
 
 Label::Label(Widget* parent, const std::string& caption, gdi::COLORREF text)
-    : Widget(parent), caption_(caption), wide_(Wide(caption)), colour_(text) {}
+    : Widget(parent), caption_(caption), colour_(text) {}
 
 void Label::Caption(const std::string& text) {
   caption_ = text;
-  wide_ = Wide(text);
   Repaint();
 }
 
@@ -738,10 +705,10 @@ void Label::CentreCaption() {
   Repaint();
 }
 
-int Label::CaptionWidth() const { return int(TextSize(wide_).cx); }
+int Label::CaptionWidth() const { return int(TextSize(Wide(caption_)).cx); }
 
 void Label::AutoSize() {
-  const SIZE size = TextSize(wide_);
+  const SIZE size = TextSize(Wide(caption_));
   Resize(int(size.cx) + (boxed_ ? 6 : 0), int(size.cy) + (boxed_ ? 2 : 0));
 }
 
@@ -759,7 +726,8 @@ void Label::Paint(HDC__* dc) {
   SetTextColor(dc, Enabled() ? colour_ : RGB(128, 128, 128));
   const UINT format = DT_SINGLELINE | DT_NOPREFIX | DT_NOCLIP |
                       (centred_ ? DT_CENTER | DT_TOP : DT_LEFT | DT_VCENTER);
-  DrawTextW(dc, wide_.c_str(), int(wide_.size()), &r, format);
+  const std::wstring wide = Wide(caption_);
+  DrawTextW(dc, wide.c_str(), int(wide.size()), &r, format);
   SelectObject(dc, old);
 }
 
@@ -770,11 +738,9 @@ ListBoxView::ListBoxView(platform::ListBox& model, Widget* parent) : Widget(pare
                  WS_EX_CLIENTEDGE);
   if (Handle() != nullptr)
     SendMessageW(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(SkinFont()), 0);
-  subscription_ = model_.Changed().Subscribe([this] { Sync(); });
+  subscription_ = platform::Subscription(model_.Changed(), [this] { Sync(); });
   Sync();
 }
-
-ListBoxView::~ListBoxView() { model_.Changed().Unsubscribe(subscription_); }
 
 void ListBoxView::SetHorizontalExtent(int pixels) {
   extent_ = std::max(pixels, 0);
@@ -959,6 +925,18 @@ void Timer::Interval(int ms) {
     Enabled(false);
     Enabled(true);
   }
+}
+
+std::optional<int> RunMessages(const std::function<bool()>& keepGoing) {
+  MSG msg{};
+  while (keepGoing()) {
+    const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+    if (got == 0) return int(msg.wParam);
+    if (got < 0) break;
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  return std::nullopt;
 }
 
 void PumpMessages() {

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,13 +29,9 @@ struct HICON__;
 
 namespace win32 {
 
-using MouseArgs = platform::MouseArgs;
-using MouseHandler = std::function<void(const MouseArgs&)>;
-
-// The boundary round every handler the window side calls: an exception
-// leaving it ends that handler's step and never unwinds through the window
-// procedure. False when it did.
-bool RunHandler(const std::function<void()>& step);
+using platform::MouseArgs;
+using platform::MouseHandler;
+using platform::RunHandler;
 
 // Mouse event handlers a window or control passes its events to. A control
 // that takes a press keeps the mouse until the button is released.
@@ -204,7 +201,6 @@ class Frame : public Widget {
 class PictureBoxView : public Widget {
  public:
   PictureBoxView(platform::PictureBox* model, Widget* parent, int border = 0);
-  ~PictureBoxView() override;
   // Shows another model, or none (nothing is painted and the size stays).
   void SetModel(platform::PictureBox* model);
   platform::PictureBox* Model() const { return model_; }
@@ -218,7 +214,7 @@ class PictureBoxView : public Widget {
  private:
   void ModelChanged();
   platform::PictureBox* model_ = nullptr;
-  int subscription_ = 0;
+  platform::Subscription subscription_;
   int border_ = 0;
 };
 
@@ -265,7 +261,6 @@ class Label : public Widget {
 
  private:
   std::string caption_;
-  std::wstring wide_;
   gdi::COLORREF colour_;
   bool boxed_ = false, centred_ = false;
 };
@@ -276,7 +271,6 @@ class Label : public Widget {
 class ListBoxView : public Widget {
  public:
   ListBoxView(platform::ListBox& model, Widget* parent);
-  ~ListBoxView() override;
   void SetHorizontalExtent(int pixels);
   int HorizontalExtent() const { return extent_; }
   std::function<void()> Click;
@@ -288,7 +282,7 @@ class ListBoxView : public Widget {
   void Sync();
   platform::ListBox& model_;
   std::vector<std::string> shown_;
-  int subscription_ = 0;
+  platform::Subscription subscription_;
   int extent_ = 0;
   bool syncing_ = false;
 };
@@ -350,5 +344,8 @@ class Timer {
 // Handles the messages waiting for the program's windows, then returns; a
 // request to end the program stays for the event loop to see.
 void PumpMessages();
+// Handles the program's messages for as long as `keepGoing` says; the exit
+// status when the program is asked to end meanwhile.
+std::optional<int> RunMessages(const std::function<bool()>& keepGoing);
 
 }  // namespace win32

@@ -105,14 +105,7 @@ void Application::Name(const std::string&, const std::string&) {
 }
 
 int Application::Run() {
-  MSG msg{};
-  for (;;) {
-    const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
-    if (got == 0) return int(msg.wParam);
-    if (got < 0) return 1;
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
+  return RunMessages([] { return true; }).value_or(1);  // none: the system failed
 }
 
 void InstallYieldHook() { sys::SetYieldHook(PumpMessages); }

@@ -1,8 +1,12 @@
 // What the windows and the window side say to each other, the same on every
-// system: places and sizes in pixels, and what a mouse event reports.
+// system: places and sizes in pixels, what a mouse event reports, and the
+// boundary every handler runs inside.
 #pragma once
 
 #include <cmath>
+#include <cstdio>
+#include <exception>
+#include <functional>
 
 namespace platform {
 
@@ -33,6 +37,23 @@ struct MouseArgs {
   Point pos;
   Point globalPos;
 };
+using MouseHandler = std::function<void(const MouseArgs&)>;
+
+// The boundary round every handler the window side calls (mouse, click,
+// scroll, timer, drop, load and unload): an exception leaving the handler
+// (running out of memory, in practice, where a run or a picture load does
+// not refuse it itself) ends that handler's step there and never unwinds
+// through the window system, which neither expects nor survives it. Returns
+// false when it did.
+inline bool RunHandler(const std::function<void()>& step) {
+  try {
+    step();
+    return true;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "Velkor: a handler failed: %s\n", e.what());
+    return false;
+  }
+}
 
 // The left or top of a window of `sizePx` centred on a screen of `screenPx`,
 // worked out in twips as the window system of old did: the difference
