@@ -29,7 +29,7 @@ chmod 700 "$work/run"
 xvfb_pid="" velkor_pid=""
 cleanup() {
   [ -n "$velkor_pid" ] && kill "$velkor_pid" 2>/dev/null
-  [ -n "$windows" ] && wineserver -k 2>/dev/null
+  [ -n "$windows" ] && type wine_server_restart &>/dev/null && wine_server_restart
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
   wait 2>/dev/null
   rm -rf "$work/gifs" "$work/config" "$work/run"
@@ -79,6 +79,7 @@ native_path() { echo "$1"; }  # a file's path as the program names it
 if [ -n "$windows" ]; then
   # The build's own Wine prefix, with the Japanese faces mapped to IPA fonts.
   source "$here/../windows/wine-env.sh" "$build"
+  wine_server_restart  # its desktop in this X server
   if ! wine cmd /c exit >/dev/null 2>&1; then
     echo "SKIPPED: Wine cannot run a program here"
     exit 77

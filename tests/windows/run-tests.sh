@@ -20,6 +20,7 @@ cd "$build"
 # in a virtual one (the window tests skip, saying so, where none can start).
 x=()
 if [ -z "${DISPLAY:-}" ] && command -v xvfb-run >/dev/null; then x=(xvfb-run -a); fi
+wine_server_restart
 "${x[@]}" ctest --output-on-failure -j"$(nproc)" ${excluded:+-E "^($excluded)\$"}
 
 echo "== velkor.exe end to end under Wine"

@@ -20,3 +20,13 @@ if [ ! -f "$WINEPREFIX/velkor-fonts" ]; then
   wineserver -w
   touch "$WINEPREFIX/velkor-fonts"
 fi
+
+# Ends the prefix's Wine server and waits until it has gone. A server lives on
+# for a few seconds after its last program, and with it the desktop process
+# bound to the X server of the program that started it: windows a later
+# program opens in another X server never appear. Run before programs that
+# show windows, and after them, so the next run starts its own.
+wine_server_restart() {
+  wineserver -k 2>/dev/null || true
+  wineserver -w
+}
