@@ -6,7 +6,9 @@ back with Pillow, an independent decoder), every stored frame opens and has
 the export size, the frame table validates against docs/frame-table.schema.json
 and agrees with the split, a refused file leaves nothing behind, no temporary
 file is left, and a sanitizer build reports nothing.
-Usage: corpus_frames.py VELKOR_SPLIT CORPUS_DIR SCHEMA   (exit 77: skipped)
+Usage: corpus_frames.py VELKOR_SPLIT CORPUS_DIR SCHEMA [K/N]   (exit 77: skipped)
+  K/N: only the K-th of N equal shares of the files, so that the shares can
+  run side by side.
 """
 import json
 import os
@@ -15,6 +17,7 @@ import sys
 import tempfile
 
 split, corpus, schema_path = sys.argv[1:4]
+share, shares = map(int, (sys.argv[4] if len(sys.argv) > 4 else "1/1").split("/"))
 if not os.path.isdir(corpus):
     print(f"skipped: no corpus at {corpus}")
     sys.exit(77)
@@ -33,7 +36,7 @@ files = sorted(
     for d, _, names in os.walk(corpus)
     for n in names
     if n.lower().endswith(".gif")
-)
+)[share - 1 :: shares]
 env = dict(os.environ)
 # A sanitizer's report must not pass for one of the splitter's own statuses.
 env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "") + ":exitcode=86"
