@@ -162,7 +162,6 @@ void PictureBoxView::SetModel(platform::PictureBox* model) {
   model_ = model;
   if (model_ == nullptr) return;
   subscription_ = platform::Subscription(model_->Changed(), [this] { ModelChanged(); });
-  // Drawing into a box without a persistent image appears at once.
   ModelChanged();
 }
 
@@ -170,6 +169,7 @@ void PictureBoxView::ModelChanged() {
   const QSize size(model_->Width() + 2 * border_, model_->Height() + 2 * border_);
   if (size != this->size()) resize(size);
   if (!isVisible()) return;
+  // Drawing into a box without a persistent image appears at once.
   if (model_->Persistent()) {
     update();
   } else {

@@ -169,6 +169,11 @@ bool StderrIsTerminal();
 // narrow strings are in the system's code page, not UTF-8.
 std::filesystem::path PathOf(const std::string& utf8);
 std::string Utf8Of(const std::filesystem::path& path);
+#ifdef _WIN32
+// UTF-8 to the wide strings of the system's own calls, and back.
+std::wstring Wide(const std::string& utf8);
+std::string Narrow(const std::wstring& wide);
+#endif
 
 // Private-profile strings with the kernel's rules: section and key names match
 // case-insensitively; values are trimmed of surrounding blanks; a missing file,

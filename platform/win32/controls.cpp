@@ -13,7 +13,6 @@
 #include <windowsx.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <map>
 #include <optional>
 
@@ -21,12 +20,12 @@
 
 namespace win32 {
 
+using sys::Narrow;
+using sys::Wide;
+
 namespace {
 
 constexpr wchar_t kWindowClass[] = L"VelkorWindow";
-
-std::wstring Wide(const std::string& s) { return sys::PathOf(s).native(); }
-std::string Narrow(const std::wstring& s) { return sys::Utf8Of(std::filesystem::path(s)); }
 
 platform::MouseButton ButtonOf(UINT message) {
   switch (message) {

@@ -10,16 +10,15 @@
 #undef GetOpenFileName
 
 #include <cmath>
-#include <filesystem>
 #include <vector>
 
 #include "platform/system/system.h"
 
 namespace win32 {
 
-namespace {
-std::wstring Wide(const std::string& s) { return sys::PathOf(s).native(); }
+using sys::Wide;
 
+namespace {
 OpenFileHook& OpenHook() {
   static OpenFileHook hook;
   return hook;
@@ -91,7 +90,7 @@ std::optional<std::string> GetOpenFileName(const OpenFileRequest& r) {
   ofn.lpstrTitle = title.c_str();
   ofn.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
   if (!GetOpenFileNameW(&ofn)) return std::nullopt;
-  return sys::Utf8Of(std::filesystem::path(file.data()));
+  return sys::Narrow(file.data());
 }
 
 // The program does not declare itself aware of the screen's scaling: its

@@ -91,7 +91,7 @@ if [ -n "$windows" ]; then
   program=(wine "$work/program/velkor.exe")
   split_program=(wine "$work/program/velkor-split.exe")
   sample_program=(wine "$build/bin/velkor-make-sample.exe")
-  native_path() { echo "Z:${1//\//\\}"; }
+  native_path() { wine_path "$1"; }
 fi
 
 # --- helpers ------------------------------------------------------------------

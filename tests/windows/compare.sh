@@ -20,11 +20,8 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/velkor-wincmp.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 wtmp=$work/wine-temp
 mkdir -p "$wtmp"
-# A Linux path as Windows programs under Wine name it: drive Z: is "/". Worked
-# out here rather than by winepath, a Wine program of its own for every run.
-native_path() { echo "Z:${1//\//\\}"; }
 export TMP
-TMP=$(native_path "$wtmp")
+TMP=$(wine_path "$wtmp")
 export WINEDEBUG=-all
 # A command that ends this script early says so, as a difference would (the
 # runs that may fail are made with errexit off, and stay quiet here).
@@ -88,7 +85,7 @@ compare_windows() {
   mkdir -p "$win"
   cp "$input" "$win/src.gif"
   set +e
-  wine "$windows" $mode "$(native_path "$win/src.gif")" >"$work/win.out" 2>"$work/win.err"
+  wine "$windows" $mode "$(wine_path "$win/src.gif")" >"$work/win.out" 2>"$work/win.err"
   wrc=$?
   set -e
   # The listing and messages with each run's folder written "@", the Windows
@@ -121,7 +118,7 @@ for input in "${inputs[@]}"; do
     set -e
     literal "$lin" <"$work/lin.out" >"$work/lin.out.mapped"
     literal "$lin" <"$work/lin.err" >"$work/lin.err.mapped"
-    wprefix=$(native_path "$win")
+    wprefix=$(wine_path "$win")
     compare_windows
     if [ -n "$why" ]; then
       # Once more before it counts: a run that Wine itself failed to carry

@@ -21,6 +21,10 @@ if [ ! -f "$WINEPREFIX/velkor-fonts" ]; then
   touch "$WINEPREFIX/velkor-fonts"
 fi
 
+# A Linux path as Windows programs under Wine name it: drive Z: is "/". Worked
+# out here rather than by winepath, a Wine program of its own for every call.
+wine_path() { echo "Z:${1//\//\\}"; }
+
 # Ends the prefix's Wine server and waits until it has gone. A server lives on
 # for a few seconds after its last program, and with it the desktop process
 # bound to the X server of the program that started it: windows a later

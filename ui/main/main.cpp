@@ -2,7 +2,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 
 #include "platform/system/system.h"
@@ -17,7 +16,7 @@ SettingsFiles SettingsPlace() {
   // Beside the program, as Windows users of it have always found it, unless
   // that folder is not writable.
   const wchar_t* appData = _wgetenv(L"APPDATA");
-  const std::string folder = appData != nullptr ? sys::Utf8Of(std::filesystem::path(appData)) : "";
+  const std::string folder = appData != nullptr ? sys::Narrow(appData) : "";
   return LocateSettingsBesideProgram(sys::ProgramFolder(),
                                      appData != nullptr ? folder.c_str() : nullptr);
 #else
