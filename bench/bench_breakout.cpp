@@ -50,13 +50,12 @@ void BM_GiflibSlurp(benchmark::State& state) {
 BENCHMARK(BM_GiflibSlurp)->Unit(benchmark::kMillisecond);
 
 int BreakOutOnce(const std::string& file, unsigned threads = 0) {
-  SharedState shared;
-  shared.DecoderPath = file;
   platform::PictureBox master(MasterBoxOptions());
-  clsGif24bit engine(master, shared);
+  clsGif24bit engine(master);
+  engine.Options.DecoderPath = file;
   engine.DecodeThreads = threads;
   engine.fGifBreakOutFrames();
-  return shared.NotAnimatedFlag ? 1 : int(engine.FrameStart.size());
+  return engine.BrokenOut() ? int(engine.Frames.size()) : 1;
 }
 
 void BM_BreakOut(benchmark::State& state) {

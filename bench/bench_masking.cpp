@@ -25,10 +25,9 @@ void BM_Memcpy32(benchmark::State& state) {
 BENCHMARK(BM_Memcpy32)->Unit(benchmark::kMicrosecond);
 
 void BM_MaskedBlit(benchmark::State& state) {
-  SharedState shared;
   platform::PictureBox master(MasterBoxOptions());
   master.Resize(kW, kH);
-  clsGif24bit engine(master, shared);
+  clsGif24bit engine(master);
   engine.ScreenWidth = kW;
   engine.ScreenHeight = kH;
   engine.fCreateBitMap();

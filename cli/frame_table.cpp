@@ -34,22 +34,22 @@ nlohmann::ordered_json FrameTable(const clsGif24bit& engine, const std::string& 
   table["comments"] = engine.Comments;
 
   json frames = json::array();
-  for (std::size_t k = 0; k < engine.FrameStart.size(); ++k) {
-    const bool transparent = engine.TransparentFlag[k] != 0;
+  for (std::size_t k = 0; k < engine.Frames.size(); ++k) {
+    const bool transparent = engine.Frames[k].TransparentFlag != 0;
     frames.push_back({
         {"number", k + 1},
-        {"offset", engine.FrameStart[k] - 1},
-        {"left", U16(engine.FrameLeft[k])},
-        {"top", U16(engine.FrameTop[k])},
-        {"width", U16(engine.FrameWidth[k])},
-        {"height", U16(engine.FrameHeight[k])},
-        {"delay", U16(engine.DelayTime[k])},
+        {"offset", engine.Frames[k].FrameStart - 1},
+        {"left", U16(engine.Frames[k].FrameLeft)},
+        {"top", U16(engine.Frames[k].FrameTop)},
+        {"width", U16(engine.Frames[k].FrameWidth)},
+        {"height", U16(engine.Frames[k].FrameHeight)},
+        {"delay", U16(engine.Frames[k].DelayTime)},
         {"wait_ms", engine.FrameWait(k)},
-        {"disposal", engine.DisposalMethod[k]},
-        {"transparent_index", transparent ? json(engine.TransparentIndex[k]) : json(nullptr)},
-        {"local_table", TableEntries(engine.LocalTableFlag[k] != 0, engine.LocalTableSize[k])},
-        {"interlaced", engine.InterlaceFlag[k] != 0},
-        {"user_input", engine.UserInputFlag[k] != 0},
+        {"disposal", engine.Frames[k].DisposalMethod},
+        {"transparent_index", transparent ? json(engine.Frames[k].TransparentIndex) : json(nullptr)},
+        {"local_table", TableEntries(engine.Frames[k].LocalTableFlag != 0, engine.Frames[k].LocalTableSize)},
+        {"interlaced", engine.Frames[k].InterlaceFlag != 0},
+        {"user_input", engine.Frames[k].UserInputFlag != 0},
     });
   }
   table["frames"] = std::move(frames);

@@ -14,6 +14,7 @@
 #include "cli/frame_table.h"
 #include "engine/run.h"
 #include "platform/system/system.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -75,6 +76,7 @@ struct Options {
   bool transparent = false, realtime = false, info = false, quiet = false;
   bool help = false, version = false;
   std::string outputDir, frames, file;
+  std::optional<FrameList> selection;
 };
 
 int Usage(const std::string& message) {
@@ -95,26 +97,45 @@ class Listing {
   bool gone_ = false;
 };
 
-// Makes DIR when missing and checks that a file can be made in it, so that a
-// folder that cannot be written is reported before any frame is played.
-bool PrepareOutputDir(const std::string& dir) {
-  std::error_code ec;
-  std::filesystem::create_directories(sys::PathOf(dir), ec);
-  if (ec) {
-    std::fprintf(stderr, "velkor-split: %s: cannot make the folder: %s\n", dir.c_str(),
-                 ec.message().c_str());
-    return false;
+// The folders a run made for -o, removed again when the run writes nothing
+// into them: a refused folder or a run without frames leaves nothing behind.
+class OutputFolder {
+ public:
+  // Makes DIR when missing and checks that a file can be made in it, so that
+  // a folder that cannot be written is reported before any frame is played.
+  bool Prepare(const std::string& dir) {
+    std::error_code ec;
+    auto path = std::filesystem::absolute(sys::PathOf(dir), ec).lexically_normal();
+    for (auto p = path; !ec && !p.empty() && !std::filesystem::exists(p, ec); p = p.parent_path()) {
+      made_.push_back(p);
+      if (p == p.parent_path()) break;
+    }
+    std::filesystem::create_directories(sys::PathOf(dir), ec);
+    if (ec) {
+      std::fprintf(stderr, "velkor-split: %s: cannot make the folder: %s\n", dir.c_str(),
+                   ec.message().c_str());
+      return false;
+    }
+    errno = 0;
+    const auto probe = sys::CreateTempFile(dir, ".velkor-split-", "tmp");
+    if (!probe) {
+      std::fprintf(stderr, "velkor-split: %s: cannot write there: %s\n", dir.c_str(),
+                   std::strerror(errno != 0 ? errno : EACCES));
+      return false;
+    }
+    sys::DeleteFile(*probe);
+    return true;
   }
-  errno = 0;
-  const auto probe = sys::CreateTempFile(dir, ".velkor-split-", "tmp");
-  if (!probe) {
-    std::fprintf(stderr, "velkor-split: %s: cannot write there: %s\n", dir.c_str(),
-                 std::strerror(errno != 0 ? errno : EACCES));
-    return false;
+  // Removes the folders made, innermost first, as far as they are empty.
+  void RemoveIfEmpty() {
+    std::error_code ec;
+    for (const auto& p : made_) std::filesystem::remove(p, ec);
+    made_.clear();
   }
-  sys::DeleteFile(*probe);
-  return true;
-}
+
+ private:
+  std::vector<std::filesystem::path> made_;  // innermost first
+};
 
 // The absolute, normalised form of a UTF-8 path; the path itself when it has
 // none.
@@ -124,12 +145,116 @@ std::string Absolute(const std::string& path) {
   return ec ? path : sys::Utf8Of(absolute.lexically_normal());
 }
 
-}  // namespace
+// What the command line asks of the run: the same choices a split in the
+// window makes, with the frames named after FILE in its folder or in DIR.
+RunOptions RunOptionsFor(const Options& o) {
+  SharedState state;
+  // The main window gets an absolute path from its file dialog; so does this.
+  ApplySourceNames(state, Absolute(o.file));
+  RunOptions run;
+  run.DecoderPath = Absolute(o.file);
+  run.Split = true;
+  run.GifFiles = !o.bmp;
+  run.Transparent = o.transparent;
+  run.OutputBaseName = state.OutputBaseName;
+  if (!o.outputDir.empty()) {
+    const std::string name = state.OutputBaseName.substr(state.LastFolder.size() + 1);
+    const std::string outDir = Absolute(o.outputDir);
+    run.OutputBaseName =
+        (outDir.empty() || outDir.back() != kPathSeparator ? outDir + kPathSeparator : outDir) +
+        name;
+  }
+  return run;
+}
 
-int main(int argc, char** argv) {
-  const sys::Utf8Arguments arguments(argc, argv);
-  const sys::Utf8Console console;
-  Options o;
+// The frames as they are written: their paths on standard output, the
+// progress on a terminal.
+class PrintingSink : public ExportSink {
+ public:
+  PrintingSink(bool quiet, bool progress, std::int64_t frames)
+      : quiet_(quiet), progress_(progress), frames_(frames) {}
+  ~PrintingSink() override {
+    if (shown_ > 0) std::fputc('\n', stderr);
+  }
+  void FrameExported(const ExportedFrame& frame) override {
+    // Standard output lists the files that exist afterwards: a frame is
+    // named there once written, and only on standard error when it could
+    // not be.
+    if (frame.written && !quiet_) listing_.Line(frame.path);
+    if (!progress_) return;
+    std::fprintf(stderr, "\rframe %lld of %lld", static_cast<long long>(++shown_),
+                 static_cast<long long>(frames_));
+  }
+
+ private:
+  Listing listing_;
+  bool quiet_, progress_;
+  std::int64_t frames_, shown_ = 0;
+};
+
+int PrintTable(const clsGif24bit& engine, const std::string& file) {
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(sys::PathOf(file), ec);
+  const bool split = engine.BrokenOut();
+  const auto table = FrameTable(engine, file, ec ? -1 : std::int64_t(size), split);
+  const std::string text =
+      table.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+  // A table that does not reach its reader is no answer: a full disk or a
+  // closed standard output is an error like a frame that cannot be written.
+  errno = 0;
+  if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0) {
+    std::fprintf(stderr, "velkor-split: cannot write the frame table: %s\n",
+                 std::strerror(errno != 0 ? errno : EIO));
+    return kExitWriteFailed;
+  }
+  return split ? kExitOk : kExitNotAnimated;
+}
+
+int Split(const Options& o) {
+  HeadlessRun run(RunOptionsFor(o));
+  clsGif24bit& engine = run.Engine();
+  engine.ProtectedFile = engine.Options.DecoderPath;
+  engine.ExportAs = o.png      ? clsGif24bit::FrameFiles::Png
+                    : o.stored ? clsGif24bit::FrameFiles::StoredPng
+                               : clsGif24bit::FrameFiles::ByOutputType;
+  if (o.selection) {
+    engine.ExportSelected = [&o](std::int64_t n) { return o.selection->Contains(n); };
+  }
+  const bool split = BreakOutRun(engine);
+  engine.UserDelay(0);  // as the play sets it: the waits --info reports are the play's
+  if (o.info) return PrintTable(engine, engine.Options.DecoderPath);
+  if (!split) {
+    std::fprintf(stderr, "velkor-split: %s: cannot be split: %s\n",
+                 engine.Options.DecoderPath.c_str(), DescribeFailure(engine.LastFailure()).c_str());
+    return kExitNotAnimated;
+  }
+  const std::int64_t count = std::int64_t(engine.Frames.size());
+  if (o.selection && !o.selection->NamesAnyOf(count)) {
+    return Usage("--frames " + o.frames + ": names no frame of " + engine.Options.DecoderPath +
+                 ", which has " + std::to_string(count) + (count == 1 ? " frame" : " frames"));
+  }
+  // The folder is made and tried once the file is known to split, before
+  // any frame is played: a refused file leaves nothing behind.
+  OutputFolder folder;
+  if (!o.outputDir.empty() && !folder.Prepare(o.outputDir)) {
+    folder.RemoveIfEmpty();
+    return kExitWriteFailed;
+  }
+  RunResult result;
+  {
+    PrintingSink sink(o.quiet, !o.quiet && sys::StderrIsTerminal(), count);
+    result = PlayRun(engine, &sink);
+  }
+  if (result.framesWritten == 0) folder.RemoveIfEmpty();
+  for (const auto& failed : result.failed) {
+    std::fprintf(stderr, "velkor-split: %s: cannot write: %s\n", failed.path.c_str(),
+                 failed.reason.c_str());
+  }
+  return result.Complete() ? kExitOk : kExitWriteFailed;
+}
+
+// The command line into `o`; a usage error's exit status when it is none.
+std::optional<int> Parse(sys::Utf8Arguments& arguments, Options& o) {
   CLI::App app("velkor-split", "velkor-split");
   app.set_help_flag();  // the help text is ours
   auto* gif = app.add_flag("--gif", o.gif);
@@ -156,6 +281,27 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     return Usage(e.what());
   }
+  if (o.help || o.version) return std::nullopt;
+  if (o.file.empty()) {
+    std::fputs(kUsage, stderr);
+    return kExitUsage;
+  }
+  if (frames->count() > 0) {
+    o.selection = FrameList::Parse(o.frames);
+    if (!o.selection)
+      return Usage("--frames " + o.frames + ": not a list of frames (3, 1-10, 5-, 1,4,9-12)");
+  }
+  if (dir->count() > 0 && o.outputDir.empty()) return Usage("--output-dir needs a folder");
+  return std::nullopt;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  sys::Utf8Arguments arguments(argc, argv);
+  const sys::Utf8Console console;
+  Options o;
+  if (const auto status = Parse(arguments, o)) return *status;
   if (o.help) {
     std::fputs(kHelp, stdout);
     return kExitOk;
@@ -164,98 +310,15 @@ int main(int argc, char** argv) {
     std::printf("velkor-split %s\n", VELKOR_VERSION);
     return kExitOk;
   }
-  if (o.file.empty()) {
-    std::fputs(kUsage, stderr);
-    return kExitUsage;
-  }
-  std::optional<FrameList> selection;
-  if (frames->count() > 0) {
-    selection = FrameList::Parse(o.frames);
-    if (!selection)
-      return Usage("--frames " + o.frames + ": not a list of frames (3, 1-10, 5-, 1,4,9-12)");
-  }
-  if (dir->count() > 0 && o.outputDir.empty()) return Usage("--output-dir needs a folder");
-
 #ifdef SIGPIPE
   // A reader that goes away must not end the run: the frames are the point.
   std::signal(SIGPIPE, SIG_IGN);
 #endif
-
-  SharedState state;
-  state.OutputFileType = o.bmp ? 0 : 1;
-  // The main window gets an absolute path from its file dialog; so does this.
-  state.TransparentOption = o.transparent ? 1 : 0;
-  state.TransparentRun = o.transparent ? -1 : 0;
-  state.RunMode = 1;
-  state.SourcePath = Absolute(o.file);
-  ApplySourceNames(state, state.SourcePath);
-  if (!o.outputDir.empty()) {
-    const std::string name = state.OutputBaseName.substr(state.LastFolder.size() + 1);
-    const std::string outDir = Absolute(o.outputDir);
-    state.OutputBaseName =
-        (outDir.empty() || outDir.back() != kPathSeparator ? outDir + kPathSeparator : outDir) +
-        name;
-  }
-
+#ifdef SIGXFSZ
+  // A file over the size limit is a frame that cannot be written, with its
+  // reason, not the end of the run.
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
   if (!o.realtime) sys::SetSleepHook([](std::int64_t) {});
-
-  platform::PictureBox display(DisplayBoxOptions());
-  platform::PictureBox master(MasterBoxOptions());
-  platform::ListBox lstFiles;
-  PrepareRunBoxes(state, display, master);
-  clsGif24bit engine(master, state, &display, &lstFiles);
-  engine.ImageCtl(master);
-  engine.ProtectedFile = state.SourcePath;
-  engine.ExportAs = o.png      ? clsGif24bit::FrameFiles::Png
-                    : o.stored ? clsGif24bit::FrameFiles::StoredPng
-                               : clsGif24bit::FrameFiles::ByOutputType;
-  if (selection) {
-    engine.ExportSelected = [&selection](std::int64_t n) { return selection->Contains(n); };
-  }
-
-  const bool split = BreakOutRun(engine, state);
-  engine.UserDelay(0);  // as the play sets it: the waits --info reports are the play's
-  if (o.info) {
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(sys::PathOf(state.SourcePath), ec);
-    const auto table = FrameTable(engine, state.SourcePath, ec ? -1 : std::int64_t(size), split);
-    std::cout << table.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
-              << '\n';
-    std::cout.flush();
-    return split ? kExitOk : kExitNotAnimated;
-  }
-  if (!split) {
-    std::fprintf(stderr, "velkor-split: %s: cannot be split: %s\n", state.SourcePath.c_str(),
-                 DescribeFailure(engine.LastFailure()).c_str());
-    return kExitNotAnimated;
-  }
-  const std::int64_t count = std::int64_t(engine.FrameStart.size());
-  if (selection && !selection->NamesAnyOf(count)) {
-    return Usage("--frames " + o.frames + ": names no frame of " + state.SourcePath +
-                 ", which has " + std::to_string(count) + (count == 1 ? " frame" : " frames"));
-  }
-  // The folder is made and tried once the file is known to split, before
-  // any frame is played: a refused file leaves nothing behind.
-  if (!o.outputDir.empty() && !PrepareOutputDir(o.outputDir)) return kExitWriteFailed;
-
-  const bool progress = !o.quiet && sys::StderrIsTerminal();
-  if (progress) {
-    lstFiles.Changed().Subscribe([&] {
-      if (lstFiles.ListCount() == 0) return;
-      std::fprintf(stderr, "\rframe %d of %lld", lstFiles.ListCount(),
-                   static_cast<long long>(count));
-    });
-  }
-  // Standard output lists the files that exist afterwards: a frame is named
-  // there once written, and only on standard error when it could not be.
-  Listing listing;
-  engine.FrameWritten = [&](std::int64_t, const std::string& name, bool written) {
-    if (written && !o.quiet) listing.Line(name);
-  };
-  PlayRun(engine);
-  if (progress && lstFiles.ListCount() > 0) std::fputc('\n', stderr);
-  for (const auto& failed : engine.FailedFiles) {
-    std::fprintf(stderr, "velkor-split: could not write %s\n", failed.c_str());
-  }
-  return engine.FailedFiles.empty() ? kExitOk : kExitWriteFailed;
+  return Split(o);
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cassert>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -302,9 +303,10 @@ bool GIF::Capture(const platform::Picture& Pic, gdi::DC* hDc, const std::int16_t
 std::int16_t GIF::WriteCaptured(const std::string& sFileName) {
   if (!captured_) return 0;
   const auto captured = std::move(captured_);
+  systemError_ = 0;
 
   sys::OutputFile file;
-  switch (sys::CreateFileReplacing(sFileName, file)) {
+  switch (sys::CreateFileReplacing(sFileName, file, &systemError_)) {
     case sys::ReplaceResult::Ok:
       break;
     case sys::ReplaceResult::CannotDelete:
@@ -350,9 +352,14 @@ std::int16_t GIF::WriteCaptured(const std::string& sFileName) {
   } catch (const std::bad_alloc&) {
     encoded = false;
   }
-  if (!file.Close() || !encoded) {
-    // A file cut short by a failed write is worse than none.
-    sys::DeleteFile(sFileName);
+  if (!encoded) {
+    // A file cut short is worse than none: it never takes its name.
+    file.Discard();
+    systemError_ = ENOMEM;
+  } else if (!file.Close()) {
+    systemError_ = file.Error();
+  }
+  if (systemError_ != 0) {
     error_ = Error::WriteFailed;
     busy_ = false;
     return 0;

@@ -45,6 +45,9 @@ class GIF {
   bool Yields = true;
 
   Error LastError() const { return error_; }
+  // The system's errno behind CannotDelete, CannotOpen or WriteFailed (ENOMEM
+  // when memory ran out while encoding); 0 otherwise.
+  int SystemError() const { return systemError_; }
   bool Busy() const { return busy_; }
 
   // The image data (sub-blocks and block terminator) for `height` rows of
@@ -81,6 +84,7 @@ class GIF {
 
   bool busy_ = false;
   Error error_ = Error::None;
+  int systemError_ = 0;
   int width_ = 0, height_ = 0;
 
   // LZW state: the string table as (prefix code, pixel) -> code, with the

@@ -2,11 +2,50 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <exception>
 #include <new>
 
 #include "encoder/gif_encoder.h"
 #include "platform/system/system.h"
+
+namespace {
+
+std::function<void()>& ThreadStartHook() {
+  static std::function<void()> hook;
+  return hook;
+}
+
+// A thread, or none when the system cannot start one (std::system_error).
+template <typename F>
+bool TryStart(std::vector<std::thread>& threads, F&& f) {
+  try {
+    if (auto& hook = ThreadStartHook()) hook();
+    threads.emplace_back(std::forward<F>(f));
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+// Why a GIF frame's encoder did not write its file.
+std::string EncoderReason(const GIF& gif) {
+  switch (gif.LastError()) {
+    case GIF::Error::Busy:
+      return "the encoder is busy";
+    case GIF::Error::NoPicture:
+      return "there is no picture to encode";
+    case GIF::Error::TooLarge:
+      return "the picture is too large to encode";
+    default:
+      return sys::ErrorText(gif.SystemError() != 0 ? gif.SystemError() : EIO);
+  }
+}
+
+}  // namespace
+
+void SetThreadStartHook(std::function<void()> hook) { ThreadStartHook() = std::move(hook); }
 
 std::size_t DecodeFrames(std::size_t count, unsigned threads,
                          const std::function<bool(std::size_t)>& job) {
@@ -27,7 +66,10 @@ std::size_t DecodeFrames(std::size_t count, unsigned threads,
     }
   };
   std::vector<std::thread> pool;
-  for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work);
+  // A thread the system refuses leaves the pool smaller; this thread works
+  // in any case.
+  for (unsigned t = 1; t < threads && TryStart(pool, work); ++t) {
+  }
   work();
   for (auto& t : pool) t.join();
   return firstFailed;
@@ -36,8 +78,11 @@ std::size_t DecodeFrames(std::size_t count, unsigned threads,
 FrameWriter::~FrameWriter() { Join(); }
 
 void FrameWriter::Start() {
-  if (!threads_.empty()) return;
-  for (auto& storage : storage_) threads_.emplace_back([this, &storage] { Run(storage); });
+  if (started_) return;
+  started_ = true;
+  for (auto& storage : storage_) {
+    if (!TryStart(threads_, [this, &storage] { Run(storage); })) break;
+  }
 }
 
 template <typename Pred>
@@ -54,6 +99,16 @@ void FrameWriter::WaitPumping(std::unique_lock<std::mutex>& lock, Pred done) {
 void FrameWriter::Hand(Job job) {
   std::unique_lock lock(mutex_);
   Start();
+  if (threads_.empty()) {
+    // No writer could be started: this thread writes the frame itself.
+    job.seq = nextSeq_++;
+    lock.unlock();
+    std::string reason = Execute(job, storage_[0]);
+    lock.lock();
+    results_.emplace(job.seq,
+                     ExportedFrame{job.n, std::move(job.name), reason.empty(), std::move(reason)});
+    return;
+  }
   WaitPumping(lock, [this] { return !job_; });
   job.seq = nextSeq_++;
   if (!job.gif) {
@@ -91,9 +146,9 @@ void FrameWriter::WriteGif(std::int64_t n, std::string name, std::shared_ptr<GIF
   Hand(std::move(job));
 }
 
-void FrameWriter::Failed(std::int64_t n, std::string name) {
+void FrameWriter::Failed(std::int64_t n, std::string name, std::string reason) {
   std::lock_guard lock(mutex_);
-  results_.emplace(nextSeq_++, Result{n, std::move(name), false});
+  results_.emplace(nextSeq_++, ExportedFrame{n, std::move(name), false, std::move(reason)});
   changed_.notify_all();
 }
 
@@ -104,7 +159,7 @@ void FrameWriter::WaitSourceFree() {
 
 void FrameWriter::Report(const Reporter& report) {
   for (;;) {
-    Result result;
+    ExportedFrame result;
     {
       std::lock_guard lock(mutex_);
       auto it = results_.find(nextReport_);
@@ -113,7 +168,7 @@ void FrameWriter::Report(const Reporter& report) {
       result = std::move(it->second);
       results_.erase(it);
     }
-    if (report) report(result.n, result.name, result.written);
+    if (report) report(result);
   }
 }
 
@@ -136,12 +191,13 @@ void FrameWriter::Join() {
   threads_.clear();
 }
 
-bool FrameWriter::WriteJob(Job& job, Storage& storage) {
+std::string FrameWriter::WriteJob(Job& job, Storage& storage) {
   std::vector<std::uint8_t>& buffer = storage.buffer;
   if (job.gif) {
     const bool written = job.gif->WriteCaptured(job.name) != 0;
+    std::string reason = written ? std::string() : EncoderReason(*job.gif);
     job.gif.reset();
-    return written;
+    return reason;
   }
   // A bitmap or PNG frame: encoded straight from the box's picture, which is
   // let go of (and its release signalled) before the file is written.
@@ -166,7 +222,23 @@ bool FrameWriter::WriteJob(Job& job, Storage& storage) {
     changed_.notify_all();
   }
   if (encoded && job.png) encoded = storage.png.Finish(buffer);
-  return encoded && sys::WriteBinaryFile(job.name, buffer);
+  if (!encoded) return sys::ErrorText(ENOMEM);
+  int error = 0;
+  return sys::WriteBinaryFile(job.name, buffer, &error) ? std::string() : sys::ErrorText(error);
+}
+
+std::string FrameWriter::Execute(Job& job, Storage& storage) {
+  // Whatever goes wrong is this frame's failure, never the thread's end; a
+  // file is complete or absent, so nothing is left to remove.
+  try {
+    return WriteJob(job, storage);
+  } catch (const std::bad_alloc&) {
+    return sys::ErrorText(ENOMEM);
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "the frame could not be encoded";
+  }
 }
 
 void FrameWriter::Run(Storage& storage) {
@@ -181,18 +253,14 @@ void FrameWriter::Run(Storage& storage) {
       ++active_;
       changed_.notify_all();
     }
-    bool written = false;
-    try {
-      written = WriteJob(job, storage);
-    } catch (const std::bad_alloc&) {
-      // Out of memory half-way: what was written of this file goes.
-      sys::DeleteFile(job.name);
-    }
+    std::string reason = Execute(job, storage);
     job.source = platform::Picture();
+    job.gif.reset();
     std::lock_guard lock(mutex_);
     holding_.erase(job.seq);
     --active_;
-    results_.emplace(job.seq, Result{job.n, std::move(job.name), written});
+    results_.emplace(job.seq,
+                     ExportedFrame{job.n, std::move(job.name), reason.empty(), std::move(reason)});
     changed_.notify_all();
   }
 }

@@ -22,8 +22,11 @@
 //   - A failure does not throw across threads. A decode job returns false
 //     (and records why itself): no further job starts, the started ones
 //     finish, and the lowest failed job is reported. A writer job that cannot
-//     write its file (out of memory included) leaves no file behind and is
-//     reported as not written.
+//     write its file (out of memory, or any other exception, included) leaves
+//     no file behind and is reported as not written, with the reason.
+//   - A thread that cannot be started is no failure of the run: the pool
+//     decodes on the threads that did start (the calling one at least), and
+//     the writer writes on the calling thread when neither writer started.
 //   - Results of the writers reach the window thread in the order the frames
 //     were handed over (frame order), through Report, called only on the
 //     window thread.
@@ -45,6 +48,7 @@
 #include <vector>
 
 #include "encoder/png_writer.h"
+#include "engine/run_result.h"
 #include "platform/picture/picture.h"
 
 class GIF;
@@ -56,11 +60,15 @@ class GIF;
 std::size_t DecodeFrames(std::size_t count, unsigned threads,
                          const std::function<bool(std::size_t)>& job);
 
+// Called before every thread a run starts; tests make it throw what a failed
+// thread start throws (std::system_error). Empty: nothing is called.
+void SetThreadStartHook(std::function<void()> hook);
+
 class FrameWriter {
  public:
   // Called on the window thread, in the order the frames were handed over:
-  // frame n, its file, whether the file was written.
-  using Reporter = std::function<void(std::int64_t n, const std::string& name, bool written)>;
+  // frame n, its file, whether the file was written, and why not.
+  using Reporter = std::function<void(const ExportedFrame& frame)>;
 
   FrameWriter() = default;
   ~FrameWriter();
@@ -75,8 +83,8 @@ class FrameWriter {
   void WritePng(std::int64_t n, std::string name, platform::Picture source,
                 std::vector<std::uint8_t> alpha);
   void WriteGif(std::int64_t n, std::string name, std::shared_ptr<GIF> gif);
-  // Frame n that could not even be handed over.
-  void Failed(std::int64_t n, std::string name);
+  // Frame n that could not even be handed over, and why.
+  void Failed(std::int64_t n, std::string name, std::string reason);
 
   // Returns once the writer has let go of the picture of the bitmap frame
   // handed over last.
@@ -106,7 +114,10 @@ class FrameWriter {
     png::Encoder png;
   };
   void Run(Storage& storage);
-  bool WriteJob(Job& job, Storage& storage);
+  // Writes the job's file: the reason it was not written, empty when it was.
+  std::string WriteJob(Job& job, Storage& storage);
+  // WriteJob, with anything it throws turned into a reason.
+  std::string Execute(Job& job, Storage& storage);
   void Hand(Job job);
 
   void Join();
@@ -120,14 +131,10 @@ class FrameWriter {
   std::set<std::int64_t> holding_;   // jobs (by seq) whose picture a writer still reads
   std::int64_t lastPicture_ = -1;    // the job with a picture handed over last
   int active_ = 0;                   // jobs taken and not yet done
-  struct Result {
-    std::int64_t n = 0;
-    std::string name;
-    bool written = false;
-  };
-  std::map<std::int64_t, Result> results_;  // finished jobs waiting to be reported, by seq
+  std::map<std::int64_t, ExportedFrame> results_;  // finished jobs waiting to be reported, by seq
   std::int64_t nextSeq_ = 0, nextReport_ = 0;
   Storage storage_[2];  // one per writer thread
   bool done_ = false;
+  bool started_ = false;
   std::vector<std::thread> threads_;
 };

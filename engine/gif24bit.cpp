@@ -25,9 +25,7 @@ namespace quirks {
 
 // StickyControlFlags: with several graphic control extensions before one
 // image, the user-input and transparency flags are ORed, never cleared.
-inline void Sticky(std::int16_t& flag, bool set) {
-  if (set) flag = -1;
-}
+inline void Sticky(bool& flag, bool set) { flag = flag || set; }
 
 // OredDisposal: disposal bit 4 of a later extension keeps or replaces the
 // row's current bit, bits 3 and 2 are taken as they stand; for the first
@@ -90,6 +88,7 @@ struct ReasonName {
 constexpr ReasonName kReasons[] = {
     {BreakOutReason::None, "none", "no failure"},
     {BreakOutReason::CannotRead, "cannot-read", "cannot read the file"},
+    {BreakOutReason::NotRegularFile, "not-a-regular-file", "not a regular file"},
     {BreakOutReason::Empty, "empty", "the file is empty"},
     {BreakOutReason::BadSignature, "bad-signature", "bad signature (not a GIF file)"},
     {BreakOutReason::TruncatedHeader, "truncated-header", "truncated in the header"},
@@ -129,7 +128,7 @@ std::string DescribeFailure(const BreakOutFailure& failure) {
   std::string text = NameOf(failure.reason).text;
   if (failure.reason == BreakOutReason::CannotRead && failure.error != 0) {
     text += ": ";
-    text += std::strerror(failure.error);
+    text += sys::ErrorText(failure.error);
   }
   std::string where;
   if (failure.byte >= 0) {
@@ -141,9 +140,8 @@ std::string DescribeFailure(const BreakOutFailure& failure) {
   return where.empty() ? text : text + " (" + where + ")";
 }
 
-clsGif24bit::clsGif24bit(platform::PictureBox& master, SharedState& state,
-                         platform::PictureBox* display, platform::ListBox* lstFiles)
-    : state_(state), display_(display), lstFiles_(lstFiles), imageCtl_(&master) {
+clsGif24bit::clsGif24bit(platform::PictureBox& master, platform::PictureBox* display)
+    : display_(display), imageCtl_(&master) {
   CanvasDC = gdi::CreateCompatibleDC(nullptr);
   TargetDC = &master.hDC();
 }
@@ -163,7 +161,7 @@ void clsGif24bit::StopRender(const std::int16_t& blS) { stopRender_ = blS != 0 ?
 // table keeps them; the block walker counts from 0.
 
 void clsGif24bit::Fail(BreakOutReason reason, std::int64_t byte, std::int64_t frame) const {
-  throw Failure{{reason, byte, fileLength_, frame, 0}};
+  throw Failure({reason, byte, fileLength_, frame, 0});
 }
 
 std::uint8_t clsGif24bit::At(std::int64_t offset) const { return (*file_)[std::uint64_t(offset)]; }
@@ -180,32 +178,6 @@ std::int16_t clsGif24bit::Word(std::int64_t p, BreakOutReason reason, std::int64
   return static_cast<std::int16_t>(lo | (hi << 8));
 }
 
-template <typename F>
-void clsGif24bit::ForEachRowColumn(F&& f) {
-  f(packed_);
-  f(FrameLeft);
-  f(FrameTop);
-  f(FrameWidth);
-  f(FrameHeight);
-  f(FrameSortFlag);
-  f(LocalTableFlag);
-  f(InterlaceFlag);
-  f(LocalTableSize);
-  f(LzwCodeSize);
-  f(DelayTime);
-  f(TransparentIndex);
-  f(DisposalMethod);
-  f(UserInputFlag);
-  f(TransparentFlag);
-}
-
-void clsGif24bit::GrowRows(std::size_t rows) {
-  ForEachRowColumn([rows](auto& column) {
-    if (column.size() < rows) column.resize(rows);
-  });
-  if (FrameKeyColor.size() < rows) FrameKeyColor.resize(rows, -1);
-}
-
 void clsGif24bit::ReadHeader(std::int64_t& p) {
   constexpr auto kHeader = BreakOutReason::TruncatedHeader;
   const std::uint32_t sig =
@@ -217,9 +189,7 @@ void clsGif24bit::ReadHeader(std::int64_t& p) {
   const std::uint8_t flags = Byte(gb::kScreenFlagsAt + 1, kHeader);
   BackgroundIndex = Byte(gb::kBackgroundAt + 1, kHeader);
   PixelAspect = Byte(gb::kAspectAt + 1, kHeader);
-  GlobalTableFlag = (flags & gb::kTableFlag) ? -1 : 0;
-  ColorResolution = (flags >> 4) & 0x07;
-  GlobalSortFlag = (flags & gb::kGlobalSortFlag) ? -1 : 0;
+  GlobalTableFlag = (flags & gb::kTableFlag) != 0;
   GlobalTableSize = flags & gb::kTableSizeMask;
   p = std::int64_t(gb::kHeaderSize);  // the header's last byte
   globalStart_ = 0;
@@ -233,18 +203,17 @@ void clsGif24bit::ReadHeader(std::int64_t& p) {
   }
   header_.resize(std::size_t(p));
   for (std::int64_t i = 0; i < p; ++i) header_[std::size_t(i)] = At(i);
-  p += 1;  // the first block, and row 0's FrameStart
+  p += 1;  // the first block, and frame 1's FrameStart
 }
 
-void clsGif24bit::ReadControl(std::int64_t p, std::size_t r) {
+void clsGif24bit::ReadControl(std::int64_t p, FrameRecord& row) {
   const std::uint8_t flags = At(p - 1 + std::int64_t(gb::kControlFlagsAt));
-  packed_[r] = flags;
   const std::int64_t delay = p - 1 + std::int64_t(gb::kControlDelayAt);
-  DelayTime[r] = std::int16_t(At(delay) | (At(delay + 1) << 8));
-  TransparentIndex[r] = At(p - 1 + std::int64_t(gb::kControlTransparentAt));
-  DisposalMethod[r] = quirks::Disposal(DisposalMethod[r], flags);
-  quirks::Sticky(UserInputFlag[r], flags & 0x02);
-  quirks::Sticky(TransparentFlag[r], flags & 0x01);
+  row.DelayTime = std::int16_t(At(delay) | (At(delay + 1) << 8));
+  row.TransparentIndex = At(p - 1 + std::int64_t(gb::kControlTransparentAt));
+  row.DisposalMethod = quirks::Disposal(row.DisposalMethod, flags);
+  quirks::Sticky(row.UserInputFlag, flags & 0x02);
+  quirks::Sticky(row.TransparentFlag, flags & 0x01);
 }
 
 void clsGif24bit::ReadExtension(std::size_t at, std::uint8_t label) {
@@ -275,24 +244,22 @@ void clsGif24bit::ReadExtension(std::size_t at, std::uint8_t label) {
   }
 }
 
-void clsGif24bit::ReadImage(std::int64_t& p, std::size_t r, std::int64_t& tableStart) {
-  const std::int64_t frame = std::int64_t(r) + 1;
+void clsGif24bit::ReadImage(std::int64_t& p, FrameRecord& row, std::int64_t frame,
+                            std::int64_t& tableStart) {
   if (p - 1 + std::int64_t(gb::kImageDescriptorSize) > fileLength_) {
     Fail(BreakOutReason::TruncatedDescriptor, p - 1, frame);
   }
   constexpr auto kDesc = BreakOutReason::TruncatedDescriptor;
-  FrameLeft[r] = Word(p + gb::kImageLeftAt, kDesc, frame);
-  FrameTop[r] = Word(p + gb::kImageTopAt, kDesc, frame);
-  FrameWidth[r] = Word(p + gb::kImageWidthAt, kDesc, frame);
-  FrameHeight[r] = Word(p + gb::kImageHeightAt, kDesc, frame);
+  row.FrameLeft = Word(p + gb::kImageLeftAt, kDesc, frame);
+  row.FrameTop = Word(p + gb::kImageTopAt, kDesc, frame);
+  row.FrameWidth = Word(p + gb::kImageWidthAt, kDesc, frame);
+  row.FrameHeight = Word(p + gb::kImageHeightAt, kDesc, frame);
   const std::uint8_t flags = Byte(p + gb::kImageFlagsAt, kDesc, frame);
-  packed_[r] = flags;
-  LocalTableFlag[r] = (flags & gb::kTableFlag) ? -1 : 0;
-  InterlaceFlag[r] = (flags & gb::kInterlaceFlag) ? -1 : 0;
-  FrameSortFlag[r] = (flags & gb::kImageSortFlag) ? -1 : 0;
-  LocalTableSize[r] = flags & gb::kTableSizeMask;
+  row.LocalTableFlag = (flags & gb::kTableFlag) != 0;
+  row.InterlaceFlag = (flags & gb::kInterlaceFlag) != 0;
+  row.LocalTableSize = flags & gb::kTableSizeMask;
   tableStart = 0;
-  if (LocalTableFlag[r]) {
+  if (row.LocalTableFlag) {
     tableStart = p + std::int64_t(gb::kImageDescriptorSize);
     const std::int64_t len = std::int64_t(gb::LocalTableBytes(flags));
     if (tableStart - 1 + len > fileLength_) {
@@ -302,21 +269,21 @@ void clsGif24bit::ReadImage(std::int64_t& p, std::size_t r, std::int64_t& tableS
     p += len;
   }
   const std::int64_t codeSize = p + std::int64_t(gb::kImageDescriptorSize);
-  LzwCodeSize[r] = Byte(codeSize, BreakOutReason::TruncatedImageData, frame);
+  Byte(codeSize, BreakOutReason::TruncatedImageData, frame);  // the LZW code size is there
   const auto end = gb::SkipSubBlocks(*file_, std::size_t(fileLength_), std::size_t(codeSize));
   if (!end) Fail(BreakOutReason::TruncatedImageData, codeSize - 1, frame);
   p = std::int64_t(*end) + 1;  // the image-data terminator
 }
 
-void clsGif24bit::Repair(std::size_t r, std::int64_t tableStart) {
-  const bool local = LocalTableFlag[r] != 0;
+void clsGif24bit::Repair(FrameRecord& row, std::int64_t tableStart) {
+  const bool local = row.LocalTableFlag;
   auto& table = local ? LocalColorTable : GlobalColorTable;
   const std::int64_t ts = local ? tableStart : globalStart_;
   // No table at all, or an index beyond it: there is no entry to repair, and
   // nothing outside the table is ever rewritten.
   if (!local && !GlobalTableFlag) return;
-  const std::size_t e = LastEntry(local ? LocalTableSize[r] : GlobalTableSize);
-  const std::size_t t = std::size_t(TransparentIndex[r]) * 3;
+  const std::size_t e = LastEntry(local ? row.LocalTableSize : GlobalTableSize);
+  const std::size_t t = std::size_t(row.TransparentIndex) * 3;
   if (t > e) return;
 
   const std::int32_t k = ColorAtOffset(table, t);
@@ -359,16 +326,16 @@ void clsGif24bit::Repair(std::size_t r, std::int64_t tableStart) {
 
 void clsGif24bit::ReadFrames(std::int64_t p) {
   const std::int64_t last = fileLength_;
-  std::size_t r = 0;
   std::int64_t start = p;
-  bool first = true;
   while (p <= last) {
-    GrowRows(r + 1);
-    const std::int64_t frame = std::int64_t(r) + 1;
+    // Control extensions before an image describe it; those after the last
+    // image describe no frame.
+    FrameRecord row;
+    const std::int64_t frame = std::int64_t(Frames.size()) + 1;
     const auto end = gb::WalkToImage(*file_, std::size_t(fileLength_), std::size_t(p - 1),
                                      [&](std::size_t at, std::uint8_t label) {
                                        if (label == gb::kGraphicControlLabel) {
-                                         ReadControl(std::int64_t(at) + 1, r);
+                                         ReadControl(std::int64_t(at) + 1, row);
                                        } else {
                                          ReadExtension(at, label);
                                        }
@@ -379,47 +346,45 @@ void clsGif24bit::ReadFrames(std::int64_t p) {
       // image or the trailer that should come.
       const bool extension = At(std::int64_t(end.block)) == gb::kExtension;
       Fail(extension ? BreakOutReason::TruncatedExtension
-                     : (first ? BreakOutReason::NoImage : BreakOutReason::NoTrailer),
+                     : (Frames.empty() ? BreakOutReason::NoImage : BreakOutReason::NoTrailer),
            std::int64_t(end.block), frame);
     }
     p = std::int64_t(end.at) + 1;
     if (end.stop != gb::Stop::Image || p >= last) break;  // a trailer or the last byte
 
     std::int64_t tableStart = 0;
-    ReadImage(p, r, tableStart);
+    ReadImage(p, row, frame, tableStart);
     // A frame with no pixels can be neither composed nor written as a file
     // any other program reads.
-    if (FrameWidth[r] == 0 || FrameHeight[r] == 0) Fail(BreakOutReason::NoPixels, start - 1, frame);
-    if (TransparentFlag[r]) {
-      Repair(r, tableStart);
-      if (LocalTableFlag[r]) {
-        FrameKeyColor[r] = EntryColor(LocalColorTable, LocalTableSize[r], TransparentIndex[r]);
+    if (row.FrameWidth == 0 || row.FrameHeight == 0) {
+      Fail(BreakOutReason::NoPixels, start - 1, frame);
+    }
+    if (row.TransparentFlag) {
+      Repair(row, tableStart);
+      if (row.LocalTableFlag) {
+        row.FrameKeyColor = EntryColor(LocalColorTable, row.LocalTableSize, row.TransparentIndex);
       }
     }
-    if (first) {
-      FrameStart.clear();
-      FrameEnd.clear();
-      first = false;
-    }
     if (start > INT32_MAX || p > INT32_MAX) Fail(BreakOutReason::TooLong, start - 1, frame);
-    FrameStart.push_back(std::int32_t(start));
-    FrameEnd.push_back(std::int32_t(p));
+    row.FrameStart = std::int32_t(start);
+    row.FrameEnd = std::int32_t(p);
+    Frames.push_back(std::move(row));
     p += 1;
     start = p;
     if (p > last) Fail(BreakOutReason::NoTrailer, last, frame);
     if (At(p - 1) == gb::kTrailer) break;
-    ++r;
   }
-  if (first) Fail(BreakOutReason::NoImage, std::min(p, last) - 1);
+  if (Frames.empty()) Fail(BreakOutReason::NoImage, std::min(p, last) - 1);
   KeyOnGlobalTable();
 }
 
 void clsGif24bit::KeyOnGlobalTable() {
   // Frames keyed on the global table see every repair made to it.
-  for (std::size_t k = 0; k < FrameStart.size(); ++k) {
-    if (TransparentFlag[k] && !LocalTableFlag[k]) {
-      FrameKeyColor[k] =
-          GlobalTableFlag ? EntryColor(GlobalColorTable, GlobalTableSize, TransparentIndex[k]) : -1;
+  for (auto& frame : Frames) {
+    if (frame.TransparentFlag && !frame.LocalTableFlag) {
+      frame.FrameKeyColor =
+          GlobalTableFlag ? EntryColor(GlobalColorTable, GlobalTableSize, frame.TransparentIndex)
+                          : -1;
     }
   }
 }
@@ -437,7 +402,7 @@ bool clsGif24bit::CutFrame(std::size_t k, const std::string& folder, BreakOutFai
   // The header with its repaired global table, then the frame's own bytes
   // read again from the file (the walk kept none of them), with the repair
   // of its local table.
-  const std::int64_t from = FrameStart[k] - 1, to = FrameEnd[k] - 1;
+  const std::int64_t from = Frames[k].FrameStart - 1, to = Frames[k].FrameEnd - 1;
   const std::size_t headerLen = header_.size(), len = std::size_t(to - from);
   std::vector<std::uint8_t> bytes(headerLen + len);
   std::copy(header_.begin(), header_.end(), bytes.begin());
@@ -476,23 +441,23 @@ bool clsGif24bit::CutFrame(std::size_t k, const std::string& folder, BreakOutFai
   auto pic = platform::LoadPictureFromMemory(bytes.data(), bytes.size());
   if (!pic) {
     failure.reason = BreakOutReason::FrameUndecodable;
-    failure.byte = FrameStart[k] - 1;
+    failure.byte = Frames[k].FrameStart - 1;
     return false;
   }
-  FramePicture[k] = std::move(*pic);
+  Frames[k].FramePicture = std::move(*pic);
   return true;
 }
 
 platform::Picture clsGif24bit::WriteFrames() {
   const std::string folder = sys::TempFolder();
-  const std::size_t frames = FrameStart.size();
+  const std::size_t frames = Frames.size();
   std::int64_t pixels = 0;
   for (std::size_t k = 0; k < frames; ++k) {
-    pixels += std::int64_t(std::uint16_t(FrameWidth[k])) * std::uint16_t(FrameHeight[k]);
+    pixels +=
+        std::int64_t(std::uint16_t(Frames[k].FrameWidth)) * std::uint16_t(Frames[k].FrameHeight);
     if (pixels > FramePixelBudget)
-      Fail(BreakOutReason::TooManyPixels, FrameStart[k] - 1, std::int64_t(k) + 1);
+      Fail(BreakOutReason::TooManyPixels, Frames[k].FrameStart - 1, std::int64_t(k) + 1);
   }
-  FramePicture.assign(frames, platform::Picture());
 
   // The file's first image (which the canvas step shows) is the first job:
   // last, it would keep one thread busy while the others wait. Then every
@@ -504,7 +469,7 @@ platform::Picture clsGif24bit::WriteFrames() {
   const std::size_t failed = DecodeFrames(frames + 1, threads, [&](std::size_t job) {
     try {
       if (job == 0) {
-        auto pic = platform::LoadPicture(state_.DecoderPath);
+        auto pic = platform::LoadPicture(Options.DecoderPath);
         if (pic) whole = std::move(*pic);
         failures[0].reason = BreakOutReason::FirstImageUndecodable;
         return bool(whole);
@@ -513,6 +478,11 @@ platform::Picture clsGif24bit::WriteFrames() {
     } catch (const std::bad_alloc&) {
       failures[job] = {BreakOutReason::OutOfMemory, -1, 0, job == 0 ? 0 : std::int64_t(job), 0};
       return false;
+    } catch (...) {  // nothing leaves a decoding thread
+      failures[job] = {
+          job == 0 ? BreakOutReason::FirstImageUndecodable : BreakOutReason::FrameUndecodable,
+          job == 0 ? -1 : Frames[job - 1].FrameStart - 1, 0, std::int64_t(job), 0};
+      return false;
     }
   });
   // Every frame has been cut out of the file: its bytes are not needed to
@@ -520,7 +490,7 @@ platform::Picture clsGif24bit::WriteFrames() {
   file_.reset();
   if (failed <= frames) {
     failures[failed].length = fileLength_;
-    throw Failure{failures[failed]};
+    throw Failure(failures[failed]);
   }
   return whole;
 }
@@ -535,33 +505,34 @@ std::int16_t clsGif24bit::fGifBreakOutFrames() {
   lastFailure_ = {};
   LoopCount = -1;
   Comments.clear();
-  if (state_.DecoderPath.empty()) return 0;
+  if (Options.DecoderPath.empty()) return 0;
   try {
     try {
       int error = 0;
       fileLength_ = 0;
-      auto file = sys::InputFile::Open(state_.DecoderPath, &error);
-      if (!file) throw Failure{{BreakOutReason::CannotRead, -1, 0, 0, error}};
+      auto file = sys::InputFile::Open(Options.DecoderPath, &error);
+      if (!file && error == sys::kNotRegularFile) {
+        throw Failure({BreakOutReason::NotRegularFile, -1, 0, 0, 0});
+      }
+      if (!file) throw Failure({BreakOutReason::CannotRead, -1, 0, 0, error});
       fileLength_ = std::int64_t(file->Size());
-      if (fileLength_ == 0) throw Failure{{BreakOutReason::Empty}};
+      if (fileLength_ == 0) throw Failure({BreakOutReason::Empty});
       file_ = std::make_unique<FileWindow>(std::move(*file), ReadPieceBytes);
       tablePatches_.clear();
       std::int64_t p = 0;
       ReadHeader(p);
-      FramePicture.clear();
       second_ = 0;
       ReadFrames(p);
       Finish(WriteFrames());
     } catch (const std::bad_alloc&) {
-      throw Failure{{BreakOutReason::OutOfMemory, -1, fileLength_, 0, 0}};
+      throw Failure({BreakOutReason::OutOfMemory, -1, fileLength_, 0, 0});
     } catch (const FileWindow::ReadFailure& cut) {
       // The file became shorter while it was walked, or a read failed.
-      throw Failure{
-          {BreakOutReason::CannotRead, std::int64_t(cut.offset), fileLength_, 0, cut.error}};
+      throw Failure(
+          {BreakOutReason::CannotRead, std::int64_t(cut.offset), fileLength_, 0, cut.error});
     }
   } catch (const Failure& failure) {
-    state_.NotAnimatedFlag = -1;
-    lastFailure_ = failure.what;
+    lastFailure_ = failure.what_;
   }
   file_.reset();
   return 0;
@@ -583,13 +554,6 @@ std::int16_t clsGif24bit::fCreateBitMap() {
   if (sum > 32767 || ScreenWidth < 0 || ScreenHeight < 0) Fail(BreakOutReason::CanvasRefused);
   CanvasWidth = sum & 0x0FFFFFE0;
   CanvasHeight = ScreenHeight;
-  CanvasDescription = gdi::BITMAPINFOHEADER{};
-  CanvasDescription.biSize = 0;
-  CanvasDescription.biWidth = CanvasWidth;
-  CanvasDescription.biHeight = CanvasHeight;
-  CanvasDescription.biSizeImage = std::uint32_t(3 * CanvasWidth);  // bytes per row
-  CanvasDescription.biPlanes = 1;
-  CanvasDescription.biBitCount = 24;
 
   auto bmp = gdi::CreateCompatibleBitmap(*TargetDC, CanvasWidth, CanvasHeight);
   if (!bmp) Fail(BreakOutReason::CanvasRefused);
@@ -632,80 +596,99 @@ void clsGif24bit::MaskedBlit(gdi::DC& dst, gdi::DC& ref, gdi::DC& frameDC, const
   gdi::BitBlt(*TargetDC, 0, 0, CanvasWidth, CanvasHeight, *CanvasDC, 0, 0, gdi::SRCCOPY);
 }
 
-void clsGif24bit::CleanUp() {
-  if (!FramePicture.empty() && FramePicture[0]) {
-    for (auto& pic : FramePicture) pic = platform::Picture();
-  }
-  ForEachRowColumn([](auto& column) { column.clear(); });
-  FrameKeyColor.clear();
-}
+void clsGif24bit::CleanUp() { Frames.clear(); }
 
 // ---------------------------------------------------------------- frame loop
 
-void clsGif24bit::RenderGif() {
-  FailedFiles.clear();
-  if (FramePicture.empty() || !FramePicture[0] || !CanvasBitmap) return;
+std::string clsGif24bit::FrameFileName(std::int64_t n) const {
+  const char* extension = ExportAs != FrameFiles::ByOutputType ? ".png"
+                          : Options.GifFiles                   ? ".gif"
+                                                               : ".bmp";
+  return Options.OutputBaseName + "_" + FrameNumber(n) + extension;
+}
+
+bool clsGif24bit::Exports(std::size_t k) const {
+  return Options.Split && display_ != nullptr &&
+         (!ExportSelected || ExportSelected(std::int64_t(k) + 1));
+}
+
+RunResult clsGif24bit::RenderGif(ExportSink* sink) {
+  RunResult result;
+  result.breakOut = lastFailure_;
+  if (Frames.empty() || !Frames[0].FramePicture || !CanvasBitmap) return result;
+  const FrameWriter::Reporter report = [&result, sink](const ExportedFrame& frame) {
+    if (frame.written) {
+      ++result.framesWritten;
+    } else {
+      result.failed.push_back(frame);
+    }
+    if (sink != nullptr) sink->FrameExported(frame);
+  };
   // The writers are joined before this returns, on every way out.
   FrameWriter writer;
-  const FrameWriter::Reporter report = [this](std::int64_t n, const std::string& name,
-                                              bool written) {
-    if (!written) FailedFiles.push_back(name);
-    if (FrameWritten) FrameWritten(n, name, written);
-  };
-  auto frameDC = gdi::CreateCompatibleDC(&imageCtl_->hDC());
-  const std::size_t frames = std::min(FrameStart.size(), FramePicture.size());
-  coverage_.reset();
-  coverageDC_.reset();
-  if (ExportAs == FrameFiles::Png && state_.RunMode == 1) {
-    coverage_ = gdi::Bitmap::Create(CanvasWidth, CanvasHeight, gdi::Format::Mono1);
-    if (!coverage_) return;  // no memory for it: nothing is written
-    coverageDC_ = gdi::CreateCompatibleDC(nullptr);
-    gdi::SelectObject(*coverageDC_, &*coverage_);
-    coverageFull_ = false;
-  }
-
-  // Memory that runs out while a frame is drawn ends the frame loop there;
-  // the frames handed over so far are still written and reported.
+  const std::size_t frames = Frames.size();
+  std::size_t k = 0;
+  handedOver_ = 0;
   try {
-    for (std::size_t k = 0; k < frames; ++k) {
-      const bool split = state_.RunMode == 1;
-      const bool gifOutput = state_.OutputFileType == 1;
+    auto frameDC = gdi::CreateCompatibleDC(&imageCtl_->hDC());
+    StartCoverage();
+    for (; k < frames; ++k) {
       if (stopRender_) break;
       DrawFrame(k, *frameDC);
       // A stop requested meanwhile means the window has gone: nothing more is
       // drawn into or exported from it. Frames are numbered from 1, and the
       // numbers go past 32767: no file of a run overwrites another.
-      const bool selected = !ExportSelected || ExportSelected(std::int64_t(k) + 1);
-      if (split && selected && !stopRender_ && display_ != nullptr) {
-        ExportFrame(k, gifOutput, writer);
-      }
+      if (Exports(k) && !stopRender_) ExportFrame(k, writer);
       writer.Report(report);
       sys::DoEvents();
     }
   } catch (const std::bad_alloc&) {
+    // Memory ran out while frame k was drawn or handed over: the frames
+    // handed over so far are still written, and every later one this run
+    // would have exported is reported as not written.
+    for (k = std::max(k, handedOver_); k < frames; ++k) {
+      if (Exports(k)) {
+        writer.Failed(std::int64_t(k) + 1, FrameFileName(std::int64_t(k) + 1),
+                      sys::ErrorText(ENOMEM));
+      }
+    }
   }
-  frameDC.reset();
   writer.Finish(report);
   coverageDC_.reset();
   coverage_.reset();
+  result.stopped = stopRender_ != 0;
   sys::DoEvents();
+  return result;
+}
+
+void clsGif24bit::StartCoverage() {
+  coverage_.reset();
+  coverageDC_.reset();
+  if (ExportAs != FrameFiles::Png || !Options.Split) return;
+  coverage_ = gdi::Bitmap::Create(CanvasWidth, CanvasHeight, gdi::Format::Mono1);
+  if (!coverage_) throw std::bad_alloc();
+  coverageDC_ = gdi::CreateCompatibleDC(nullptr);
+  gdi::SelectObject(*coverageDC_, &*coverage_);
+  coverageFull_ = false;
 }
 
 std::int32_t clsGif24bit::FrameWait(std::size_t k) const {
   // A delay that reads as negative (32768 hundredths or more) waits like 0.
-  const std::int32_t delay = std::max<std::int32_t>(DelayTime[k], 0);
+  const std::int32_t delay = std::max<std::int32_t>(Frames[k].DelayTime, 0);
   return delay < 100 ? delay * 10 + userDelay_ : userDelay_ + 100;
 }
 
 void clsGif24bit::DrawFrame(std::size_t k, gdi::DC& frameDC) {
-  gdi::SelectionGuard selected(frameDC, FramePicture[k].Handle());
+  gdi::SelectionGuard selected(frameDC, Frames[k].FramePicture.Handle());
   gdi::COLORREF key = 0;
-  if (TransparentFlag[k] && FrameKeyColor[k] >= 0) key = gdi::COLORREF(FrameKeyColor[k]);
-  FrameRect = {FrameLeft[k], FrameTop[k], FrameWidth[k], FrameHeight[k]};
+  if (Frames[k].TransparentFlag && Frames[k].FrameKeyColor >= 0)
+    key = gdi::COLORREF(Frames[k].FrameKeyColor);
+  FrameRect = {Frames[k].FrameLeft, Frames[k].FrameTop, Frames[k].FrameWidth,
+               Frames[k].FrameHeight};
 
   sys::Sleep(FrameWait(k));
 
-  if (DisposalMethod[k] == 2) {
+  if (Frames[k].DisposalMethod == 2) {
     gdi::COLORREF back = imageCtl_->BackColor();
     NearestSolidColor(back, CanvasBackColor);
     gdi::FillRect(*CanvasDC, {0, 0, CanvasWidth, CanvasHeight},
@@ -716,20 +699,24 @@ void clsGif24bit::DrawFrame(std::size_t k, gdi::DC& frameDC) {
     }
   }
 
-  if (TransparentFlag[k]) {
-    MaskedBlit(*CanvasDC, imageCtl_->hDC(), frameDC, FrameRect, FrameLeft[k], FrameTop[k], key);
+  if (Frames[k].TransparentFlag) {
+    MaskedBlit(*CanvasDC, imageCtl_->hDC(), frameDC, FrameRect, Frames[k].FrameLeft,
+               Frames[k].FrameTop, key);
   } else {
-    gdi::BitBlt(*CanvasDC, FrameLeft[k], FrameTop[k], FrameWidth[k], FrameHeight[k], frameDC, 0, 0,
-                gdi::SRCCOPY);
+    gdi::BitBlt(*CanvasDC, Frames[k].FrameLeft, Frames[k].FrameTop, Frames[k].FrameWidth,
+                Frames[k].FrameHeight, frameDC, 0, 0, gdi::SRCCOPY);
     if (coverageDC_ && !coverageFull_) {
       // A whole frame over all that is shown covers it: no blit needed.
-      const int right = FrameLeft[k] + std::min(int(FrameWidth[k]), FramePicture[k].Width());
-      const int bottom = FrameTop[k] + std::min(int(FrameHeight[k]), FramePicture[k].Height());
-      if (FrameLeft[k] <= 0 && FrameTop[k] <= 0 && right >= ShownWidth() &&
+      const int right =
+          Frames[k].FrameLeft + std::min(int(Frames[k].FrameWidth), Frames[k].FramePicture.Width());
+      const int bottom = Frames[k].FrameTop +
+                         std::min(int(Frames[k].FrameHeight), Frames[k].FramePicture.Height());
+      if (Frames[k].FrameLeft <= 0 && Frames[k].FrameTop <= 0 && right >= ShownWidth() &&
           bottom >= ShownHeight()) {
         coverageFull_ = true;
       } else {
-        CoverFrame(k, nullptr, FrameLeft[k], FrameTop[k], FrameWidth[k], FrameHeight[k]);
+        CoverFrame(k, nullptr, Frames[k].FrameLeft, Frames[k].FrameTop, Frames[k].FrameWidth,
+                   Frames[k].FrameHeight);
       }
     }
     gdi::BitBlt(*TargetDC, 0, 0, CanvasWidth, CanvasHeight, *CanvasDC, 0, 0, gdi::SRCCOPY);
@@ -737,23 +724,22 @@ void clsGif24bit::DrawFrame(std::size_t k, gdi::DC& frameDC) {
   }
 }
 
-void clsGif24bit::ExportFrame(std::size_t k, bool gifOutput, FrameWriter& writer) {
+void clsGif24bit::ExportFrame(std::size_t k, FrameWriter& writer) {
   const std::int64_t n = std::int64_t(k) + 1;
   gdi::DC& masterDC = imageCtl_->hDC();
   writer.WaitSourceFree();  // the previous frame has been read from the box
   gdi::BitBlt(display_->hDC(), 0, 0, imageCtl_->ScaleWidth(), imageCtl_->ScaleHeight(), masterDC, 0,
               0, gdi::SRCCOPY);
   display_->Refresh();
-  const bool png = ExportAs != FrameFiles::ByOutputType;
-  const std::string name = state_.OutputBaseName + "_" + FrameNumber(n) +
-                           (png         ? ".png"
-                            : gifOutput ? ".gif"
-                                        : ".bmp");
-  // The list keeps the name of a file that could not be written, as the
-  // window always has; the writer reports which ones those are.
-  if (lstFiles_ != nullptr) lstFiles_->AddItem(name);
+  const std::string name = FrameFileName(n);
+  // Every way out of here has handed frame k over, or reported it.
+  struct Handed {
+    std::size_t& count;
+    std::size_t k;
+    ~Handed() { count = k + 1; }
+  } handed{handedOver_, k};
   if (!ProtectedFile.empty() && sys::SameFile(name, ProtectedFile)) {
-    writer.Failed(n, name);
+    writer.Failed(n, name, "it would replace the file being split");
     return;
   }
   if (ExportAs == FrameFiles::Png) {
@@ -766,7 +752,7 @@ void clsGif24bit::ExportFrame(std::size_t k, bool gifOutput, FrameWriter& writer
     writer.WritePng(n, name, std::move(stored), std::move(alpha));
     return;
   }
-  if (!gifOutput) {
+  if (!Options.GifFiles) {
     writer.WriteBitmap(n, name, display_->Image());
     return;
   }
@@ -775,14 +761,17 @@ void clsGif24bit::ExportFrame(std::size_t k, bool gifOutput, FrameWriter& writer
   bool captured = false;
   try {
     GifEncoder = std::make_shared<GIF>();
-    captured = GifEncoder->Capture(display_->Image(), &display_->hDC(), state_.TransparentRun,
+    const std::int16_t transparent = Options.Transparent ? -1 : 0;
+    captured = GifEncoder->Capture(display_->Image(), &display_->hDC(), transparent,
                                    gdi::COLORREF(display_->Point(0, 0)));
   } catch (const std::bad_alloc&) {  // no memory to capture this frame: it is not written
-    captured = false;
+    writer.Failed(n, name, sys::ErrorText(ENOMEM));
+    GifEncoder.reset();
+    return;
   }
   auto encoder = std::move(GifEncoder);
   if (!captured) {
-    writer.Failed(n, name);
+    writer.Failed(n, name, "the frame cannot be captured");
     return;
   }
   encoder->Yields = false;  // the writer threads never yield (see frame_threads.h)
@@ -796,8 +785,8 @@ void clsGif24bit::CoverFrame(std::size_t k, gdi::DC* mask, std::int16_t x, std::
   // transparent one where its mask is 0, as cover = ~(~cover & mask).
   auto dc = gdi::CreateCompatibleDC(nullptr);
   if (mask == nullptr) {
-    auto ones =
-        gdi::Bitmap::Create(FramePicture[k].Width(), FramePicture[k].Height(), gdi::Format::Mono1);
+    auto ones = gdi::Bitmap::Create(Frames[k].FramePicture.Width(), Frames[k].FramePicture.Height(),
+                                    gdi::Format::Mono1);
     if (!ones) throw std::bad_alloc();
     gdi::SelectionGuard selected(*dc, &*ones);
     gdi::FillRect(*dc, {0, 0, ones->Width(), ones->Height()},
@@ -842,25 +831,25 @@ platform::Picture clsGif24bit::StoredPixels(std::size_t k, std::vector<std::uint
   if (!out) throw std::bad_alloc();
   out->ZeroIfPending();
   alpha.assign(std::size_t(w) * std::size_t(h), 0);
-  const gdi::Bitmap& frame = *FramePicture[k].Handle();
+  const gdi::Bitmap& frame = *Frames[k].FramePicture.Handle();
   // The colours the file stores: a frame on the global table sees it as it
   // was read, before any other frame's transparent entry was repaired.
   std::array<gdi::COLORREF, 256> colours{};
   for (std::size_t i = 0; i < 256; ++i) {
     const auto& q = frame.Palette()[i];
     colours[i] = gdi::RGB(q.rgbRed, q.rgbGreen, q.rgbBlue);
-    if (!LocalTableFlag[k] && GlobalTableFlag && i * 3 <= LastEntry(GlobalTableSize)) {
+    if (!Frames[k].LocalTableFlag && GlobalTableFlag && i * 3 <= LastEntry(GlobalTableSize)) {
       colours[i] = gdi::RGB(StoredGlobalTable[i * 3], StoredGlobalTable[i * 3 + 1],
                             StoredGlobalTable[i * 3 + 2]);
     }
   }
-  const int transparent = TransparentFlag[k] ? TransparentIndex[k] : -1;
+  const int transparent = Frames[k].TransparentFlag ? Frames[k].TransparentIndex : -1;
   for (int fy = 0; fy < frame.Height(); ++fy) {
-    const int y = FrameTop[k] + fy;
+    const int y = Frames[k].FrameTop + fy;
     if (y < 0 || y >= h) continue;
     const std::uint8_t* row = frame.Row8(fy);
     for (int fx = 0; fx < frame.Width(); ++fx) {
-      const int x = FrameLeft[k] + fx;
+      const int x = Frames[k].FrameLeft + fx;
       if (x < 0 || x >= w || row[fx] == transparent) continue;
       out->Set(x, y, gdi::ToPixel32(colours[row[fx]]));
       alpha[std::size_t(y) * std::size_t(w) + std::size_t(x)] = 255;

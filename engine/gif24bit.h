@@ -21,58 +21,49 @@
 #include <string>
 #include <vector>
 
+#include "engine/run_result.h"
 #include "platform/controls/controls.h"
 #include "platform/gdi/gdi.h"
 #include "platform/picture/picture.h"
-#include "settings/settings.h"
 
 class GIF;
 class FileWindow;
 class FrameWriter;
 
-// Why a file could not be broken into frames.
-enum class BreakOutReason {
-  None,
-  CannotRead,             // the file cannot be read (`error` holds errno)
-  Empty,                  // the file has no bytes
-  BadSignature,           // it does not start with "GIF8"
-  TruncatedHeader,        // shorter than the header
-  TruncatedColorTable,    // cut short in the global colour table
-  TruncatedExtension,     // cut short in an extension block
-  TruncatedDescriptor,    // cut short in an image descriptor
-  TruncatedLocalTable,    // cut short in a local colour table
-  TruncatedImageData,     // cut short in an image's data sub-blocks
-  NoTrailer,              // ends right after an image, without the trailer
-  NoImage,                // holds no image at all
-  TooLong,                // a position does not fit 32 bits
-  NoPixels,               // a frame of zero width or height
-  TooManyPixels,          // the frames together exceed the pixel budget
-  TempFile,               // a temporary file cannot be made or written
-  FrameUndecodable,       // the picture loader refuses a frame
-  FirstImageUndecodable,  // the picture loader refuses the file itself
-  CanvasRefused,          // the logical screen is too large for a canvas
-  OutOfMemory,
+// What one run is asked to do: which file, whether it is a split run, and
+// what a split writes. The window side fills it from the program's record;
+// the command line from its options.
+struct RunOptions {
+  std::string DecoderPath;     // the file broken into frames
+  bool Split = false;          // a split run exports its frames; a preview only plays
+  bool GifFiles = true;        // GIF frame files, else Windows bitmaps
+  bool Transparent = false;    // GIF frames mark their top-left colour transparent
+  std::string OutputBaseName;  // frame n goes to OutputBaseName + "_" + "00n" + extension
 };
 
-struct BreakOutFailure {
-  BreakOutReason reason = BreakOutReason::None;
-  std::int64_t byte = -1;   // offset from 0 where it applies, else -1
-  std::int64_t length = 0;  // the file's length in bytes
-  std::int64_t frame = 0;   // frame number from 1 where it applies, else 0
-  int error = 0;            // errno for CannotRead
+// One frame of the file as the break-out reads it: where its bytes lie, its
+// image descriptor and graphic control fields, and its decoded picture.
+struct FrameRecord {
+  std::int32_t FrameStart = 0;  // 1-based file positions of its first block
+  std::int32_t FrameEnd = 0;    // and of its image data's terminator
+  platform::Picture FramePicture;
+  std::int16_t FrameLeft = 0, FrameTop = 0, FrameWidth = 0, FrameHeight = 0;
+  bool LocalTableFlag = false, InterlaceFlag = false;
+  std::uint8_t LocalTableSize = 0;
+  std::int16_t DelayTime = 0;  // hundredths; the file's 16 bits in signed storage
+  std::uint8_t TransparentIndex = 0, DisposalMethod = 0;
+  bool UserInputFlag = false, TransparentFlag = false;
+  // The colour a transparent frame is keyed on: its own table's entry at its
+  // transparent index after every repair; -1 when the table has no such entry.
+  std::int32_t FrameKeyColor = -1;
 };
-// "truncated in the image data (byte 812 of 900, frame 3)".
-std::string DescribeFailure(const BreakOutFailure& failure);
-// A stable name for the reason, for machines: "truncated-image-data".
-const char* ReasonId(BreakOutReason reason);
 
 class clsGif24bit {
  public:
   // `master` is the box the animation is drawn in (its context becomes the
-  // target); `display` and `lstFiles` receive the exported frames of a split
-  // run and may be absent for a preview.
-  clsGif24bit(platform::PictureBox& master, SharedState& state,
-              platform::PictureBox* display = nullptr, platform::ListBox* lstFiles = nullptr);
+  // target); `display` receives the exported frames of a split run and may be
+  // absent for a preview.
+  explicit clsGif24bit(platform::PictureBox& master, platform::PictureBox* display = nullptr);
   ~clsGif24bit();
   clsGif24bit(const clsGif24bit&) = delete;
   clsGif24bit& operator=(const clsGif24bit&) = delete;
@@ -87,20 +78,29 @@ class clsGif24bit {
   // How long the frame loop waits before it draws frame k, in ms.
   std::int32_t FrameWait(std::size_t k) const;
 
+  RunOptions Options;
+
   // What the break-out's reads and steps throw on failure; it is caught in one
-  // place, which sets NotAnimatedFlag and keeps it as LastFailure.
-  struct Failure {
-    BreakOutFailure what;
+  // place, which keeps it as LastFailure.
+  struct Failure : std::exception {
+    explicit Failure(BreakOutFailure failure) : what_(failure) {}
+    BreakOutFailure what_;
+    const char* what() const noexcept override { return "the file cannot be broken into frames"; }
   };
-  // Why the last break-out set NotAnimatedFlag (reason None when it did not).
+  // Why the last break-out failed (reason None when it did not): the window
+  // side's NotAnimatedFlag.
   const BreakOutFailure& LastFailure() const { return lastFailure_; }
+  bool BrokenOut() const { return lastFailure_.reason == BreakOutReason::None; }
 
   // Makes the canvas from ScreenWidth and ScreenHeight, filled with the
   // target's back colour. A size the drawing layer refuses throws; the
   // break-out turns that into NotAnimatedFlag. Returns 0.
   std::int16_t fCreateBitMap();
   std::int16_t fGifBreakOutFrames();
-  void RenderGif();
+  // Plays the frames once; a split run hands every exported frame, written or
+  // not, to `sink` (when given), in frame order on the calling thread.
+  // Returns what was written and what was not, with the reasons.
+  RunResult RenderGif(ExportSink* sink = nullptr);
   void CleanUp();
 
   // Sees every single-frame file while it exists: its frame index (from 0),
@@ -114,12 +114,6 @@ class clsGif24bit {
   // Only the frame files and their pictures are touched off the calling
   // thread: nothing there reaches the window system.
   unsigned DecodeThreads = 0;
-
-  // Called on the calling thread, in frame order, once each exported frame's
-  // file has been written or has failed.
-  using FrameWrittenHook =
-      std::function<void(std::int64_t n, const std::string& name, bool written)>;
-  FrameWrittenHook FrameWritten;
 
   // What a split run writes for each frame. The window always writes what
   // OutputFileType says (GIF or bitmap files); the command line can also ask
@@ -143,28 +137,15 @@ class clsGif24bit {
   std::size_t ReadPieceBytes = std::size_t(1) << 20;
   std::uint8_t BackgroundIndex = 0;
   std::uint8_t PixelAspect = 0;
-  std::uint8_t ColorResolution = 0;
-  std::int16_t GlobalTableFlag = 0;
+  bool GlobalTableFlag = false;
   std::array<std::uint8_t, 768> GlobalColorTable{};
   std::int16_t ScreenWidth = 0;
   std::int16_t ScreenHeight = 0;
-  std::int16_t GlobalSortFlag = 0;
   std::uint8_t GlobalTableSize = 0;
   std::array<std::uint8_t, 768> LocalColorTable{};
 
-  // --- frame table (parallel columns, rows from 0) ---
-  std::vector<std::int32_t> FrameStart;  // 1-based file positions
-  std::vector<std::int32_t> FrameEnd;
-  std::vector<platform::Picture> FramePicture;
-  std::vector<std::int16_t> FrameLeft, FrameTop, FrameWidth, FrameHeight;
-  std::vector<std::int16_t> FrameSortFlag, LocalTableFlag, InterlaceFlag;
-  std::vector<std::uint8_t> LocalTableSize, LzwCodeSize;
-  std::vector<std::int16_t> DelayTime;
-  std::vector<std::uint8_t> TransparentIndex, DisposalMethod;
-  std::vector<std::int16_t> UserInputFlag, TransparentFlag;
-  // The colour a transparent frame is keyed on: its own table's entry at its
-  // transparent index after every repair; -1 when the table has no such entry.
-  std::vector<std::int32_t> FrameKeyColor;
+  // --- frame table: every frame read to its end, in file order ---
+  std::vector<FrameRecord> Frames;
   // What the stream says besides its frames: the loop count of a looping
   // extension (-1: none), and the text of every comment, in order.
   std::int32_t LoopCount = -1;
@@ -179,7 +160,6 @@ class clsGif24bit {
   gdi::COLORREF CanvasBackColor = 0;
   std::int32_t CanvasWidth = 0;
   std::int32_t CanvasHeight = 0;
-  gdi::BITMAPINFOHEADER CanvasDescription;
   // The canvas, or the frame being drawn, as a position and a size.
   struct Area {
     std::int32_t left = 0, top = 0, width = 0, height = 0;
@@ -191,8 +171,6 @@ class clsGif24bit {
   // memory until the run ends. A file that needs more is refused.
   std::int64_t FramePixelBudget = std::int64_t(2) << 30;
 
-  // Files a split run could not write, in order.
-  std::vector<std::string> FailedFiles;
   // The encoder of the GIF frame being exported.
   std::shared_ptr<GIF> GifEncoder;
 
@@ -208,13 +186,10 @@ class clsGif24bit {
                          std::int64_t frame = 0) const;
   std::uint8_t Byte(std::int64_t p, BreakOutReason reason, std::int64_t frame = 0) const;
   std::int16_t Word(std::int64_t p, BreakOutReason reason, std::int64_t frame = 0) const;
-  template <typename F>
-  void ForEachRowColumn(F&& f);  // every per-row column but FrameKeyColor
-  void GrowRows(std::size_t rows);
   void ReadHeader(std::int64_t& p);
-  void ReadControl(std::int64_t p, std::size_t r);
-  void ReadImage(std::int64_t& p, std::size_t r, std::int64_t& tableStart);
-  void Repair(std::size_t r, std::int64_t tableStart);
+  void ReadControl(std::int64_t p, FrameRecord& row);
+  void ReadImage(std::int64_t& p, FrameRecord& row, std::int64_t frame, std::int64_t& tableStart);
+  void Repair(FrameRecord& row, std::int64_t tableStart);
   void ReadFrames(std::int64_t p);
   void KeyOnGlobalTable();
   // Cuts out and decodes every frame, and decodes the file's first image,
@@ -225,7 +200,13 @@ class clsGif24bit {
   // Waits frame k's delay, applies its disposal and draws it onto the canvas
   // and into the target.
   void DrawFrame(std::size_t k, gdi::DC& frameDC);
-  void ExportFrame(std::size_t k, bool gifOutput, FrameWriter& writer);
+  void ExportFrame(std::size_t k, FrameWriter& writer);
+  // The file frame n is written to, and whether a split run exports frame k.
+  std::string FrameFileName(std::int64_t n) const;
+  bool Exports(std::size_t k) const;
+  // Makes the coverage a PNG split keeps (throws std::bad_alloc when it
+  // cannot), or drops it for any other run.
+  void StartCoverage();
   // The transparency of the composed frame, one byte per pixel of the export
   // box (empty when every pixel is opaque), or the pixels frame k stores
   // itself, at the export box's size.
@@ -238,9 +219,7 @@ class clsGif24bit {
   int ShownWidth() const;
   int ShownHeight() const;
 
-  SharedState& state_;
   platform::PictureBox* display_;
-  platform::ListBox* lstFiles_;
   platform::PictureBox* imageCtl_;
   std::int32_t userDelay_ = 0;
   std::int16_t stopRender_ = 0;
@@ -261,7 +240,6 @@ class clsGif24bit {
   std::vector<TablePatch> tablePatches_;
   std::int64_t globalStart_ = 0;  // G
   double second_ = 0;             // the repair's running Second
-  std::vector<std::uint8_t> packed_;
   std::unique_ptr<gdi::Bitmap> canvas_;
   // Where frames have drawn since the canvas was last cleared (1) and where
   // not (0), kept only for PNG output.
@@ -271,5 +249,6 @@ class clsGif24bit {
   // animations draw whole frames, which then need no transparency at all.
   bool coverageFull_ = false;
   BreakOutFailure lastFailure_;
+  std::size_t handedOver_ = 0;  // frames before this one were handed to the writer
   gdi::Bitmap* canvasPrevious_ = nullptr;
 };

@@ -1,32 +1,33 @@
 #include "engine/run.h"
 
-bool PrepareRunBoxes(SharedState& state, platform::PictureBox& display,
+bool PrepareRunBoxes(const std::string& path, platform::PictureBox& display,
                      platform::PictureBox& master) {
-  state.DecoderPath = state.SourcePath;
-  auto pic = platform::LoadPicture(state.DecoderPath);  // none, also when out of memory
+  auto pic = platform::LoadPicture(path);  // none, also when out of memory
   if (!pic) return false;
   display.Picture(*pic);
   master.Picture(display.Picture());
   return true;
 }
 
-bool BreakOutRun(clsGif24bit& engine, SharedState& state) {
+bool BreakOutRun(clsGif24bit& engine) {
   engine.CleanUp();
-  state.NotAnimatedFlag = 0;
   engine.fGifBreakOutFrames();
-  return state.NotAnimatedFlag == 0;
+  return engine.BrokenOut();
 }
 
-void PlayRun(clsGif24bit& engine) {
+RunResult PlayRun(clsGif24bit& engine, ExportSink* sink) {
   engine.UserDelay(0);
   engine.StopRender(0);
-  engine.RenderGif();
+  return engine.RenderGif(sink);
 }
 
-bool PerformRun(clsGif24bit& engine, SharedState& state) {
-  if (!BreakOutRun(engine, state)) return false;
-  PlayRun(engine);
-  return true;
+RunResult PerformRun(clsGif24bit& engine, ExportSink* sink) {
+  if (!BreakOutRun(engine)) {
+    RunResult result;
+    result.breakOut = engine.LastFailure();
+    return result;
+  }
+  return PlayRun(engine, sink);
 }
 
 platform::PictureBoxOptions DisplayBoxOptions() {
@@ -35,4 +36,10 @@ platform::PictureBoxOptions DisplayBoxOptions() {
 
 platform::PictureBoxOptions MasterBoxOptions() {
   return {32, 32, /*autoSize=*/true, /*persistent=*/false, gdi::RGB(0, 0, 0)};
+}
+
+HeadlessRun::HeadlessRun(const RunOptions& options) : engine_(boxes_.Master, &boxes_.Display) {
+  PrepareRunBoxes(options.DecoderPath, boxes_.Display, boxes_.Master);
+  engine_.Options = options;
+  engine_.ImageCtl(boxes_.Master);
 }

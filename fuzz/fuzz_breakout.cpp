@@ -16,13 +16,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const std::string path =
       sys::TempFolder() + "velkor-fuzz-breakout-" + std::to_string(::getpid()) + ".gif";
   if (!sys::WriteBinaryFile(path, data, size)) std::abort();
-  SharedState state;
-  state.DecoderPath = path;
   platform::PictureBox master(MasterBoxOptions());
-  clsGif24bit engine(master, state);
+  clsGif24bit engine(master);
+  engine.Options.DecoderPath = path;
   engine.fGifBreakOutFrames();
-  if (state.NotAnimatedFlag == 0 && engine.FramePicture.size() != engine.FrameStart.size())
-    std::abort();
+  // A file that breaks out has a picture for every frame.
+  if (engine.BrokenOut()) {
+    for (const auto& frame : engine.Frames) {
+      if (!frame.FramePicture) std::abort();
+    }
+  }
   sys::DeleteFile(path);
   return 0;
 }

@@ -24,20 +24,19 @@ struct BreakOutResult {
 
 BreakOutResult BreakOut(const std::string& path, unsigned threads,
                         clsGif24bit::FrameFileObserver observe = {}) {
-  SharedState state;
-  state.DecoderPath = path;
   platform::PictureBox master(MasterBoxOptions());
-  clsGif24bit engine(master, state);
+  clsGif24bit engine(master);
+  engine.Options.DecoderPath = path;
   engine.DecodeThreads = threads;
   engine.ObserveFrameFile = std::move(observe);
   engine.fGifBreakOutFrames();
   BreakOutResult r;
-  r.flag = state.NotAnimatedFlag;
+  r.flag = engine.BrokenOut() ? 0 : -1;
   r.reason = DescribeFailure(engine.LastFailure());
   if (r.flag != 0) return r;
-  for (const auto& pic : engine.FramePicture) {
+  for (const auto& frame : engine.Frames) {
     Bytes b;
-    const gdi::Bitmap* bmp = pic.Handle();
+    const gdi::Bitmap* bmp = frame.FramePicture.Handle();
     if (bmp == nullptr) {
       r.frames.push_back(b);
       continue;
@@ -115,19 +114,16 @@ void Corrupt(Bytes& gif, std::size_t n) { gif[FrameStarts(gif)[n - 1] + 8 + 10] 
 // how many frames it listed.
 std::pair<bool, int> SplitRun(const std::string& file, unsigned threads = 0,
                               clsGif24bit::FrameFileObserver observe = {}) {
-  SharedState state;
-  state.SourcePath = file;
-  state.RunMode = 1;
-  state.OutputFileType = 0;
-  ApplySourceNames(state, file);
-  platform::PictureBox display(DisplayBoxOptions()), master(MasterBoxOptions());
-  platform::ListBox list;
-  PrepareRunBoxes(state, display, master);
-  clsGif24bit engine(master, state, &display, &list);
-  engine.DecodeThreads = threads;
-  engine.ObserveFrameFile = std::move(observe);
-  const bool done = PerformRun(engine, state);
-  return {done, list.ListCount()};
+  RunOptions options;
+  options.DecoderPath = file;
+  options.Split = true;
+  options.GifFiles = false;
+  options.OutputBaseName = file.substr(0, file.rfind('.'));
+  HeadlessRun run(options);
+  run.Engine().DecodeThreads = threads;
+  run.Engine().ObserveFrameFile = std::move(observe);
+  const RunResult result = PerformRun(run.Engine(), nullptr);
+  return {result.BrokenOut(), int(result.framesWritten + std::int64_t(result.failed.size()))};
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "platform/system/system.h"
 #include "tests/support/testutil.h"
 #include "tools/gifgen/gifgen.h"
+#include "ui/viewers/run_options.h"
 
 using namespace testutil;
 namespace fs = std::filesystem;
@@ -75,16 +76,17 @@ TEST(Cli, SameFilesAsTheEngineRunByTheWindow) {
   // What the preview window does on a split run with the same choices.
   SharedState state;
   state.SourcePath = b.File("x.gif");
+  state.DecoderPath = state.SourcePath;
   state.RunMode = 1;
   state.OutputFileType = 1;
   state.TransparentRun = -1;
   ApplySourceNames(state, state.SourcePath);
   platform::PictureBox display(DisplayBoxOptions()), master(MasterBoxOptions());
-  platform::ListBox list;
   const sys::ScopedSleepHook noWaits([](std::int64_t) {});
-  PrepareRunBoxes(state, display, master);
-  clsGif24bit engine(master, state, &display, &list);
-  ASSERT_TRUE(PerformRun(engine, state));
+  PrepareRunBoxes(state.DecoderPath, display, master);
+  clsGif24bit engine(master, &display);
+  engine.Options = RunOptionsOf(state);
+  ASSERT_TRUE(PerformRun(engine, nullptr).Complete());
   ASSERT_EQ(ListDir(a.path()), ListDir(b.path()));
   for (const auto& f : ListDir(a.path())) EXPECT_EQ(ReadFile(a.File(f)), ReadFile(b.File(f))) << f;
 }

@@ -36,21 +36,19 @@ class Engine : public ::testing::Test {
     EXPECT_TRUE(ListDir(tmp_.path()).empty()) << "a temporary file outlived the break-out";
   }
 
-  // Breaks out `gif`; returns NotAnimatedFlag.
+  // Breaks out `gif`; returns -1 when it could not be broken into frames.
   int BreakOut(const Bytes& gif) {
     WriteFile(files_.File("a.gif"), gif);
-    state_.DecoderPath = files_.File("a.gif");
-    state_.NotAnimatedFlag = 0;
+    engine_.Options.DecoderPath = files_.File("a.gif");
     frameFiles_.clear();
     engine_.fGifBreakOutFrames();
-    return state_.NotAnimatedFlag;
+    return engine_.BrokenOut() ? 0 : -1;
   }
 
   TempDir tmp_, files_;
   ScopedTempFolder privateTemp_{tmp_.path()};
-  SharedState state_;
   platform::PictureBox master_{MasterBoxOptions()};
-  clsGif24bit engine_{master_, state_};
+  clsGif24bit engine_{master_};
   std::map<std::size_t, Bytes> frameFiles_;  // by frame index
 };
 
@@ -111,20 +109,17 @@ TEST_F(Engine, SignatureRules) {
     Bytes gif = Cat({Header(2, 2, 0x81), kTable4, Image(0, 0, 2, 2, 0, 1), {0x3B}});
     std::copy(sig, sig + 6, gif.begin());
     EXPECT_EQ(BreakOut(gif), 0) << sig;
-    EXPECT_EQ(engine_.FrameStart.size(), 1u);
+    EXPECT_EQ(engine_.Frames.size(), 1u);
   }
-  const auto before = engine_.FrameStart;
   Bytes bad = Cat({Header(2, 2, 0x81), kTable4, Image(0, 0, 2, 2, 0, 1), {0x3B}});
   bad[3] = '9';
   EXPECT_EQ(BreakOut(bad), -1);
-  EXPECT_EQ(engine_.FrameStart, before);  // left as it was after CleanUp
-  EXPECT_TRUE(engine_.FrameLeft.empty());
+  EXPECT_TRUE(engine_.Frames.empty());
   EXPECT_EQ(BreakOut(Bytes{'G', 'I', 'F'}), -1);
   EXPECT_EQ(BreakOut(Bytes{}), -1);
-  state_.DecoderPath.clear();
-  state_.NotAnimatedFlag = 0;
+  engine_.Options.DecoderPath.clear();
   engine_.fGifBreakOutFrames();
-  EXPECT_EQ(state_.NotAnimatedFlag, 0);  // an empty path sets nothing
+  EXPECT_TRUE(engine_.BrokenOut());  // an empty path sets nothing
 }
 
 TEST_F(Engine, NoGlobalTableSingleFrameFilesAndTheirExactBytes) {
@@ -133,19 +128,19 @@ TEST_F(Engine, NoGlobalTableSingleFrameFilesAndTheirExactBytes) {
   const Bytes frame1 = Image(1, 0, 1, 1, 0x80, 0, local);
   const Bytes gif = Cat({Header(3, 1, 0x00), frame0, frame1, {0x3B}});
   ASSERT_EQ(BreakOut(gif), 0);
-  ASSERT_EQ(engine_.FrameStart.size(), 2u);
-  EXPECT_EQ(engine_.FrameStart[0], 14);
-  EXPECT_EQ(engine_.FrameEnd[0], 13 + std::int32_t(frame0.size()));
-  EXPECT_EQ(engine_.FrameStart[1], 14 + std::int32_t(frame0.size()));
+  ASSERT_EQ(engine_.Frames.size(), 2u);
+  EXPECT_EQ(engine_.Frames[0].FrameStart, 14);
+  EXPECT_EQ(engine_.Frames[0].FrameEnd, 13 + std::int32_t(frame0.size()));
+  EXPECT_EQ(engine_.Frames[1].FrameStart, 14 + std::int32_t(frame0.size()));
   ASSERT_EQ(frameFiles_.size(), 2u);
   // Header, the frame's bytes up to its terminator, then 00 21 F9 3B.
   EXPECT_EQ(frameFiles_[0],
             Cat({Sub(gif, 0, 13), Sub(frame0, 0, frame0.size() - 1), {0x00, 0x21, 0xF9, 0x3B}}));
   EXPECT_EQ(frameFiles_[1],
             Cat({Sub(gif, 0, 13), Sub(frame1, 0, frame1.size() - 1), {0x00, 0x21, 0xF9, 0x3B}}));
-  EXPECT_EQ(engine_.FramePicture[1].Handle()->ColorAt(0, 0), gdi::RGB(1, 1, 1));
-  EXPECT_EQ(engine_.DisposalMethod[0], 1);
-  EXPECT_EQ(engine_.DelayTime[0], 10);
+  EXPECT_EQ(engine_.Frames[1].FramePicture.Handle()->ColorAt(0, 0), gdi::RGB(1, 1, 1));
+  EXPECT_EQ(engine_.Frames[0].DisposalMethod, 1);
+  EXPECT_EQ(engine_.Frames[0].DelayTime, 10);
 }
 
 TEST_F(Engine, ExtensionsBelongToTheFrameTheyPrecede) {
@@ -166,8 +161,8 @@ TEST_F(Engine, ExtensionsBelongToTheFrameTheyPrecede) {
   ASSERT_EQ(frameFiles_.size(), 2u);
   EXPECT_EQ(Sub(frameFiles_[0], 25, 25 + app.size()), app);  // only frame 0 has the loop block
   EXPECT_EQ(frameFiles_[1].size(), 25 + f1.size() + 3);
-  EXPECT_EQ(engine_.FramePicture[0].Handle()->ColorAt(0, 0), gdi::RGB(255, 0, 0));
-  EXPECT_EQ(engine_.FramePicture[1].Handle()->ColorAt(0, 0), gdi::RGB(0, 255, 0));
+  EXPECT_EQ(engine_.Frames[0].FramePicture.Handle()->ColorAt(0, 0), gdi::RGB(255, 0, 0));
+  EXPECT_EQ(engine_.Frames[1].FramePicture.Handle()->ColorAt(0, 0), gdi::RGB(0, 255, 0));
 }
 
 TEST_F(Engine, TwoGraphicControlsCombine) {
@@ -178,23 +173,25 @@ TEST_F(Engine, TwoGraphicControlsCombine) {
                          Image(0, 0, 1, 1, 0, 0),
                          {0x3B}});
   ASSERT_EQ(BreakOut(gif), 0);
-  EXPECT_EQ(engine_.DelayTime[0], 7);
-  EXPECT_EQ(engine_.TransparentIndex[0], 2);
-  EXPECT_EQ(engine_.DisposalMethod[0], 4 | 2);
-  EXPECT_EQ(engine_.TransparentFlag[0], -1);
-  EXPECT_EQ(engine_.UserInputFlag[0], -1);
+  EXPECT_EQ(engine_.Frames[0].DelayTime, 7);
+  EXPECT_EQ(engine_.Frames[0].TransparentIndex, 2);
+  EXPECT_EQ(engine_.Frames[0].DisposalMethod, 4 | 2);
+  EXPECT_TRUE(engine_.Frames[0].TransparentFlag);
+  EXPECT_TRUE(engine_.Frames[0].UserInputFlag);
 }
 
-TEST_F(Engine, ExtensionsAfterTheLastImageAddARowButNoFrame) {
-  const Bytes gif =
-      Cat({Header(1, 1, 0x81), kTable4, Image(0, 0, 1, 1, 0, 1), Gce(0x08, 40000, 3), {0x3B}});
+TEST_F(Engine, ExtensionsAfterTheLastImageDescribeNoFrame) {
+  const Bytes gif = Cat({Header(1, 1, 0x81),
+                         kTable4,
+                         Gce(0x08, 40000, 3),
+                         Image(0, 0, 1, 1, 0, 1),
+                         Gce(0x04, 7, 0),
+                         {0x3B}});
   ASSERT_EQ(BreakOut(gif), 0);
-  EXPECT_EQ(engine_.FrameStart.size(), 1u);
-  EXPECT_EQ(engine_.FramePicture.size(), 1u);
+  ASSERT_EQ(engine_.Frames.size(), 1u);
   EXPECT_EQ(frameFiles_.size(), 1u);
-  ASSERT_EQ(engine_.DelayTime.size(), 2u);
-  EXPECT_EQ(engine_.DelayTime[1], std::int16_t(40000 - 65536));  // 16-bit reads as negative
-  EXPECT_EQ(engine_.DisposalMethod[1], 2);
+  EXPECT_EQ(engine_.Frames[0].DelayTime, std::int16_t(40000 - 65536));  // 16-bit reads as negative
+  EXPECT_EQ(engine_.Frames[0].DisposalMethod, 2);
 }
 
 TEST_F(Engine, RejectedStreams) {
@@ -282,11 +279,11 @@ TEST_F(Engine, RepairKeepsItsRunningSecondAndEachFrameItsOwnKey) {
                          Image(0, 0, 1, 1, 0x00, 0),
                          {0x3B}});
   ASSERT_EQ(BreakOut(gif), 0);
-  ASSERT_EQ(engine_.FrameKeyColor.size(), 4u);
-  EXPECT_EQ(engine_.FrameKeyColor[0], 2);
-  EXPECT_EQ(engine_.FrameKeyColor[1], 2);
-  EXPECT_EQ(engine_.FrameKeyColor[2], 50 << 8);
-  EXPECT_EQ(engine_.FrameKeyColor[3], -1);  // no table at all: nothing repaired
+  ASSERT_EQ(engine_.Frames.size(), 4u);
+  EXPECT_EQ(engine_.Frames[0].FrameKeyColor, 2);
+  EXPECT_EQ(engine_.Frames[1].FrameKeyColor, 2);
+  EXPECT_EQ(engine_.Frames[2].FrameKeyColor, 50 << 8);
+  EXPECT_EQ(engine_.Frames[3].FrameKeyColor, -1);  // no table at all: nothing repaired
   // The single buffer holds the last local table.
   EXPECT_EQ(engine_.LocalColorTable[3], 200);
   // Each frame file carries its own repaired table (header, control and
@@ -334,16 +331,12 @@ TEST_F(Engine, PropertiesCanvasAndCleanUp) {
   EXPECT_EQ(master_.Picture().Width(), 1);  // the whole file went into the target
 
   engine_.CleanUp();
-  EXPECT_TRUE(engine_.DelayTime.empty());
-  EXPECT_EQ(engine_.FramePicture.size(), 1u);
-  EXPECT_FALSE(engine_.FramePicture[0]);
-  EXPECT_EQ(engine_.FrameStart.size(), 1u);
+  EXPECT_TRUE(engine_.Frames.empty());
 
-  SharedState s;
   platform::PictureBox box;
-  clsGif24bit fresh(box, s);
+  clsGif24bit fresh(box);
   fresh.CleanUp();
-  EXPECT_TRUE(fresh.FrameStart.empty());
+  EXPECT_TRUE(fresh.Frames.empty());
   EXPECT_EQ(fresh.CanvasBitmap, nullptr);
   EXPECT_EQ(fresh.hDCImage(), &box.hDC());
 }
@@ -392,28 +385,26 @@ TEST_F(Engine, Corpus) {
   const gdi::ScopedPixelLimit limit(std::int64_t(4096) * 4096);
   int compared = 0, refused = 0, checkedWithGifsicle = 0;
   for (const auto& f : files) {
-    state_.DecoderPath = f;
-    state_.NotAnimatedFlag = 0;
+    engine_.Options.DecoderPath = f;
     engine_.fGifBreakOutFrames();
-    if (state_.NotAnimatedFlag) {
+    if (!engine_.BrokenOut()) {
       ++refused;
       continue;
     }
-    ASSERT_FALSE(engine_.FrameStart.empty()) << f;
-    ASSERT_EQ(engine_.FramePicture.size(), engine_.FrameStart.size()) << f;
+    ASSERT_FALSE(engine_.Frames.empty()) << f;
     // gifsicle, where it reads the file: images, their places, and (for
     // images with one graphic control) disposal, delay and transparency.
     const auto info = GifsicleInfo(f);
     if (!info.empty()) {
       ++checkedWithGifsicle;
-      ASSERT_EQ(info.size(), engine_.FrameStart.size()) << f;
+      ASSERT_EQ(info.size(), engine_.Frames.size()) << f;
       for (std::size_t k = 0; k < info.size(); ++k) {
         // gifsicle shows a zero-sized image as the size of the screen.
-        if (engine_.FrameWidth[k] == 0 || engine_.FrameHeight[k] == 0) continue;
-        EXPECT_EQ(engine_.FrameWidth[k], std::int16_t(info[k].width)) << f;
-        EXPECT_EQ(engine_.FrameHeight[k], std::int16_t(info[k].height)) << f;
-        EXPECT_EQ(engine_.FrameLeft[k], std::int16_t(info[k].left)) << f;
-        EXPECT_EQ(engine_.FrameTop[k], std::int16_t(info[k].top)) << f;
+        if (engine_.Frames[k].FrameWidth == 0 || engine_.Frames[k].FrameHeight == 0) continue;
+        EXPECT_EQ(engine_.Frames[k].FrameWidth, std::int16_t(info[k].width)) << f;
+        EXPECT_EQ(engine_.Frames[k].FrameHeight, std::int16_t(info[k].height)) << f;
+        EXPECT_EQ(engine_.Frames[k].FrameLeft, std::int16_t(info[k].left)) << f;
+        EXPECT_EQ(engine_.Frames[k].FrameTop, std::int16_t(info[k].top)) << f;
       }
     }
     int err = 0;
@@ -421,30 +412,31 @@ TEST_F(Engine, Corpus) {
     if (g == nullptr) continue;
     if (DGifSlurp(g) == GIF_OK) {
       ++compared;
-      ASSERT_EQ(std::size_t(g->ImageCount), engine_.FrameStart.size()) << f;
+      ASSERT_EQ(std::size_t(g->ImageCount), engine_.Frames.size()) << f;
       for (int k = 0; k < g->ImageCount; ++k) {
         const auto& d = g->SavedImages[k].ImageDesc;
-        EXPECT_EQ(engine_.FrameLeft[std::size_t(k)], std::int16_t(d.Left)) << f;
-        EXPECT_EQ(engine_.FrameTop[std::size_t(k)], std::int16_t(d.Top)) << f;
-        EXPECT_EQ(engine_.FrameWidth[std::size_t(k)], std::int16_t(d.Width)) << f;
-        EXPECT_EQ(engine_.FrameHeight[std::size_t(k)], std::int16_t(d.Height)) << f;
-        EXPECT_EQ(engine_.FramePicture[std::size_t(k)].Width(), d.Width) << f;
+        EXPECT_EQ(engine_.Frames[std::size_t(k)].FrameLeft, std::int16_t(d.Left)) << f;
+        EXPECT_EQ(engine_.Frames[std::size_t(k)].FrameTop, std::int16_t(d.Top)) << f;
+        EXPECT_EQ(engine_.Frames[std::size_t(k)].FrameWidth, std::int16_t(d.Width)) << f;
+        EXPECT_EQ(engine_.Frames[std::size_t(k)].FrameHeight, std::int16_t(d.Height)) << f;
+        EXPECT_EQ(engine_.Frames[std::size_t(k)].FramePicture.Width(), d.Width) << f;
         int gces = 0;
         for (int e = 0; e < g->SavedImages[k].ExtensionBlockCount; ++e)
           gces += g->SavedImages[k].ExtensionBlocks[e].Function == GRAPHICS_EXT_FUNC_CODE;
         GraphicsControlBlock gcb;
         if (gces == 1 && !info.empty()) {
           const auto& im = info[std::size_t(k)];
-          EXPECT_EQ(engine_.DisposalMethod[std::size_t(k)], im.disposal) << f << " #" << k;
-          EXPECT_EQ(engine_.DelayTime[std::size_t(k)], im.delay) << f << " #" << k;
-          EXPECT_EQ(engine_.TransparentFlag[std::size_t(k)] != 0, im.transparent >= 0) << f;
+          EXPECT_EQ(engine_.Frames[std::size_t(k)].DisposalMethod, im.disposal) << f << " #" << k;
+          EXPECT_EQ(engine_.Frames[std::size_t(k)].DelayTime, im.delay) << f << " #" << k;
+          EXPECT_EQ(engine_.Frames[std::size_t(k)].TransparentFlag != 0, im.transparent >= 0) << f;
         }
         if (gces == 1 && DGifSavedExtensionToGCB(g, k, &gcb) == GIF_OK) {
-          EXPECT_EQ(engine_.DelayTime[std::size_t(k)], std::int16_t(gcb.DelayTime)) << f;
-          EXPECT_EQ(engine_.DisposalMethod[std::size_t(k)], gcb.DisposalMode) << f;
-          EXPECT_EQ(engine_.TransparentFlag[std::size_t(k)] != 0, gcb.TransparentColor >= 0) << f;
+          EXPECT_EQ(engine_.Frames[std::size_t(k)].DelayTime, std::int16_t(gcb.DelayTime)) << f;
+          EXPECT_EQ(engine_.Frames[std::size_t(k)].DisposalMethod, gcb.DisposalMode) << f;
+          EXPECT_EQ(engine_.Frames[std::size_t(k)].TransparentFlag != 0, gcb.TransparentColor >= 0)
+              << f;
           if (gcb.TransparentColor >= 0) {
-            EXPECT_EQ(engine_.TransparentIndex[std::size_t(k)], gcb.TransparentColor) << f;
+            EXPECT_EQ(engine_.Frames[std::size_t(k)].TransparentIndex, gcb.TransparentColor) << f;
           }
         }
       }
@@ -496,7 +488,7 @@ TEST_F(Engine, EveryRefusalSaysWhyAndWhere) {
     EXPECT_EQ(DescribeFailure(engine_.LastFailure()), c.expected);
     EXPECT_TRUE(frameFiles_.empty());
   }
-  state_.DecoderPath = files_.File("missing.gif");
+  engine_.Options.DecoderPath = files_.File("missing.gif");
   engine_.fGifBreakOutFrames();
   EXPECT_EQ(DescribeFailure(engine_.LastFailure()),
             "cannot read the file: No such file or directory");

@@ -42,16 +42,37 @@ class Render : public ::testing::Test {
   bool Run(const Bytes& gif, int runMode, int fileType = 0, int transparentRun = 0) {
     source_ = dir_.File("anim.gif");
     WriteFile(source_, gif);
-    state_.SourcePath = source_;
-    state_.RunMode = std::int16_t(runMode);
-    state_.OutputFileType = std::int16_t(fileType);
-    state_.TransparentRun = std::int16_t(transparentRun);
-    ApplySourceNames(state_, source_);
-    PrepareRunBoxes(state_, display_, master_);
-    engine_ = std::make_unique<clsGif24bit>(master_, state_, &display_, &list_);
+    PrepareRunBoxes(source_, display_, master_);
+    engine_ = std::make_unique<clsGif24bit>(master_, &display_);
     engine_->ImageCtl(master_);
-    return PerformRun(*engine_, state_);
+    engine_->Options.DecoderPath = source_;
+    engine_->Options.Split = runMode == 1;
+    engine_->Options.GifFiles = fileType == 1;
+    engine_->Options.Transparent = transparentRun != 0;
+    engine_->Options.OutputBaseName = dir_.File("anim");
+    return Perform();
   }
+  bool Perform() {
+    result_ = PerformRun(*engine_, &sink_);
+    return result_.BrokenOut();
+  }
+  // The files a run could not write, in the order reported.
+  std::vector<std::string> Failed() const {
+    std::vector<std::string> paths;
+    for (const auto& f : result_.failed) paths.push_back(f.path);
+    return paths;
+  }
+
+  // Lists what was written, as the window does; keeps every report.
+  struct Sink : ExportSink {
+    explicit Sink(platform::ListBox& list) : list(list) {}
+    void FrameExported(const ExportedFrame& frame) override {
+      reported.push_back(frame);
+      if (frame.written) list.AddItem(frame.path);
+    }
+    platform::ListBox& list;
+    std::vector<ExportedFrame> reported;
+  };
 
   // Colours of an exported bitmap, row by row.
   std::vector<gdi::COLORREF> Pixels(const std::string& path) {
@@ -71,10 +92,11 @@ class Render : public ::testing::Test {
 
   TempDir dir_;
   std::string source_;
-  SharedState state_;
   platform::PictureBox display_{DisplayBoxOptions()};
   platform::PictureBox master_{MasterBoxOptions()};
   platform::ListBox list_;
+  Sink sink_{list_};
+  RunResult result_;
   std::unique_ptr<clsGif24bit> engine_;
   std::vector<std::int64_t> waits_;
 };
@@ -143,7 +165,7 @@ TEST_F(Render, SplitNamesListsAndFormats) {
   for (const auto& f : gifs) EXPECT_TRUE(std::filesystem::exists(f)) << f;
   // The exported GIF holds the composed frame through the fixed table.
   EXPECT_EQ(Pixels(Out(3, ".gif")), (std::vector<gdi::COLORREF>{G, R, R, B}));
-  EXPECT_TRUE(engine_->FailedFiles.empty());
+  EXPECT_TRUE(Failed().empty());
 
   list_.Clear();
   ASSERT_TRUE(Run(gif, 1, /*fileType=*/0));
@@ -186,7 +208,7 @@ TEST_F(Render, StopRenderEndsTheRunBeforeTheNextFrameAndKeepsWrittenFiles) {
 
 TEST_F(Render, NotAnimatedWritesNothing) {
   EXPECT_FALSE(Run(Bytes{'G', 'I', 'F', '8', '9', 'a', 1, 0}, 1));
-  EXPECT_EQ(state_.NotAnimatedFlag, -1);
+  EXPECT_EQ(result_.breakOut.reason, BreakOutReason::TruncatedHeader);
   EXPECT_EQ(list_.ListCount(), 0);
   EXPECT_EQ(ListDir(dir_.path()), (std::vector<std::string>{"anim.gif"}));
 }
@@ -200,7 +222,11 @@ TEST_F(Render, AFrameThatCannotBeWrittenIsReportedAndTheRunGoesOn) {
                          Frame(0, 0, 1, 1, 3),
                          {0x3B}});
   ASSERT_TRUE(Run(gif, 1));
-  EXPECT_EQ(engine_->FailedFiles, (std::vector<std::string>{Out(2)}));
+  EXPECT_EQ(Failed(), (std::vector<std::string>{Out(2)}));
+  EXPECT_EQ(result_.failed[0].reason, "Is a directory");
+  EXPECT_EQ(result_.framesWritten, 2);
+  // The list holds only the frames written.
+  EXPECT_EQ(list_.Items(), (std::vector<std::string>{Out(1), Out(3)}));
   EXPECT_TRUE(std::filesystem::is_regular_file(Out(3)));
 }
 
@@ -216,7 +242,7 @@ TEST_F(Render, ATransparentIndexBeyondItsTableKeysOnBlack) {
                          Frame(1, 0, 1, 1, 0, 1, 0, /*transparent=*/200),
                          {0x3B}});
   ASSERT_TRUE(Run(gif, 1));
-  EXPECT_EQ(engine_->FrameKeyColor[1], -1);
+  EXPECT_EQ(engine_->Frames[1].FrameKeyColor, -1);
   EXPECT_EQ(Pixels(Out(2)), (std::vector<gdi::COLORREF>{K, R}));
   EXPECT_EQ(Pixels(Out(3)), (std::vector<gdi::COLORREF>{K, R}));
 }
@@ -236,17 +262,18 @@ TEST_F(Render, FailedFilesAreInFrameOrderAndFreshForEveryRun) {
     std::vector<std::string> failed;
     source_ = dir_.File("anim.gif");
     ASSERT_TRUE(Run(gif, 1, fileType));
-    EXPECT_EQ(engine_->FailedFiles,
+    EXPECT_EQ(Failed(),
               (std::vector<std::string>{Out(3, ext), Out(4, ext), Out(17, ext), Out(30, ext)}));
 
     // The same engine run again once the files can be written.
     for (int n : blocked) std::filesystem::remove(Out(n, ext));
-    engine_->FrameWritten = [&](std::int64_t n, const std::string& name, bool written) {
-      reported.push_back(n);
-      if (!written) failed.push_back(name);
-    };
-    ASSERT_TRUE(PerformRun(*engine_, state_));
-    EXPECT_TRUE(engine_->FailedFiles.empty());
+    sink_.reported.clear();
+    ASSERT_TRUE(Perform());
+    for (const auto& f : sink_.reported) {
+      reported.push_back(f.n);
+      if (!f.written) failed.push_back(f.path);
+    }
+    EXPECT_TRUE(Failed().empty());
     EXPECT_TRUE(failed.empty());
     ASSERT_EQ(reported.size(), 30u);
     for (std::size_t i = 0; i < reported.size(); ++i) EXPECT_EQ(reported[i], std::int64_t(i) + 1);

@@ -9,7 +9,7 @@
 
 namespace sys::native {
 
-// Writes all `size` bytes; false on any failure.
+// Writes all `size` bytes; false on any failure, with errno saying why.
 bool WriteAll(std::intptr_t handle, const std::uint8_t* data, std::size_t size);
 // Closes the handle; false when the system reports a failure (a write that
 // only now failed).
@@ -18,6 +18,19 @@ bool Close(std::intptr_t handle);
 // step, so a failed write never leaves a truncated file. The file keeps its
 // permissions.
 bool ReplaceContent(const std::string& path, const std::string& content);
+
+// Creates a new file beside `path` (in its folder, under a short name of its
+// own, so that a name at the system's length limit still has room), open for
+// writing; its name goes to `aside`. -1 with errno set when none can be made.
+std::intptr_t CreateBeside(const std::string& path, std::string& aside);
+// Removes what stands at `path` (a link itself, never what it leads to);
+// true when nothing stands there now. A folder is never removed.
+bool RemoveExisting(const std::string& path);
+// Puts the file `aside` in the place of `path` in one step; errno (0: done).
+int PutInPlace(const std::string& aside, const std::string& path);
+
+// Writes a diagnostic line where this system keeps them.
+void WriteDiagnostic(const std::string& line);
 
 // The random part of temporary names (tests may replace it).
 std::string RandomSuffix();

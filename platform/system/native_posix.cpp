@@ -32,6 +32,29 @@ bool WriteAll(std::intptr_t handle, const std::uint8_t* data, std::size_t size) 
 
 bool Close(std::intptr_t handle) { return ::close(int(handle)) == 0; }
 
+std::intptr_t CreateBeside(const std::string& path, std::string& aside) {
+  const auto slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    aside = dir + ".velkor-" + RandomSuffix() + ".part";
+    // The mode of a file made under its own name, so that putting it in
+    // place changes nothing but its content.
+    const int fd = ::open(aside.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd >= 0) return fd;
+    if (errno != EEXIST) return -1;
+  }
+  return -1;
+}
+
+void WriteDiagnostic(const std::string& line) {
+  std::fputs(line.c_str(), stderr);
+  std::fflush(stderr);
+}
+
+int PutInPlace(const std::string& aside, const std::string& path) {
+  return std::rename(aside.c_str(), path.c_str()) == 0 ? 0 : errno;
+}
+
 bool ReplaceContent(const std::string& path, const std::string& content) {
   const auto slash = path.rfind('/');
   const std::string dir = slash == std::string::npos ? "./" : path.substr(0, slash + 1);
@@ -62,7 +85,9 @@ std::optional<InputFile> InputFile::Open(const std::string& path, int* error) {
     if (error != nullptr) *error = e;
     return std::nullopt;
   };
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Not blocking while it opens: a FIFO would wait here for a writer that may
+  // never come. Anything but a regular file is refused before any read.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return fail(errno);
   struct stat st {};
   int e = 0;
@@ -71,7 +96,9 @@ std::optional<InputFile> InputFile::Open(const std::string& path, int* error) {
   } else if (S_ISDIR(st.st_mode)) {
     e = EISDIR;
   } else if (!S_ISREG(st.st_mode)) {
-    e = EINVAL;
+    e = kNotRegularFile;
+  } else if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    e = errno;
   } else if (std::uint64_t(st.st_size) > kMaxReadBytes) {
     e = EFBIG;
   }
@@ -95,15 +122,13 @@ std::int64_t InputFile::ReadAt(std::uint64_t offset, void* out, std::size_t n) c
   return std::int64_t(got);
 }
 
-ReplaceResult CreateFileReplacing(const std::string& path, OutputFile& out) {
-  if (GetFileAttributes(path) && ::unlink(path.c_str()) != 0) return ReplaceResult::CannotDelete;
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (fd < 0) return ReplaceResult::CannotCreate;
-  out = OutputFile(fd);
-  return ReplaceResult::Ok;
-}
-
 bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+bool native::RemoveExisting(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return true;
+  return ::unlink(path.c_str()) == 0;
+}
 
 bool GetFileAttributes(const std::string& path) {
   struct stat st {};

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <optional>
 #include <vector>
 
@@ -47,6 +48,13 @@ int ErrnoOf(DWORD error) {
     case ERROR_NOT_ENOUGH_MEMORY:
     case ERROR_OUTOFMEMORY:
       return ENOMEM;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ENOSPC;
+    case ERROR_FILENAME_EXCED_RANGE:
+      return ENAMETOOLONG;
+    case ERROR_TOO_MANY_OPEN_FILES:
+      return EMFILE;
     default:
       return EIO;
   }
@@ -99,14 +107,57 @@ bool WriteAll(std::intptr_t handle, const std::uint8_t* data, std::size_t size) 
   while (size > 0) {
     const DWORD chunk = DWORD(std::min<std::size_t>(size, std::size_t(1) << 30));
     DWORD written = 0;
-    if (!WriteFile(AsHandle(handle), data, chunk, &written, nullptr) || written == 0) return false;
+    if (!WriteFile(AsHandle(handle), data, chunk, &written, nullptr) || written == 0) {
+      errno = ErrnoOf(GetLastError());
+      return false;
+    }
     data += written;
     size -= written;
   }
   return true;
 }
 
-bool Close(std::intptr_t handle) { return CloseHandle(AsHandle(handle)) != 0; }
+bool Close(std::intptr_t handle) {
+  if (CloseHandle(AsHandle(handle)) != 0) return true;
+  errno = ErrnoOf(GetLastError());
+  return false;
+}
+
+std::intptr_t CreateBeside(const std::string& path, std::string& aside) {
+  std::size_t cut = path.size();
+  while (cut > 0 && !IsSeparator(path[cut - 1]) && path[cut - 1] != ':') --cut;
+  const std::string dir = path.substr(0, cut);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    aside = dir + ".velkor-" + RandomSuffix() + ".part";
+    HANDLE h = CreateNew(aside);
+    if (h != INVALID_HANDLE_VALUE) return AsInteger(h);
+    if (GetLastError() != ERROR_FILE_EXISTS) {
+      errno = ErrnoOf(GetLastError());
+      return -1;
+    }
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+void WriteDiagnostic(const std::string& line) {
+  OutputDebugStringW(Wide(line).c_str());
+  // A console or a redirected standard error, when the program has one.
+  std::fputs(line.c_str(), stderr);
+}
+
+int PutInPlace(const std::string& aside, const std::string& path) {
+  if (MoveFileExW(Wide(aside).c_str(), Wide(path).c_str(), MOVEFILE_REPLACE_EXISTING)) return 0;
+  return ErrnoOf(GetLastError());
+}
+
+bool RemoveExisting(const std::string& path) {
+  // DeleteFileW refuses folders.
+  if (GetFileAttributesW(Wide(path).c_str()) == INVALID_FILE_ATTRIBUTES) return true;
+  if (DeleteFileW(Wide(path).c_str())) return true;
+  errno = ErrnoOf(GetLastError());
+  return false;
+}
 
 bool ReplaceContent(const std::string& path, const std::string& content) {
   std::size_t cut = path.size();
@@ -181,7 +232,7 @@ std::optional<InputFile> InputFile::Open(const std::string& path, int* error) {
   LARGE_INTEGER size{};
   int e = 0;
   if (GetFileType(h) != FILE_TYPE_DISK) {
-    e = EINVAL;
+    e = kNotRegularFile;
   } else if (!GetFileSizeEx(h, &size)) {
     e = ErrnoOf(GetLastError());
   } else if (std::uint64_t(size.QuadPart) > kMaxReadBytes) {
@@ -215,17 +266,6 @@ std::int64_t InputFile::ReadAt(std::uint64_t offset, void* out, std::size_t n) c
     got += read;
   }
   return std::int64_t(got);
-}
-
-ReplaceResult CreateFileReplacing(const std::string& path, OutputFile& out) {
-  // A folder of that name cannot be deleted: DeleteFileW refuses folders.
-  if (GetFileAttributes(path) && !DeleteFileW(Wide(path).c_str())) {
-    return ReplaceResult::CannotDelete;
-  }
-  HANDLE h = CreateNew(path);
-  if (h == INVALID_HANDLE_VALUE) return ReplaceResult::CannotCreate;
-  out = OutputFile(AsInteger(h));
-  return ReplaceResult::Ok;
 }
 
 bool DeleteFile(const std::string& path) { return DeleteFileW(Wide(path).c_str()) != 0; }

@@ -150,23 +150,37 @@ std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path, 
 }
 
 OutputFile::OutputFile(OutputFile&& o) noexcept
-    : handle_(std::exchange(o.handle_, -1)), ok_(o.ok_), buffer_(std::move(o.buffer_)) {}
+    : handle_(std::exchange(o.handle_, -1)),
+      error_(o.error_),
+      buffer_(std::move(o.buffer_)),
+      aside_(std::exchange(o.aside_, {})),
+      path_(std::exchange(o.path_, {})) {}
 
 OutputFile& OutputFile::operator=(OutputFile&& o) noexcept {
   if (this != &o) {
-    Close();
+    Discard();
     handle_ = std::exchange(o.handle_, -1);
-    ok_ = o.ok_;
+    error_ = o.error_;
     buffer_ = std::move(o.buffer_);
+    aside_ = std::exchange(o.aside_, {});
+    path_ = std::exchange(o.path_, {});
   }
   return *this;
 }
 
-OutputFile::~OutputFile() { Close(); }
+// A file left without Close was not written to the end: it never takes the
+// place of its name.
+OutputFile::~OutputFile() {
+  if (aside_.empty()) {
+    Close();
+  } else {
+    Discard();
+  }
+}
 
 void OutputFile::Flush() {
-  if (handle_ != -1 && !buffer_.empty()) {
-    if (!native::WriteAll(handle_, buffer_.data(), buffer_.size())) ok_ = false;
+  if (handle_ != -1 && !buffer_.empty() && error_ == 0) {
+    if (!native::WriteAll(handle_, buffer_.data(), buffer_.size())) Fail(errno);
   }
   buffer_.clear();
 }
@@ -175,25 +189,80 @@ void OutputFile::Write(const void* data, std::size_t size) {
   const auto* p = static_cast<const std::uint8_t*>(data);
   if (buffer_.size() + size > kBufferSize) Flush();
   if (size >= kBufferSize) {
-    if (handle_ != -1 && !native::WriteAll(handle_, p, size)) ok_ = false;
+    if (handle_ != -1 && error_ == 0 && !native::WriteAll(handle_, p, size)) Fail(errno);
     return;
   }
   buffer_.insert(buffer_.end(), p, p + size);
 }
 
 bool OutputFile::Close() {
-  if (handle_ == -1) return ok_;
+  if (handle_ == -1) return ok();
   Flush();
-  if (!native::Close(handle_)) ok_ = false;
+  if (!native::Close(handle_)) Fail(errno);
   handle_ = -1;
-  return ok_;
+  if (!aside_.empty()) {
+    if (error_ == 0) {
+      if (const int e = native::PutInPlace(aside_, path_); e != 0) Fail(e);
+    }
+    if (error_ != 0) DeleteFile(aside_);
+    aside_.clear();
+  }
+  return ok();
 }
 
-bool WriteBinaryFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
+void OutputFile::Discard() {
+  buffer_.clear();
+  if (handle_ != -1) native::Close(handle_);
+  handle_ = -1;
+  if (!aside_.empty()) DeleteFile(aside_);
+  aside_.clear();
+}
+
+ReplaceResult CreateFileReplacing(const std::string& path, OutputFile& out, int* error) {
+  auto fail = [error](ReplaceResult result) {
+    if (error != nullptr) *error = errno != 0 ? errno : EIO;
+    return result;
+  };
+  errno = 0;
+  if (!native::RemoveExisting(path)) return fail(ReplaceResult::CannotDelete);
+  std::string aside;
+  const std::intptr_t handle = native::CreateBeside(path, aside);
+  if (handle == -1) return fail(ReplaceResult::CannotCreate);
+  out = OutputFile(handle, std::move(aside), path);
+  return ReplaceResult::Ok;
+}
+
+bool WriteBinaryFile(const std::string& path, const std::uint8_t* data, std::size_t size,
+                     int* error) {
   OutputFile out;
-  if (CreateFileReplacing(path, out) != ReplaceResult::Ok) return false;
+  if (CreateFileReplacing(path, out, error) != ReplaceResult::Ok) return false;
   out.Write(data, size);
-  return out.Close();
+  if (out.Close()) return true;
+  if (error != nullptr) *error = out.Error();
+  return false;
+}
+
+namespace {
+DiagnosticHook& DiagnosticHookRef() {
+  static DiagnosticHook hook;
+  return hook;
+}
+}  // namespace
+
+void SetDiagnosticHook(DiagnosticHook hook) { DiagnosticHookRef() = std::move(hook); }
+DiagnosticHook DiagnosticHookNow() { return DiagnosticHookRef(); }
+
+void Diagnostic(const std::string& line) {
+  if (auto& hook = DiagnosticHookRef()) {
+    hook(line);
+    return;
+  }
+  native::WriteDiagnostic("Velkor: " + line + "\n");
+}
+
+std::string ErrorText(int error) {
+  if (error == kNotRegularFile) return "not a regular file";
+  return std::strerror(error);
 }
 
 void SetTempNameSource(std::function<std::string()> source) {

@@ -2,6 +2,7 @@
 // program's folder, and the replaceable sleep and yield hooks.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -17,13 +18,22 @@ namespace sys {
 // fails at once.
 constexpr std::uint64_t kMaxReadBytes = std::uint64_t(1) << 30;
 
+// The error (in errno's place) of a path that names neither a regular file
+// nor a folder: a FIFO, a device, a socket. Such a path is refused at once,
+// before a read could wait on it for ever.
+constexpr int kNotRegularFile = -2;
+// The words for an errno value or kNotRegularFile ("No space left on
+// device", "not a regular file").
+std::string ErrorText(int error);
+
 // A regular file open for reading at any offset, from several threads at
 // once: a file far larger than memory can spare is read a piece at a time.
 class InputFile {
  public:
   // None when `path` cannot be opened as a regular file of at most
   // kMaxReadBytes, with the reason's errno in `*error` when given (EFBIG
-  // beyond kMaxReadBytes, EISDIR for a folder).
+  // beyond kMaxReadBytes, EISDIR for a folder, kNotRegularFile for anything
+  // else that is not a regular file).
   static std::optional<InputFile> Open(const std::string& path, int* error = nullptr);
   InputFile(InputFile&& o) noexcept;
   InputFile& operator=(InputFile&& o) noexcept;
@@ -48,21 +58,28 @@ class InputFile {
 std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path,
                                                        int* error = nullptr);
 
-// Writes `size` bytes as the whole content of `path`. An existing file of that
-// name is removed first (a link is removed, never followed), then the file is
-// created exclusively.
-bool WriteBinaryFile(const std::string& path, const std::uint8_t* data, std::size_t size);
-inline bool WriteBinaryFile(const std::string& path, const std::vector<std::uint8_t>& data) {
-  return WriteBinaryFile(path, data.data(), data.size());
+// Writes `size` bytes as the whole content of `path`, as CreateFileReplacing
+// does: the file is complete or absent. False when it could not be written,
+// with the errno in `*error` when given.
+bool WriteBinaryFile(const std::string& path, const std::uint8_t* data, std::size_t size,
+                     int* error = nullptr);
+inline bool WriteBinaryFile(const std::string& path, const std::vector<std::uint8_t>& data,
+                            int* error = nullptr) {
+  return WriteBinaryFile(path, data.data(), data.size(), error);
 }
 
-// Buffered output to a file created by CreateFileReplacing. Write failures are
-// remembered, not thrown.
+// Buffered output to a file. Write failures are remembered, not thrown. A
+// file made by CreateFileReplacing is written beside its name and put in
+// place by Close only when every write succeeded; otherwise, and when the
+// object goes without Close, what was written is removed.
 class OutputFile {
  public:
   OutputFile() = default;
   // Takes over the system's own handle of a file open for writing (-1: none).
   explicit OutputFile(std::intptr_t handle) : handle_(handle) {}
+  // The same for the file `aside`, which Close puts in the place of `path`.
+  OutputFile(std::intptr_t handle, std::string aside, std::string path)
+      : handle_(handle), aside_(std::move(aside)), path_(std::move(path)) {}
   OutputFile(OutputFile&& o) noexcept;
   OutputFile& operator=(OutputFile&& o) noexcept;
   ~OutputFile();
@@ -72,22 +89,33 @@ class OutputFile {
     if (buffer_.size() >= kBufferSize) Flush();
     buffer_.push_back(b);
   }
-  // Flushes and closes; false when any write failed.
+  // Flushes, closes and puts the file in place; false when any step failed.
   bool Close();
-  bool ok() const { return ok_; }
+  // Closes and removes what was written (a file written beside its name).
+  void Discard();
+  bool ok() const { return error_ == 0; }
+  // The errno of the first step that failed; 0 when none did.
+  int Error() const { return error_; }
 
  private:
   static constexpr std::size_t kBufferSize = 1 << 16;
   void Flush();
+  void Fail(int error) {
+    if (error_ == 0) error_ = error != 0 ? error : EIO;
+  }
   std::intptr_t handle_ = -1;
-  bool ok_ = true;
+  int error_ = 0;
   std::vector<std::uint8_t> buffer_;
+  std::string aside_, path_;  // written beside, to be put in place; empty: neither
 };
 
 enum class ReplaceResult { Ok, CannotDelete, CannotCreate };
-// Deletes an existing `path` (a folder of that name cannot be deleted) and
-// creates the file anew, exclusively and without following links.
-ReplaceResult CreateFileReplacing(const std::string& path, OutputFile& out);
+// Deletes an existing `path` (a link itself, never what it leads to; a folder
+// of that name cannot be deleted) and makes a new file beside it, which
+// OutputFile::Close puts in its place once it has been written whole: no
+// reader ever sees a part of it, and a failed write leaves nothing at `path`.
+// The errno of a failure goes to `*error` when given.
+ReplaceResult CreateFileReplacing(const std::string& path, OutputFile& out, int* error = nullptr);
 
 bool DeleteFile(const std::string& path);
 
@@ -161,6 +189,15 @@ class Utf8Console {
 
 // True when `name` (no folder) matches a "*.ext" pattern, ignoring case.
 bool MatchesPattern(const std::string& name, const std::string& pattern);
+
+// One line for a user or a bug report about what failed behind a fixed
+// message: on standard error here, in the debugger's output on Windows, where
+// a program with windows has no standard error. Tests may catch the lines.
+void Diagnostic(const std::string& line);
+using DiagnosticHook = std::function<void(const std::string& line)>;
+void SetDiagnosticHook(DiagnosticHook hook);  // empty: the system's own place
+DiagnosticHook DiagnosticHookNow();
+using ScopedDiagnosticHook = Scoped<DiagnosticHook, DiagnosticHookNow, SetDiagnosticHook>;
 
 // Whether standard error is a terminal (where progress can be shown).
 bool StderrIsTerminal();

@@ -3,7 +3,29 @@
 #include <new>
 
 #include "engine/run.h"
+#include "platform/system/system.h"
 #include "ui/viewers/effects.h"
+
+namespace {
+
+// The frames of a split go into the main window's list once their files are
+// there; a frame that could not be written is told on the diagnostic line.
+class ListSink : public ExportSink {
+ public:
+  explicit ListSink(platform::ListBox& list) : list_(list) {}
+  void FrameExported(const ExportedFrame& frame) override {
+    if (frame.written) {
+      list_.AddItem(frame.path);
+    } else {
+      sys::Diagnostic(frame.path + ": cannot write: " + frame.reason);
+    }
+  }
+
+ private:
+  platform::ListBox& list_;
+};
+
+}  // namespace
 
 Velkor_V::Velkor_V(SharedState& state, platform::ListBox& lstFiles, const wsys::Cursor& mouseIcon)
     : boxes(std::make_shared<Boxes>()),
@@ -36,13 +58,15 @@ void Velkor_V::Form_Load() {
 
   // The picture sizes Display and Master; one that cannot be loaded leaves
   // their design size of 32 x 32.
-  PrepareRunBoxes(state_, boxes->Display, boxes->Master);
+  state_.DecoderPath = state_.SourcePath;
+  PrepareRunBoxes(state_.DecoderPath, boxes->Display, boxes->Master);
 
   Resize(boxes->Display.Width(), boxes->Display.Height());
   wsys::CentreWindowInTwips(*this);
 
-  engine_ = std::make_shared<clsGif24bit>(boxes->Master, state_, &boxes->Display, &lstFiles_);
+  engine_ = std::make_shared<clsGif24bit>(boxes->Master, &boxes->Display);
   engine_->ImageCtl(boxes->Master);
+  engine_->Options = RunOptionsOf(state_);
 
   Timer1.Enabled(true);
   TakeOrigin(OriginX, OriginY);
@@ -57,16 +81,21 @@ void Velkor_V::Timer1_Timer() {
   const std::shared_ptr<Boxes> held = boxes;
   if (!engine) return;
   wsys::Alive<Velkor_V> self(this);
-  bool run = false;
+  ListSink sink(lstFiles_);
+  RunResult result;
+  state_.NotAnimatedFlag = 0;
   try {
-    run = PerformRun(*engine, state_);
+    result = PerformRun(*engine, &sink);
   } catch (const std::bad_alloc&) {
     // The break-out and the frame loop refuse what they cannot allocate;
     // memory that runs out anywhere else in the run ends it as a file that
     // cannot be broken into frames.
-    run = false;
+    result.breakOut = {BreakOutReason::OutOfMemory};
   }
-  if (!run) {
+  if (!result.BrokenOut()) {
+    state_.NotAnimatedFlag = -1;
+    // The message says only that it is no animation; the line says why.
+    sys::Diagnostic(state_.DecoderPath + ": cannot be split: " + DescribeFailure(result.breakOut));
     if (self && Loaded()) {
       wsys::MsgBox(this, "ｱﾆﾒｰｼｮﾝ Gifﾌｧｲﾙではありません！", "Velkor", 48);
     }

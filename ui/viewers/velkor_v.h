@@ -12,6 +12,7 @@
 #include "platform/controls/controls.h"
 #include "platform/window/window.h"
 #include "settings/settings.h"
+#include "ui/viewers/run_options.h"
 
 class Velkor_V : public wsys::Form {
  public:
@@ -22,10 +23,7 @@ class Velkor_V : public wsys::Form {
 
   // The boxes the engine draws into. A run holds them (and the engine) for as
   // long as it lasts, whatever happens to the window meanwhile.
-  struct Boxes {
-    platform::PictureBox Display{DisplayBoxOptions()};
-    platform::PictureBox Master{MasterBoxOptions()};
-  };
+  using Boxes = RunBoxes;
 
   wsys::Timer Timer1;
   std::shared_ptr<Boxes> boxes;
