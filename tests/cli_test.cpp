@@ -1,6 +1,7 @@
 #include <gif_lib.h>
 #include <gtest/gtest.h>
 #include <png.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,10 +29,11 @@ struct Result {
   std::string out, err;
 };
 
-Result Split(const std::string& args) {
+// velkor-split with `args`, after the shell commands `before` (limits).
+Result Split(const std::string& args, const std::string& before = "") {
   TempDir io;
-  const std::string cmd = std::string(VELKOR_SPLIT) + " " + args + " >" + io.File("out") + " 2>" +
-                          io.File("err") + " </dev/null";
+  const std::string cmd = before + std::string(VELKOR_SPLIT) + " " + args + " >" + io.File("out") +
+                          " 2>" + io.File("err") + " </dev/null";
   Result r;
   const int rc = std::system(cmd.c_str());
   r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
@@ -111,7 +113,7 @@ TEST(Cli, ExitStatuses) {
   fs::create_directory(dir.File("a_002.gif"));
   r = Split(Quote(src));
   EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.err.find(dir.File("a_002.gif")), std::string::npos);
+  EXPECT_EQ(r.err, "velkor-split: " + dir.File("a_002.gif") + ": cannot write: Is a directory\n");
   EXPECT_TRUE(fs::exists(dir.File("a_003.gif")));
   // Standard output names only the files that exist afterwards.
   EXPECT_EQ(Lines(r.out), (std::vector<std::string>{dir.File("a_001.gif"), dir.File("a_003.gif")}));
@@ -559,4 +561,118 @@ TEST(CliPng, ACorpusAnimationKeepsItsTransparentBackgroundUntilFramesDrawOnIt) {
   DGifCloseFile(gif, &err);
   EXPECT_GT(kept, 0);  // the background shows through frame 1
   EXPECT_GT(lost, 0);  // and the later frames draw on it
+}
+
+TEST(CliFaults, AFrameFileIsCompleteOrAbsentWithItsReason) {
+  // Past the file-size limit (64 KiB) every write fails as on a full disk: no
+  // frame may be left cut short or empty at its name, nor a piece beside it.
+  // Bitmaps of 300 x 100 noise are over it; GIF and PNG frames of it may fit.
+  TempDir dir;
+  const std::string src = dir.File("big.gif");
+  gifgen::Animation noise = gifgen::Moving(300, 100, 3);
+  noise.globalTable = gifgen::RainbowTable();
+  std::uint32_t seed = 1;
+  for (auto& frame : noise.frames) {
+    for (auto& index : frame.indices)
+      index = std::uint8_t((seed = seed * 1103515245u + 12345u) >> 24);
+  }
+  gifgen::WriteFile(src, gifgen::Encode(noise));
+  int missing = 0;
+  for (const char* mode : {"--bmp", "--gif", "--png", "--stored"}) {
+    SCOPED_TRACE(mode);
+    const Result r = Split(std::string(mode) + " " + Quote(src), "prlimit --fsize=65536 ");
+    const std::string ext = std::string(mode) == "--bmp"   ? ".bmp"
+                            : std::string(mode) == "--gif" ? ".gif"
+                                                           : ".png";
+    bool failed = false;
+    for (int n = 1; n <= 3; ++n) {
+      const std::string frame = dir.File("big_00" + std::to_string(n) + ext);
+      if (fs::exists(frame)) {
+        EXPECT_NE(r.out.find(frame), std::string::npos) << frame;
+        EXPECT_LE(fs::file_size(frame), 65536u);
+      } else {
+        failed = true;
+        ++missing;
+        EXPECT_NE(r.err.find("velkor-split: " + frame + ": cannot write: File too large\n"),
+                  std::string::npos)
+            << r.err;
+      }
+    }
+    EXPECT_EQ(r.status, failed ? 2 : 0);
+    for (const auto& f : ListDir(dir.path())) {
+      EXPECT_TRUE(f == "big.gif" || f.rfind("big_00", 0) == 0) << "left behind: " << f;
+      if (f != "big.gif") fs::remove(dir.File(f));
+    }
+  }
+  EXPECT_GE(missing, 3);  // at least the bitmaps
+}
+
+TEST(CliFaults, WhatIsNotARegularFileIsRefusedAtOnce) {
+  TempDir dir;
+  const std::string fifo = dir.File("f.gif");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const char* args : {"", "--info ", "--bmp "}) {
+    // A writer that never comes would hold the run for ever: the timeout
+    // stands for "never".
+    const Result r = Split(std::string(args) + Quote(fifo), "timeout 20 ");
+    EXPECT_EQ(r.status, 1) << args;
+    // The reason: on standard error, or in the table.
+    EXPECT_NE((r.err + r.out).find("not a regular file"), std::string::npos) << r.err;
+  }
+  const Result r = Split("/dev/zero");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "velkor-split: /dev/zero: cannot be split: not a regular file\n");
+  EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"f.gif"}));
+}
+
+TEST(CliFaults, ATableThatDoesNotReachItsReaderIsAnError) {
+  TempDir dir;
+  const std::string src = dir.File("a.gif");
+  gifgen::WriteFile(src, gifgen::Encode(gifgen::Moving(8, 8, 3)));
+  for (const char* out : {">/dev/full", ">&-"}) {  // a full disk, a closed standard output
+    const std::string cmd =
+        std::string(VELKOR_SPLIT) + " --info " + Quote(src) + " " + out + " 2>" + dir.File("err");
+    const int rc = std::system(cmd.c_str());
+    EXPECT_EQ(WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, 2) << out;
+    const Bytes err = ReadFile(dir.File("err"));
+    EXPECT_NE(std::string(err.begin(), err.end()).find("cannot write the frame table: "),
+              std::string::npos)
+        << out;
+  }
+}
+
+TEST(CliFaults, AnOutputFolderThatCannotBeMadeLeavesNothingBehind) {
+  TempDir dir;
+  const std::string src = dir.File("a.gif");
+  gifgen::WriteFile(src, gifgen::Encode(gifgen::Moving(8, 8, 3)));
+  const std::string tooLong = dir.File("p1/p2/" + std::string(300, 'x'));
+  const Result r = Split("-o " + Quote(tooLong) + " " + Quote(src));
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("File name too long"), std::string::npos) << r.err;
+  EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"a.gif"}));
+}
+
+TEST(CliFaults, AFrameNameLeadingToTheSourceIsRefusedForThatFrame) {
+  TempDir dir;
+  const std::string src = dir.File("a.gif");
+  const Bytes original = gifgen::Encode(gifgen::Moving(8, 8, 3));
+  gifgen::WriteFile(src, original);
+  for (const bool hard : {true, false}) {
+    SCOPED_TRACE(hard ? "hard link" : "symbolic link");
+    const std::string second = dir.File("a_002.gif");
+    if (hard) {
+      fs::create_hard_link(src, second);
+    } else {
+      fs::create_symlink(src, second);
+    }
+    const Result r = Split(Quote(src));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "velkor-split: " + second +
+                         ": cannot write: it would replace the file being split\n");
+    EXPECT_EQ(Lines(r.out),
+              (std::vector<std::string>{dir.File("a_001.gif"), dir.File("a_003.gif")}));
+    EXPECT_EQ(ReadFile(src), original);
+    EXPECT_EQ(ReadFile(second), original);  // the link is left as it was
+    fs::remove(second);
+  }
 }
