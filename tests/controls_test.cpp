@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
+
+#include "platform/window/types.h"
+
 using platform::PictureBox;
 
 namespace {
@@ -67,4 +71,13 @@ TEST(ListBox, ItemsSelectionAndNotifications) {
   EXPECT_EQ(l.ListCount(), 0);
   EXPECT_EQ(l.ListIndex(), -1);
   EXPECT_EQ(changes, 4);
+}
+
+TEST(Handlers, NothingThrownLeavesAHandler) {
+  struct NotAnException {};
+  int after = 0;
+  EXPECT_FALSE(platform::RunHandler([] { throw NotAnException{}; }));
+  EXPECT_FALSE(platform::RunHandler([] { throw std::bad_alloc(); }));
+  EXPECT_TRUE(platform::RunHandler([&] { ++after; }));
+  EXPECT_EQ(after, 1);
 }

@@ -2,7 +2,9 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <system_error>
 
+#include "engine/frame_threads.h"
 #include "engine/gif24bit.h"
 #include "engine/run.h"
 #include "platform/system/system.h"
@@ -277,5 +279,64 @@ TEST_F(Render, FailedFilesAreInFrameOrderAndFreshForEveryRun) {
     EXPECT_TRUE(failed.empty());
     ASSERT_EQ(reported.size(), 30u);
     for (std::size_t i = 0; i < reported.size(); ++i) EXPECT_EQ(reported[i], std::int64_t(i) + 1);
+  }
+}
+
+TEST_F(Render, MemoryRunningOutInTheFrameLoopReportsEveryFrameNotWritten) {
+  // A PNG split cannot make the coverage it keeps: no frame is written, and
+  // every one is reported.
+  Bytes body;
+  for (int k = 0; k < 3; ++k) body = Cat({body, Frame(0, 0, 2, 2, std::uint8_t(1 + k))});
+  const Bytes gif = Cat({Header(2, 2, kGlobal8), kTable, body, {0x3B}});
+  struct Case {
+    clsGif24bit::FrameFiles as;
+    bool gifFiles;
+    const char* reason;
+  };
+  for (const Case c : {Case{clsGif24bit::FrameFiles::Png, false, "Cannot allocate memory"},
+                       Case{clsGif24bit::FrameFiles::Png, true, "Cannot allocate memory"}}) {
+    SCOPED_TRACE(c.gifFiles);
+    source_ = dir_.File("anim.gif");
+    WriteFile(source_, gif);
+    PrepareRunBoxes(source_, display_, master_);
+    engine_ = std::make_unique<clsGif24bit>(master_, &display_);
+    engine_->ImageCtl(master_);
+    engine_->Options = {source_, true, c.gifFiles, false, dir_.File("anim")};
+    engine_->ExportAs = c.as;
+    ASSERT_TRUE(BreakOutRun(*engine_));
+    // No bitmap of more than one pixel can be made from here on.
+    const gdi::ScopedPixelLimit none(1);
+    result_ = PlayRun(*engine_, &sink_);
+    EXPECT_EQ(result_.framesWritten, 0);
+    ASSERT_EQ(result_.failed.size(), 3u);
+    for (std::int64_t n = 1; n <= 3; ++n) {
+      const auto& failed = result_.failed[std::size_t(n - 1)];
+      EXPECT_EQ(failed.n, n);
+      EXPECT_EQ(failed.reason, c.reason);
+    }
+    EXPECT_EQ(ListDir(dir_.path()), (std::vector<std::string>{"anim.gif"}));
+  }
+}
+
+TEST_F(Render, ThreadsThatCannotStartLeaveTheRunToTheThreadsThatDid) {
+  Bytes body;
+  for (int k = 0; k < 6; ++k) body = Cat({body, Frame(0, 0, 1, 1, std::uint8_t(1 + k % 4))});
+  const Bytes gif = Cat({Header(1, 1, kGlobal8), kTable, body, {0x3B}});
+  for (const int allowed : {0, 1}) {
+    SCOPED_TRACE(allowed);
+    // The first `allowed` threads start; every later start fails as the
+    // system's refusal does.
+    int started = 0;
+    SetThreadStartHook([&] {
+      if (started++ >= allowed) {
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+      }
+    });
+    for (const int fileType : {0, 1}) {
+      ASSERT_TRUE(Run(gif, 1, fileType));
+      EXPECT_EQ(result_.framesWritten, 6);
+      EXPECT_TRUE(result_.Complete());
+    }
+    SetThreadStartHook({});
   }
 }

@@ -2,8 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <sys/stat.h>
+#endif
+
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <filesystem>
 #include <set>
 #include <thread>
@@ -97,6 +103,55 @@ TEST(Files, WritingReplacesALinkNeverItsTarget) {
   EXPECT_EQ(ReadFile(dir.File("target")), (Bytes{7, 7}));
   EXPECT_EQ(ReadFile(dir.File("link")), (Bytes{1}));
 }
+
+#ifndef _WIN32
+TEST(Files, AFileIsWrittenWholeOrNotAtAllWithTheReason) {
+  TempDir dir;
+  const std::string path = dir.File("frame.bmp");
+  WriteFile(path, Bytes{1, 2, 3});  // a frame of an earlier run: replaced either way
+  // Past the size limit a write fails as on a full disk.
+  struct rlimit before {};
+  ::getrlimit(RLIMIT_FSIZE, &before);
+  const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit limit = before;
+  limit.rlim_cur = 4096;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+  int error = 0;
+  const bool written = sys::WriteBinaryFile(path, Bytes(10000, 7), &error);
+  {
+    // Left without Close: never put in place.
+    sys::OutputFile out;
+    ASSERT_EQ(sys::CreateFileReplacing(dir.File("other.gif"), out), sys::ReplaceResult::Ok);
+    out.Write("GIF89a", 6);
+  }
+  ::setrlimit(RLIMIT_FSIZE, &before);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_FALSE(written);
+  EXPECT_EQ(error, EFBIG);
+  EXPECT_EQ(sys::ErrorText(error), "File too large");
+  EXPECT_TRUE(ListDir(dir.path()).empty()) << "a cut or abandoned file is left";
+
+  // A file written whole appears at once under its name, with the mode of a
+  // file made there.
+  ASSERT_TRUE(sys::WriteBinaryFile(path, Bytes(10000, 7), &error));
+  EXPECT_EQ(ReadFile(path), Bytes(10000, 7));
+  EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"frame.bmp"}));
+  const auto mask = ::umask(0);
+  ::umask(mask);
+  EXPECT_EQ(fs::status(path).permissions(), fs::perms(0666 & ~mask & 0644));
+}
+
+TEST(Files, AFifoOrADeviceIsRefusedWithoutWaiting) {
+  TempDir dir;
+  ASSERT_EQ(::mkfifo(dir.File("f").c_str(), 0600), 0);
+  for (const std::string& path : {dir.File("f"), std::string("/dev/zero")}) {
+    int error = 0;
+    EXPECT_FALSE(sys::InputFile::Open(path, &error)) << path;
+    EXPECT_EQ(error, sys::kNotRegularFile) << path;
+    EXPECT_EQ(sys::ErrorText(error), "not a regular file");
+  }
+}
+#endif
 
 TEST(TempFiles, FreshExclusiveNamesWithTheExtension) {
   TempDir dir;

@@ -43,14 +43,17 @@ using MouseHandler = std::function<void(const MouseArgs&)>;
 // scroll, timer, drop, load and unload): an exception leaving the handler
 // (running out of memory, in practice, where a run or a picture load does
 // not refuse it itself) ends that handler's step there and never unwinds
-// through the window system, which neither expects nor survives it. Returns
-// false when it did.
+// through the window system, which neither expects nor survives it, whatever
+// its type. Returns false when it did.
 inline bool RunHandler(const std::function<void()>& step) {
   try {
     step();
     return true;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "Velkor: a handler failed: %s\n", e.what());
+    return false;
+  } catch (...) {  // whatever else is thrown stops here just the same
+    std::fputs("Velkor: a handler failed\n", stderr);
     return false;
   }
 }
