@@ -352,6 +352,35 @@ TEST(CliPng, EachFrameTakesTheSmallestExactForm) {
   }
 }
 
+TEST(CliPng, FewColoursTakeTheFewestBitsPerPixel) {
+  // The bit depth of an indexed PNG is the smallest that holds its colours:
+  // two colours are one bit a pixel, three or four two bits.
+  struct Case {
+    int colours;
+    int depth;
+  };
+  for (const Case c : {Case{2, 1}, Case{3, 2}, Case{4, 2}, Case{5, 4}, Case{17, 8}}) {
+    SCOPED_TRACE(c.colours);
+    gifgen::Animation anim;
+    anim.width = 17;
+    anim.height = 3;
+    anim.globalTable = gifgen::RainbowTable();
+    gifgen::Frame f;
+    f.width = 17;
+    f.height = 3;
+    for (int i = 0; i < 17 * 3; ++i) f.indices.push_back(std::uint8_t(i % c.colours * 9));
+    anim.frames = {f, f};
+    TempDir dir;
+    const std::string src = dir.File("c.gif");
+    gifgen::WriteFile(src, gifgen::Encode(anim));
+    ASSERT_EQ(Split("--png " + Quote(src)).status, 0);
+    const Bytes png = ReadFile(Out(dir, "c", 1, "png"));
+    ASSERT_GT(png.size(), 26u);
+    EXPECT_EQ(png[24], c.depth);  // IHDR: bit depth
+    EXPECT_EQ(png[25], 3);        // indexed colour
+  }
+}
+
 TEST(CliPng, StoredFramesAreEachFramesOwnPixelsAtItsOffset) {
   // Frame 2 is transparent at index 0 and lies at (1, 1); frame 3 is keyed
   // on a repaired colour: what the file stores is shown, not the repair.
@@ -477,7 +506,9 @@ TEST(CliInfo, TheFrameTableUpToTheFailureAndItsReason) {
   const Bytes loop = {0x21, 0xFF, 11,  'N', 'E', 'T', 'S', 'C', 'A', 'P',
                       'E',  '2',  '.', '0', 3,   1,   5,   0,   0};
   const Bytes comment = {0x21, 0xFE, 2, 'h', 'i', 0};
-  Bytes gif = Cat({Header(2, 1, 0x81), kRgbk, loop, comment, Gce(0x09, 250, 3), image,
+  Bytes laterLoop = loop;  // a second looping extension does not count
+  laterLoop[16] = 9;
+  Bytes gif = Cat({Header(2, 1, 0x81), kRgbk, loop, comment, laterLoop, Gce(0x09, 250, 3), image,
                    Gce(0x00, 7, 0), Picture(1, 0, 1, 1, {3})});
   gif.pop_back();  // the second image's data is cut short
   WriteFile(dir.File("i.gif"), gif);
