@@ -1,15 +1,21 @@
 #include "settings/settings.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 #include "platform/system/system.h"
 
 namespace {
 constexpr const char* kSection = "Section";
+
+SettingsResult Problem(const std::string& file, const char* what, int error) {
+  return {file + ": " + what + ": " + sys::ErrorText(error != 0 ? error : EIO)};
 }
+}  // namespace
 
 std::string FolderOf(const std::string& path, const char* separators) {
   if (path.size() > 32767) return {};
@@ -28,10 +34,10 @@ std::string ReadProfileString(const std::string& section, const std::string& key
 }
 
 bool WriteProfileString(const std::string& section, const std::string& key,
-                        const std::string& value, const std::string& file) {
+                        const std::string& value, const std::string& file, int* error) {
   // Names pass through 128-character fields: longer ones arrive cut to 127.
   const std::string s = section.substr(0, 127), k = key.substr(0, 127);
-  return sys::WritePrivateProfileString(s, k, value, file);
+  return sys::WritePrivateProfileString(s, k, value, file, error);
 }
 
 std::string FormatSettingNumber(std::int16_t v) { return (v >= 0 ? " " : "") + std::to_string(v); }
@@ -53,7 +59,13 @@ std::optional<std::int16_t> ParseSettingNumber(const std::string& text) {
   return static_cast<std::int16_t>(f);
 }
 
-void LoadSettings(SharedState& state, const std::string& file, const std::string& programFolder) {
+SettingsResult LoadSettings(SharedState& state, const std::string& file,
+                            const std::string& programFolder) {
+  SettingsResult result;
+  int error = 0;
+  if (!sys::ReadWholeFile(file, &error) && error != ENOENT) {
+    result = Problem(file, "cannot read", error);
+  }
   const std::string pass = ReadProfileString(kSection, "Pass", file);
   state.LastFolder = pass.empty() ? programFolder : pass;
 
@@ -70,17 +82,24 @@ void LoadSettings(SharedState& state, const std::string& file, const std::string
   } else if (auto v = ParseSettingNumber(trans)) {
     state.TransparentOption = *v;
   }
+  return result;
 }
 
-bool SaveSettings(const SharedState& state, const std::string& file) {
+SettingsResult SaveSettings(const SharedState& state, const std::string& file) {
   // Each key is written even when an earlier one failed: as much as can be
   // kept is kept.
-  const bool pass = WriteProfileString(kSection, "Pass", state.LastFolder, file);
-  const bool type =
-      WriteProfileString(kSection, "File", FormatSettingNumber(state.OutputFileType), file);
-  const bool trans =
-      WriteProfileString(kSection, "Trans", FormatSettingNumber(state.TransparentOption), file);
-  return pass && type && trans;
+  int error = 0;
+  SettingsResult result;
+  const std::pair<const char*, std::string> keys[] = {
+      {"Pass", state.LastFolder},
+      {"File", FormatSettingNumber(state.OutputFileType)},
+      {"Trans", FormatSettingNumber(state.TransparentOption)}};
+  for (const auto& [key, value] : keys) {
+    if (!WriteProfileString(kSection, key, value, file, &error) && result.ok()) {
+      result = Problem(file, "cannot write", error);
+    }
+  }
+  return result;
 }
 
 SourceNames DeriveSourceNames(const std::string& path, const char* separators, char separator) {
@@ -134,10 +153,10 @@ SettingsFiles LocateSettingsBesideProgram(const std::string& programFolder, cons
   return {useOwn ? own : portable, own};
 }
 
-bool SaveSettingsFile(const SharedState& state, const SettingsFiles& files) {
+SettingsResult SaveSettingsFile(const SharedState& state, const SettingsFiles& files) {
   std::error_code ec;
   const auto folder = sys::PathOf(files.save).parent_path();
   if (!folder.empty()) std::filesystem::create_directories(folder, ec);
-  if (ec) return false;
+  if (ec) return Problem(files.save, "cannot make its folder", ec.value());
   return SaveSettings(state, files.save);
 }

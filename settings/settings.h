@@ -35,17 +35,29 @@ inline constexpr char kPathSeparator = '/';
 // without a separator, or one of more than 32767 characters, gives "".
 std::string FolderOf(const std::string& path, const char* separators = kPathSeparators);
 
+// What became of reading or writing the settings file: done, or why not
+// ("/home/u/.config/Velkor/Velkor.ini: cannot write: Permission denied").
+struct SettingsResult {
+  std::string problem;  // empty: done
+  bool ok() const { return problem.empty(); }
+  explicit operator bool() const { return ok(); }
+};
+
 std::string ReadProfileString(const std::string& section, const std::string& key,
                               const std::string& file);
-// False when the file could not be written.
+// False when the file could not be written, with the errno in `*error` when
+// given.
 bool WriteProfileString(const std::string& section, const std::string& key,
-                        const std::string& value, const std::string& file);
+                        const std::string& value, const std::string& file, int* error = nullptr);
 
 // Reads "Pass", "File" and "Trans" of section "Section". `programFolder` is
-// what a missing "Pass" gives.
-void LoadSettings(SharedState& state, const std::string& file, const std::string& programFolder);
-// Writes the three keys; false when any of the writes failed.
-bool SaveSettings(const SharedState& state, const std::string& file);
+// what a missing "Pass" gives. A missing file gives every default and is no
+// problem; a file that is there but cannot be read gives the defaults too,
+// and says why.
+SettingsResult LoadSettings(SharedState& state, const std::string& file,
+                            const std::string& programFolder);
+// Writes the three keys; the reason of the first write that failed.
+SettingsResult SaveSettings(const SharedState& state, const std::string& file);
 
 // Where the settings are read from and saved to.
 struct SettingsFiles {
@@ -67,9 +79,9 @@ SettingsFiles LocateSettings(const std::string& programFolder, const char* xdgCo
 // program is read until that file exists. Without an application data
 // folder, beside the program after all.
 SettingsFiles LocateSettingsBesideProgram(const std::string& programFolder, const char* appData);
-// SaveSettings into `files.save`, creating its folder first. False when the
-// folder could not be made or a write failed.
-bool SaveSettingsFile(const SharedState& state, const SettingsFiles& files);
+// SaveSettings into `files.save`, creating its folder first; why not, when
+// the folder could not be made or a write failed.
+SettingsResult SaveSettingsFile(const SharedState& state, const SettingsFiles& files);
 
 // The settings file's number form: a leading blank when not negative.
 std::string FormatSettingNumber(std::int16_t v);

@@ -151,7 +151,10 @@ TEST(Settings, AnUnwritableFolderKeepsTheValuesAndCarriesOn) {
   TempDir dir;
   SharedState s;
   s.LastFolder = "/x";
-  EXPECT_FALSE(SaveSettings(s, dir.File("missing/sub/Velkor.ini")));
+  const auto saved = SaveSettings(s, dir.File("missing/sub/Velkor.ini"));
+  EXPECT_FALSE(saved);
+  EXPECT_EQ(saved.problem,
+            dir.File("missing/sub/Velkor.ini") + ": cannot write: No such file or directory");
   EXPECT_EQ(s.LastFolder, "/x");
   EXPECT_FALSE(std::filesystem::exists(dir.File("missing")));
 }
@@ -308,6 +311,28 @@ TEST(Settings, SaveSettingsFileSaysWhenTheWritesFailed) {
   EXPECT_TRUE(SaveSettingsFile(s, {dir.File("cfg/Velkor.ini"), dir.File("cfg/Velkor.ini")}));
   // A folder where the file should be cannot be replaced, not even by root.
   std::filesystem::create_directories(dir.File("taken/Velkor.ini"));
-  EXPECT_FALSE(SaveSettingsFile(s, {dir.File("taken/Velkor.ini"), dir.File("taken/Velkor.ini")}));
+  const auto saved =
+      SaveSettingsFile(s, {dir.File("taken/Velkor.ini"), dir.File("taken/Velkor.ini")});
+  EXPECT_FALSE(saved);
+  EXPECT_EQ(saved.problem, dir.File("taken/Velkor.ini") + ": cannot write: Is a directory");
   EXPECT_TRUE(std::filesystem::is_directory(dir.File("taken/Velkor.ini")));
+  // A file where its folder should be.
+  WriteFile(dir.File("plain"), Bytes{1});
+  const auto noFolder =
+      SaveSettingsFile(s, {dir.File("plain/Velkor.ini"), dir.File("plain/Velkor.ini")});
+  EXPECT_EQ(noFolder.problem.rfind(dir.File("plain/Velkor.ini") + ": cannot make its folder: ", 0),
+            0u)
+      << noFolder.problem;
+}
+
+TEST(Settings, AFileThatCannotBeReadIsToldApartFromAMissingOne) {
+  TempDir dir;
+  SharedState s;
+  EXPECT_TRUE(LoadSettings(s, dir.File("none.ini"), "/p"));  // the first start: no problem
+  EXPECT_EQ(s.LastFolder, "/p");
+  std::filesystem::create_directory(dir.File("odd.ini"));  // unreadable even by root
+  s.OutputFileType = 0;
+  const auto loaded = LoadSettings(s, dir.File("odd.ini"), "/p");
+  EXPECT_EQ(loaded.problem, dir.File("odd.ini") + ": cannot read: Is a directory");
+  EXPECT_EQ(s.OutputFileType, 1);  // the defaults all the same
 }

@@ -39,7 +39,8 @@ std::intptr_t CreateBeside(const std::string& path, std::string& aside) {
     aside = dir + ".velkor-" + RandomSuffix() + ".part";
     // The mode of a file made under its own name, so that putting it in
     // place changes nothing but its content.
-    const int fd = ::open(aside.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    const int fd =
+        ::open(aside.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd >= 0) return fd;
     if (errno != EEXIST) return -1;
   }
@@ -72,7 +73,9 @@ bool ReplaceContent(const std::string& path, const std::string& content) {
       WriteAll(fd, reinterpret_cast<const std::uint8_t*>(content.data()), content.size());
   const bool closed = ::close(fd) == 0;
   if (!written || !closed || std::rename(name.data(), path.c_str()) != 0) {
+    const int error = errno;
     ::unlink(name.data());
+    errno = error;
     return false;
   }
   return true;

@@ -168,16 +168,24 @@ bool ReplaceContent(const std::string& path, const std::string& content) {
   for (int attempt = 0; attempt < 100 && h == INVALID_HANDLE_VALUE; ++attempt) {
     aside = dir + ".ini-" + RandomSuffix();
     h = CreateNew(aside);
-    if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) return false;
+    if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) {
+      errno = ErrnoOf(GetLastError());
+      return false;
+    }
   }
-  if (h == INVALID_HANDLE_VALUE) return false;
+  if (h == INVALID_HANDLE_VALUE) {
+    errno = EEXIST;
+    return false;
+  }
   const bool written =
       WriteAll(AsInteger(h), reinterpret_cast<const std::uint8_t*>(content.data()), content.size());
   const bool closed = CloseHandle(h) != 0;
   if (!written || !closed ||
       !MoveFileExW(Wide(aside).c_str(), Wide(path).c_str(),
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    const int error = written && closed ? ErrnoOf(GetLastError()) : errno;
     DeleteFileW(Wide(aside).c_str());
+    errno = error;
     return false;
   }
   return true;

@@ -305,12 +305,17 @@ std::string GetPrivateProfileString(const std::string& section, const std::strin
 }
 
 bool WritePrivateProfileString(const std::string& section, const std::string& key,
-                               const std::string& value, const std::string& path) {
+                               const std::string& value, const std::string& path, int* error) {
+  auto fail = [error](int e) {
+    if (error != nullptr) *error = e != 0 ? e : EIO;
+    return false;
+  };
   std::string content;
-  if (auto data = ReadWholeFile(path)) {
+  int readError = 0;
+  if (auto data = ReadWholeFile(path, &readError)) {
     content.assign(data->begin(), data->end());
   } else if (GetFileAttributes(path)) {
-    return false;  // there but unreadable: rewriting it would lose its content
+    return fail(readError);  // there but unreadable: rewriting it would lose its content
   }
   std::string eol;
   auto lines = SplitLines(content, eol);
@@ -345,7 +350,8 @@ bool WritePrivateProfileString(const std::string& section, const std::string& ke
   std::string out;
   for (const auto& l : lines) out += l.text + eol;
 
-  return native::ReplaceContent(path, out);
+  errno = 0;
+  return native::ReplaceContent(path, out) || fail(errno);
 }
 
 void SetSleepHook(SleepHook hook) { SleepHookRef() = std::move(hook); }

@@ -225,9 +225,11 @@ std::optional<std::string> FindProfileValue(const std::string& content, const st
 
 // Sets key=value in the section, keeping every other line of the file. The new
 // file is written aside and renamed over the old one, so a failed write never
-// leaves a truncated file. Returns false when nothing could be written.
+// leaves a truncated file. Returns false when nothing could be written, with
+// the errno in `*error` when given.
 bool WritePrivateProfileString(const std::string& section, const std::string& key,
-                               const std::string& value, const std::string& path);
+                               const std::string& value, const std::string& path,
+                               int* error = nullptr);
 
 // Waits; tests and the command line replace it.
 using SleepHook = std::function<void(std::int64_t ms)>;

@@ -142,6 +142,22 @@ TEST_F(MainWindow, CloseButtonKeepsTheSettingsFileAndCommandFourRewritesIt) {
     EXPECT_EQ(ended, 2);
     EXPECT_EQ(ReadText(SettingsPath()), "[Section]\nPass=/new/place\nFile= 0\nTrans= 1\n");
   }
+  {
+    // Settings that cannot be written still end the program, and say why.
+    Velkor_M& m = OpenMain();
+    std::filesystem::remove(SettingsPath());
+    std::filesystem::create_directory(SettingsPath());
+    std::vector<std::string> lines;
+    const sys::ScopedDiagnosticHook diagnostics(
+        [&](const std::string& line) { lines.push_back(line); });
+    Click(m.lbl_Cmd[4]);
+    EXPECT_FALSE(m.Loaded());
+    EXPECT_EQ(lines, std::vector<std::string>{"the settings were not saved: " + SettingsPath() +
+                                              ": cannot write: Is a directory"});
+    std::filesystem::remove(SettingsPath());
+    const std::string kept = "[Section]\nPass=/new/place\nFile= 0\nTrans= 1\n";
+    testutil::WriteFile(SettingsPath(), testutil::Bytes(kept.begin(), kept.end()));
+  }
   // The options come back at the next start.
   state = SharedState{};
   Velkor_M& again = OpenMain();

@@ -203,8 +203,14 @@ TEST_F(Viewers, AFileThatIsNotAnimatedShowsTheMessageAndNeverPlays) {
       });
   int waits = 0;
   sys::SetSleepHook([&](std::int64_t) { ++waits; });
+  std::vector<std::string> lines;
+  const sys::ScopedDiagnosticHook diagnostics(
+      [&](const std::string& line) { lines.push_back(line); });
   Click(main->lbl_Cmd[2]);
   EXPECT_EQ(messages, std::vector<std::string>{"Velkor:ｱﾆﾒｰｼｮﾝ Gifﾌｧｲﾙではありません！"});
+  // The message is the same for every such file; the line says why.
+  EXPECT_EQ(lines, std::vector<std::string>{
+                       file + ": cannot be split: holds no image (byte 13 of 14, frame 1)"});
   EXPECT_EQ(style, 48);
   EXPECT_EQ(waits, 0);
   EXPECT_EQ(OpenWindow<Velkor_V>(), nullptr);

@@ -152,8 +152,8 @@ void Velkor_M::Form_Load() {
 
   for (const platform::Point& p :
        TilePositions(Pic_C.Width(), Pic_C.Height(), Pic_Mbl.Width(), Pic_Mbl.Height())) {
-    state_.ApiResult = gdi::BitBlt(Pic_C_Box.hDC(), p.x, p.y, Pic_Mbl.Width(), Pic_Mbl.Height(),
-                                   Pic_Mbl.hDC(), 0, 0, gdi::SRCCOPY);
+    gdi::BitBlt(Pic_C_Box.hDC(), p.x, p.y, Pic_Mbl.Width(), Pic_Mbl.Height(), Pic_Mbl.hDC(), 0, 0,
+                gdi::SRCCOPY);
   }
   Pic_C_Box.Refresh();
 
@@ -162,7 +162,10 @@ void Velkor_M::Form_Load() {
     lbl_Cmd[std::size_t(i)]->MouseIcon(MouseIcon);
   }
 
-  LoadSettings(state_, settingsFiles_.load, sys::ProgramFolder());
+  if (const auto loaded = LoadSettings(state_, settingsFiles_.load, sys::ProgramFolder());
+      !loaded) {
+    sys::Diagnostic("the settings were not read: " + loaded.problem);
+  }
 
   DrawBevel(Pic_Velkor_Box, kEdgeRaised);
   DrawBevel(Pic_Gif_Box, kEdgeRaised);
@@ -257,7 +260,11 @@ void Velkor_M::RunCommand(int index) {
       if (ShowGalleryWindow) ShowGalleryWindow();
       break;
     case 4:
-      SaveSettingsFile(state_, settingsFiles_);
+      // The program ends all the same; a user who finds the settings gone
+      // next time can read why.
+      if (const auto saved = SaveSettingsFile(state_, settingsFiles_); !saved) {
+        sys::Diagnostic("the settings were not saved: " + saved.problem);
+      }
       Unload();  // ends the program
       break;
     default:
@@ -282,8 +289,9 @@ void Velkor_M::FileSelection() {
   request.pattern = "*.gif";
   request.initialDir = state_.LastFolder;
   const auto chosen = wsys::GetOpenFileName(request);
+  // The dialog's answer is tested through ApiResult, as the window always has.
   state_.ApiResult = chosen ? 1 : 0;
-  if (!chosen) return;
+  if (state_.ApiResult == 0) return;
   ChooseSource(*chosen);
 }
 
@@ -317,9 +325,8 @@ void Velkor_M::DrawThumbnail(platform::PictureBox& box, int w, int h) {
     }
     const int iw = int(std::nearbyint(tw)), ih = int(std::nearbyint(th));
     box.Resize(iw, ih);
-    state_.ApiResult = gdi::SetStretchBltMode(box.hDC(), gdi::COLORONCOLOR);
-    state_.ApiResult =
-        gdi::StretchBlt(box.hDC(), 0, 0, iw, ih, Pic_Dmy.hDC(), 0, 0, w, h, gdi::SRCCOPY);
+    gdi::SetStretchBltMode(box.hDC(), gdi::COLORONCOLOR);
+    gdi::StretchBlt(box.hDC(), 0, 0, iw, ih, Pic_Dmy.hDC(), 0, 0, w, h, gdi::SRCCOPY);
   }
   box.Refresh();
   DrawBevel(box, kEdgeRaised);

@@ -94,8 +94,8 @@ void Velkor_G::FillGallery() {
     auto pic = platform::LoadPicture(main_.lstFiles.List(GalleryIndex));
     if (!pic) break;  // the first file that cannot be read ends the fill
     Pic_D.Picture(*pic);
-    state_.ApiResult = gdi::BitBlt(Pic_b2_Box.hDC(), 0, int(s * GalleryIndex), state_.ImageWidth,
-                                   state_.ImageHeight, Pic_D.hDC(), 0, 0, gdi::SRCCOPY);
+    gdi::BitBlt(Pic_b2_Box.hDC(), 0, int(s * GalleryIndex), state_.ImageWidth, state_.ImageHeight,
+                Pic_D.hDC(), 0, 0, gdi::SRCCOPY);
     ++framesDrawn_;
   }
   Pic_b2_Box.Refresh();
