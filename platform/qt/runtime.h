@@ -24,6 +24,8 @@ class QWidget;
 
 namespace qtplat {
 
+class Form;
+
 // The program's application object. It records the global position of every
 // mouse event while that event is being handled, so that GetCursorPos answers
 // with the position the handler is reacting to (a synthesised test event does
@@ -74,14 +76,8 @@ using MessageBoxHook = std::function<void(QWidget* owner, const std::string& tex
 void SetMessageBoxHook(MessageBoxHook hook);  // empty: the real message box
 void MsgBox(QWidget* owner, const std::string& text, const std::string& title, int style);
 
-// The file-open dialog's request and the seam tests replace.
-struct OpenFileRequest {
-  QWidget* owner = nullptr;
-  std::string title;
-  std::string filterDescription;
-  std::string pattern;  // "*.gif"; matched without regard to case
-  std::string initialDir;
-};
+// The file-open dialog's request (the seam tests replace it through).
+using OpenFileRequest = platform::OpenFileRequest<Form>;
 using OpenFileHook = std::function<std::optional<std::string>(const OpenFileRequest&)>;
 void SetOpenFileHook(OpenFileHook hook);  // empty: the real dialog
 std::optional<std::string> GetOpenFileName(const OpenFileRequest& request);

@@ -217,6 +217,12 @@ bool AcquireSingleInstance(const std::string& name) {
 Utf8Console::Utf8Console() {}
 Utf8Console::~Utf8Console() {}
 
+std::optional<std::string> Environment(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
+}
+
 bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) != 0; }
 
 std::filesystem::path PathOf(const std::string& utf8) { return std::filesystem::path(utf8); }

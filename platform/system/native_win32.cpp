@@ -399,6 +399,13 @@ Utf8Console::~Utf8Console() {
   if (previous_ != 0) SetConsoleOutputCP(previous_);
 }
 
+std::optional<std::string> Environment(const char* name) {
+  // Read wide: a folder name in any script survives.
+  const wchar_t* value = _wgetenv(Wide(name).c_str());
+  if (value == nullptr) return std::nullopt;
+  return Narrow(value);
+}
+
 bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
 std::filesystem::path PathOf(const std::string& utf8) { return std::filesystem::path(Wide(utf8)); }

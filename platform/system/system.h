@@ -199,6 +199,9 @@ void SetDiagnosticHook(DiagnosticHook hook);  // empty: the system's own place
 DiagnosticHook DiagnosticHookNow();
 using ScopedDiagnosticHook = Scoped<DiagnosticHook, DiagnosticHookNow, SetDiagnosticHook>;
 
+// The environment variable `name` in UTF-8; none when it is not set.
+std::optional<std::string> Environment(const char* name);
+
 // Whether standard error is a terminal (where progress can be shown).
 bool StderrIsTerminal();
 

@@ -249,6 +249,12 @@ struct Procedure {
 };
 
 namespace {
+// A call of the system that failed, with its error, on the diagnostic line:
+// the window side goes on without what it could not make.
+void ReportFailure(const char* call) {
+  sys::Diagnostic(std::string(call) + " failed: error " + std::to_string(GetLastError()));
+}
+
 bool RegisterWindowClass() {
   static const bool registered = [] {
     WNDCLASSEXW wc{};
@@ -258,7 +264,9 @@ bool RegisterWindowClass() {
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
     wc.lpszClassName = kWindowClass;
-    return RegisterClassExW(&wc) != 0;
+    if (RegisterClassExW(&wc) != 0) return true;
+    ReportFailure("RegisterClassExW");
+    return false;
   }();
   return registered;
 }
@@ -308,6 +316,7 @@ void Widget::CreateWindowed(const wchar_t* windowClass, unsigned long style,
   hwnd_ = CreateWindowExW(exStyle, windowClass != nullptr ? windowClass : kWindowClass, L"",
                           style | WS_CLIPCHILDREN, 0, 0, 0, 0, parentWindow, nullptr,
                           GetModuleHandleW(nullptr), windowClass != nullptr ? nullptr : this);
+  if (hwnd_ == nullptr) ReportFailure("CreateWindowExW");
   if (hwnd_ != nullptr && windowClass != nullptr) {
     // A standard control: its messages pass through ours first.
     SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
@@ -931,7 +940,10 @@ std::optional<int> RunMessages(const std::function<bool()>& keepGoing) {
   while (keepGoing()) {
     const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
     if (got == 0) return int(msg.wParam);
-    if (got < 0) break;
+    if (got < 0) {
+      ReportFailure("GetMessageW");
+      break;
+    }
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }

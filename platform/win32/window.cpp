@@ -89,7 +89,13 @@ std::optional<std::string> GetOpenFileName(const OpenFileRequest& r) {
   ofn.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
   ofn.lpstrTitle = title.c_str();
   ofn.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
-  if (!GetOpenFileNameW(&ofn)) return std::nullopt;
+  if (!GetOpenFileNameW(&ofn)) {
+    // A cancel is no failure; anything else is said with the dialog's error.
+    if (const DWORD error = CommDlgExtendedError(); error != 0) {
+      sys::Diagnostic("GetOpenFileNameW failed: error " + std::to_string(error));
+    }
+    return std::nullopt;
+  }
   return sys::Narrow(file.data());
 }
 

@@ -50,14 +50,7 @@ bool CursorPosition(platform::Point& out);
 // Animates a caption bar between two screen rectangles (DrawAnimatedRects).
 void AnimateRects(Form* window, const platform::Rect& from, const platform::Rect& to);
 
-// The file-open dialog's request, and the seam tests replace it through.
-struct OpenFileRequest {
-  Form* owner = nullptr;
-  std::string title;
-  std::string filterDescription;
-  std::string pattern;  // "*.gif"; the dialog matches it without regard to case
-  std::string initialDir;
-};
+using OpenFileRequest = platform::OpenFileRequest<Form>;
 using OpenFileHook = std::function<std::optional<std::string>(const OpenFileRequest&)>;
 void SetOpenFileHook(OpenFileHook hook);  // empty: the real dialog
 // The chosen file's path; none when the dialog was cancelled.

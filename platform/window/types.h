@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <exception>
 #include <functional>
+#include <string>
 
 namespace platform {
 
@@ -57,6 +58,17 @@ inline bool RunHandler(const std::function<void()>& step) {
     return false;
   }
 }
+
+// The file-open dialog's request, the same on every system, and what the seam
+// tests replace the dialog through receives; `Window` is the side's Form.
+template <typename Window>
+struct OpenFileRequest {
+  Window* owner = nullptr;
+  std::string title;
+  std::string filterDescription;
+  std::string pattern;  // "*.gif"; the dialog matches it without regard to case
+  std::string initialDir;
+};
 
 // The left or top of a window of `sizePx` centred on a screen of `screenPx`,
 // worked out in twips as the window system of old did: the difference

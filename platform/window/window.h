@@ -15,3 +15,5 @@ namespace wsys = win32;
 #include "platform/qt/window.h"
 namespace wsys = qtplat;
 #endif
+
+#include "platform/window/conformance.h"

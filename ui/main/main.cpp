@@ -1,7 +1,7 @@
 // velkor: the windowed program.
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "platform/system/system.h"
@@ -12,15 +12,15 @@ namespace {
 
 // Where this system keeps the settings file.
 SettingsFiles SettingsPlace() {
+  auto text = [](const std::optional<std::string>& v) { return v ? v->c_str() : nullptr; };
 #ifdef _WIN32
   // Beside the program, as Windows users of it have always found it, unless
   // that folder is not writable.
-  const wchar_t* appData = _wgetenv(L"APPDATA");
-  const std::string folder = appData != nullptr ? sys::Narrow(appData) : "";
-  return LocateSettingsBesideProgram(sys::ProgramFolder(),
-                                     appData != nullptr ? folder.c_str() : nullptr);
+  const auto appData = sys::Environment("APPDATA");
+  return LocateSettingsBesideProgram(sys::ProgramFolder(), text(appData));
 #else
-  return LocateSettings(sys::ProgramFolder(), std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+  const auto config = sys::Environment("XDG_CONFIG_HOME"), home = sys::Environment("HOME");
+  return LocateSettings(sys::ProgramFolder(), text(config), text(home));
 #endif
 }
 
