@@ -62,13 +62,18 @@ const char kHelp[] =
     "Standard output lists the full path of every frame file written, one per\n"
     "line, in order. On a terminal, standard error shows a progress line.\n"
     "A FILE that cannot be split is named on standard error with the reason, the\n"
-    "byte offset (from 0) and the frame number (from 1) where they apply.\n"
+    "byte offset (from 0) and the frame number (from 1) where they apply; a frame\n"
+    "that cannot be written as \"velkor-split: PATH: cannot write: REASON\" (no space\n"
+    "left, permission, name too long, file size limit). A frame file is complete or\n"
+    "absent: each is written beside its name and put in place whole.\n"
     "\n"
     "Exit status:\n"
     "  0   every frame was written (with --info: FILE can be split)\n"
-    "  1   FILE cannot be broken into frames; nothing was written\n"
+    "  1   FILE cannot be broken into frames (also anything that is not a regular\n"
+    "      file); nothing was written\n"
     "  2   some frame files could not be written (each is named on standard\n"
-    "      error), or DIR cannot be written to\n"
+    "      error with the reason), DIR cannot be made or written to, or the\n"
+    "      frame table of --info could not be written\n"
     "  64  usage error\n";
 
 struct Options {

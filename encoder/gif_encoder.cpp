@@ -107,92 +107,106 @@ std::vector<std::int16_t> TakeTable() {
 
 }  // namespace
 
-void GIF::EncodeRows(const std::uint8_t* matrix, int width, int height, std::size_t stride,
-                     sys::OutputFile* file) {
-  table_ = TakeTable();
-  std::int16_t* const table = table_.data();
-  std::uint32_t* const used = used_.data();
-  std::uint32_t count = 0;  // strings added since the last clear
-  out_.clear();
-  rawSize_ = 0;
-  // Codes are packed least significant bit first into `acc`; whole bytes go
-  // out eight at a time (an unaligned store) and the pointer moves on by the
-  // bytes completed, which keeps the loop free of data-dependent branches.
+// Codes are packed least significant bit first into `acc`; whole bytes go
+// out eight at a time (an unaligned store) and the pointer moves on by the
+// bytes completed, which keeps the loop free of data-dependent branches.
+struct GIF::CodeWriter {
   std::uint64_t acc = 0;
   std::uint32_t bits = 0;
   std::uint8_t* w = nullptr;
-  auto flush = [&] {
+  // `code` in `n` bits (0 or 9).
+  void Put(std::uint32_t code, std::uint32_t n) {
+    acc |= std::uint64_t(code) << bits;
+    bits += n;
     std::memcpy(w, &acc, sizeof acc);
     w += bits >> 3;
     acc >>= bits & ~7u;
     bits &= 7u;
-  };
+  }
+};
+
+namespace {
+
+// One row: a clear code, then the codes of its pixels, nine bits each.
+// `table` maps (prefix code, pixel) to the string's code; `used` lists the
+// `count` slots taken since the last clear.
+inline void EncodeRow(const std::uint8_t* row, int width, std::int16_t* table, std::uint32_t* used,
+                      std::uint32_t& count, GIF::CodeWriter& out) {
   auto clear = [&] {
     for (std::uint32_t i = 0; i < count; ++i) table[used[i]] = 0;
     count = 0;
-    acc |= std::uint64_t(kClearCode) << bits;
-    bits += 9;
-    flush();
+    out.Put(GIF::kClearCode, 9);
   };
+  clear();
+  if (width <= 0) return;
+  std::uint32_t pending = row[0];
+  for (int x = 1; x < width; ++x) {
+    const std::uint32_t k = row[x];
+    const std::uint32_t slot = pending * 256 + k;
+    const std::uint32_t code = std::uint16_t(table[slot]);
+    const bool miss = code == 0;
+    // A string not in the table: its prefix's code goes out, and the
+    // string is added unless the table is full, which clears it instead.
+    out.Put(miss ? pending : 0u, miss ? 9u : 0u);
+    const bool add = miss && count < std::uint32_t(GIF::kTableLimit);
+    table[slot] = std::int16_t(add ? GIF::kFirstCode + int(count) : int(code));
+    used[count] = slot;
+    count += add ? 1u : 0u;
+    if (miss && !add) clear();
+    pending = miss ? k : code;
+  }
+  out.Put(pending, 9);
+}
+
+}  // namespace
+
+void GIF::EncodeRows(const std::uint8_t* matrix, int width, int height, std::size_t stride,
+                     sys::OutputFile* file) {
+  table_ = TakeTable();
+  std::uint32_t count = 0;  // strings added since the last clear
+  out_.clear();
+  rawSize_ = 0;
+  CodeWriter codes;
   // At most a code per pixel, a clear code per full table and one per row,
   // nine bits each, and the eight bytes of the last store.
   const std::size_t rowBound =
       (std::size_t(width) + std::size_t(width) / kTableLimit + 4) * 9 / 8 + 16;
   for (int y = 1; y <= height; ++y) {
     if (raw_.size() < rawSize_ + rowBound) raw_.resize(rawSize_ + rowBound + rawSize_ / 2);
-    w = raw_.data() + rawSize_;
-    const std::uint8_t* row = matrix + std::size_t(y - 1) * stride;
-    clear();
-    if (width > 0) {
-      std::uint32_t pending = row[0];
-      for (int x = 1; x < width; ++x) {
-        const std::uint32_t k = row[x];
-        const std::uint32_t slot = pending * 256 + k;
-        const std::uint32_t code = std::uint16_t(table[slot]);
-        const bool miss = code == 0;
-        // A string not in the table: its prefix's code goes out, and the
-        // string is added unless the table is full, which clears it instead.
-        acc |= std::uint64_t(miss ? pending : 0u) << bits;
-        bits += miss ? 9u : 0u;
-        flush();
-        const bool add = miss && count < std::uint32_t(kTableLimit);
-        table[slot] = std::int16_t(add ? kFirstCode + int(count) : int(code));
-        used[count] = slot;
-        count += add ? 1u : 0u;
-        if (miss && !add) clear();
-        pending = miss ? k : code;
-      }
-      acc |= std::uint64_t(pending) << bits;
-      bits += 9;
-      flush();
-    }
-    rawSize_ = std::size_t(w - raw_.data());
-    if (y % 10 == 0) {
-      if (file != nullptr && rawSize_ >= (1u << 16)) {
-        EmitBlocks(false);
-        file->Write(out_.data(), out_.size());
-        out_.clear();
-      }
-      if (Yields) {
-        // Writer threads encode with Yields off: Progress and the yield
-        // belong to the window thread.
-        assert(sys::OnWindowThread());
-        const double percents = std::nearbyint(double(y) * 100.0 / double(height));
-        if (Progress) Progress(std::int16_t(percents));
-        sys::DoEvents();
-      }
-    }
+    codes.w = raw_.data() + rawSize_;
+    EncodeRow(matrix + std::size_t(y - 1) * stride, width, table_.data(), used_.data(), count,
+              codes);
+    rawSize_ = std::size_t(codes.w - raw_.data());
+    if (y % 10 == 0) AfterTenRows(y, height, file);
   }
-  for (std::uint32_t i = 0; i < count; ++i) table[used[i]] = 0;  // back to the pool all zero
+  for (std::uint32_t i = 0; i < count; ++i) table_[used_[i]] = 0;  // back to the pool all zero
   TablePool().push_back(std::move(table_));
   table_.clear();
+  EndRows(codes, file);
+}
+
+void GIF::AfterTenRows(int y, int height, sys::OutputFile* file) {
+  if (file != nullptr && rawSize_ >= (1u << 16)) {
+    EmitBlocks(false);
+    file->Write(out_.data(), out_.size());
+    out_.clear();
+  }
+  if (Yields) {
+    // Writer threads encode with Yields off: Progress and the yield belong
+    // to the window thread.
+    assert(sys::OnWindowThread());
+    const double percents = std::nearbyint(double(y) * 100.0 / double(height));
+    if (Progress) Progress(std::int16_t(percents));
+    sys::DoEvents();
+  }
+}
+
+void GIF::EndRows(CodeWriter& codes, sys::OutputFile* file) {
   if (raw_.size() < rawSize_ + 16) raw_.resize(rawSize_ + 16);
-  w = raw_.data() + rawSize_;
-  acc |= std::uint64_t(kEndCode) << bits;
-  bits += 9;
-  flush();
-  if (bits > 0) *w++ = std::uint8_t(acc);  // the last byte's unused bits are 0
-  rawSize_ = std::size_t(w - raw_.data());
+  codes.w = raw_.data() + rawSize_;
+  codes.Put(kEndCode, 9);
+  if (codes.bits > 0) *codes.w++ = std::uint8_t(codes.acc);  // the last byte's unused bits are 0
+  rawSize_ = std::size_t(codes.w - raw_.data());
   EmitBlocks(true);
   out_.push_back(0x00);
   if (file != nullptr) {
@@ -300,6 +314,38 @@ bool GIF::Capture(const platform::Picture& Pic, gdi::DC* hDc, const std::int16_t
   return true;
 }
 
+std::vector<std::uint8_t> GIF::Head(const Captured& captured) const {
+  // The screen, the fixed table, the control of a transparent frame and the
+  // image descriptor: everything before the image data.
+  const bool trans = captured.trans;
+  std::vector<std::uint8_t> head;
+  head.reserve(800);
+  const char* sig = trans ? "GIF89a" : "GIF87a";
+  head.insert(head.end(), sig, sig + 6);
+  Put16(head, width_);
+  Put16(head, height_);
+  head.push_back(0xF7);
+  head.push_back(0);
+  head.push_back(0);
+  for (const auto& c : captured.colors) {
+    head.push_back(c.rgbRed);
+    head.push_back(c.rgbGreen);
+    head.push_back(c.rgbBlue);
+  }
+  if (trans) {
+    const std::uint8_t gce[8] = {0x21, 0xF9, 0x04, 0x09, 0x00, 0x00, captured.transIndex, 0x00};
+    head.insert(head.end(), gce, gce + 8);
+  }
+  head.push_back(0x2C);
+  Put16(head, 0);
+  Put16(head, 0);
+  Put16(head, width_);
+  Put16(head, height_);
+  head.push_back(0x07);
+  head.push_back(8);
+  return head;
+}
+
 std::int16_t GIF::WriteCaptured(const std::string& sFileName) {
   if (!captured_) return 0;
   const auto captured = std::move(captured_);
@@ -317,32 +363,7 @@ std::int16_t GIF::WriteCaptured(const std::string& sFileName) {
       return 0;
   }
 
-  const bool trans = captured->trans;
-  std::vector<std::uint8_t> head;
-  head.reserve(800);
-  const char* sig = trans ? "GIF89a" : "GIF87a";
-  head.insert(head.end(), sig, sig + 6);
-  Put16(head, width_);
-  Put16(head, height_);
-  head.push_back(0xF7);
-  head.push_back(0);
-  head.push_back(0);
-  for (const auto& c : captured->colors) {
-    head.push_back(c.rgbRed);
-    head.push_back(c.rgbGreen);
-    head.push_back(c.rgbBlue);
-  }
-  if (trans) {
-    const std::uint8_t gce[8] = {0x21, 0xF9, 0x04, 0x09, 0x00, 0x00, captured->transIndex, 0x00};
-    head.insert(head.end(), gce, gce + 8);
-  }
-  head.push_back(0x2C);
-  Put16(head, 0);
-  Put16(head, 0);
-  Put16(head, width_);
-  Put16(head, height_);
-  head.push_back(0x07);
-  head.push_back(8);
+  const std::vector<std::uint8_t> head = Head(*captured);
   file.Write(head.data(), head.size());
 
   bool encoded = true;

@@ -67,8 +67,15 @@ class GIF {
   static constexpr int kFirstCode = 258;
   static constexpr int kTableLimit = 253;
 
+ public:
+  struct CodeWriter;  // the bit packer of the image data
+
  private:
   void EmitBlocks(bool last);
+  // Every tenth row: the finished blocks to the file, Progress and the yield.
+  void AfterTenRows(int y, int height, sys::OutputFile* file);
+  // The end code, the last blocks and the terminator.
+  void EndRows(CodeWriter& codes, sys::OutputFile* file);
   void EncodeRows(const std::uint8_t* matrix, int width, int height, std::size_t stride,
                   sys::OutputFile* file);
   void FillHeader(gdi::BITMAPINFO& info) const;
@@ -81,6 +88,7 @@ class GIF {
     bool trans = false;
   };
   std::unique_ptr<Captured> captured_;
+  std::vector<std::uint8_t> Head(const Captured& captured) const;
 
   bool busy_ = false;
   Error error_ = Error::None;

@@ -13,8 +13,6 @@
 
 namespace png {
 
-namespace {
-
 // A colour with its transparency: 0x00RRGGBB when opaque, with bit 24 set
 // when transparent, so that a transparent and an opaque pixel of the same
 // colour stay apart.
@@ -58,6 +56,8 @@ class ColourTable {
   std::array<std::uint32_t, 256> keys_{};
   int count_ = 0;
 };
+
+namespace {
 
 struct Chunks {
   int width = 0, height = 0, bitDepth = 8, colourType = 0;
@@ -126,108 +126,127 @@ bool Deflate(const std::vector<std::uint8_t>& rows, std::vector<std::uint8_t>& o
 
 }  // namespace
 
+namespace {
+
+// Each pixel's index in `table`, after each row's filter byte; false at the
+// 257th colour.
+bool IndexRows(const Image& image, ColourTable& table, std::vector<std::uint8_t>& rows) {
+  const std::size_t w = std::size_t(image.width), h = std::size_t(image.height);
+  rows.resize((w + 1) * h);
+  for (std::size_t y = 0; y < h; ++y) {
+    const std::uint32_t* in = image.pixels + y * image.stride;
+    const std::uint8_t* alpha = image.alpha != nullptr ? image.alpha + y * w : nullptr;
+    std::uint8_t* row = rows.data() + y * (w + 1);
+    *row++ = 0;  // filter: none
+    for (std::size_t x = 0; x < w; ++x) {
+      std::uint32_t k = in[x] & 0xFFFFFFu;
+      if (alpha != nullptr && alpha[x] == 0) k |= kTransparentBit;
+      const int index = table.IndexOf(k);
+      if (index < 0) return false;
+      row[x] = std::uint8_t(index);
+    }
+  }
+  return true;
+}
+
+// Renumbers the indexed rows by `order` and packs them `bitDepth` bits a
+// pixel, in place: every byte is written at or before the place it is read
+// from.
+void PackRows(std::vector<std::uint8_t>& rows, std::size_t w, std::size_t h,
+              const std::array<std::uint8_t, 256>& order, int bitDepth) {
+  const std::size_t perByte = std::size_t(8 / bitDepth);
+  const std::size_t rowBytes = (w + perByte - 1) / perByte;
+  for (std::size_t y = 0; y < h; ++y) {
+    const std::uint8_t* in = rows.data() + y * (w + 1) + 1;
+    std::uint8_t* o = rows.data() + y * (rowBytes + 1);
+    *o++ = 0;
+    if (bitDepth == 8) {
+      for (std::size_t x = 0; x < w; ++x) o[x] = order[in[x]];
+      continue;
+    }
+    unsigned byte = 0;
+    for (std::size_t x = 0; x < w; ++x) {
+      byte = (byte << bitDepth) | order[in[x]];
+      if (x % perByte == perByte - 1) {
+        o[x / perByte] = std::uint8_t(byte);
+        byte = 0;
+      }
+    }
+    if (w % perByte != 0) {
+      o[w / perByte] = std::uint8_t(byte << (bitDepth * int(perByte - w % perByte)));
+    }
+  }
+  rows.resize((rowBytes + 1) * h);
+}
+
+}  // namespace
+
 bool Encoder::Prepare(const Image& image) {
   ready_ = false;
   if (image.pixels == nullptr || image.width <= 0 || image.height <= 0) return false;
   try {
-    const std::size_t w = std::size_t(image.width), h = std::size_t(image.height);
     width_ = image.width;
     height_ = image.height;
-
-    // The colours, and each pixel's index, unless there are more than 256:
-    // the indices go straight into the rows, after each row's filter byte.
+    // The colours, and each pixel's index, unless there are more than 256.
     auto table = std::make_unique<ColourTable>();
-    rows_.resize((w + 1) * h);
-    bool indexed = true, transparent = false;
-    for (std::size_t y = 0; y < h && indexed; ++y) {
-      const std::uint32_t* in = image.pixels + y * image.stride;
-      const std::uint8_t* alpha = image.alpha != nullptr ? image.alpha + y * w : nullptr;
-      std::uint8_t* row = rows_.data() + y * (w + 1);
-      *row++ = 0;  // filter: none
-      for (std::size_t x = 0; x < w; ++x) {
-        std::uint32_t k = in[x] & 0xFFFFFFu;
-        if (alpha != nullptr && alpha[x] == 0) k |= kTransparentBit;
-        const int index = table->IndexOf(k);
-        if (index < 0) {
-          indexed = false;
-          break;
-        }
-        row[x] = std::uint8_t(index);
-      }
-    }
     trnsCount_ = 0;
-    if (indexed) {
-      // Transparent entries first, so that tRNS is as short as it can be.
-      std::array<std::uint8_t, 256> order{};
-      int next = 0;
-      for (int pass = 0; pass < 2; ++pass) {
-        for (int i = 0; i < table->Count(); ++i) {
-          const bool clear = (table->Key(i) & kTransparentBit) != 0;
-          if (clear != (pass == 0)) continue;
-          order[std::size_t(i)] = std::uint8_t(next);
-          const std::uint32_t rgb = table->Key(i) & 0xFFFFFFu;
-          palette_[next][0] = std::uint8_t(rgb >> 16);
-          palette_[next][1] = std::uint8_t(rgb >> 8);
-          palette_[next][2] = std::uint8_t(rgb);
-          if (clear) ++trnsCount_;
-          ++next;
-        }
-      }
-      colours_ = table->Count();
-      transparent = trnsCount_ > 0;
-      colourType_ = PNG_COLOR_TYPE_PALETTE;
-      bitDepth_ = colours_ <= 2 ? 1 : colours_ <= 4 ? 2 : colours_ <= 16 ? 4 : 8;
-      // Renumbered, and packed where fewer bits do, in place: every byte is
-      // written at or before the place it is read from.
-      const std::size_t perByte = std::size_t(8 / bitDepth_);
-      const std::size_t rowBytes = (w + perByte - 1) / perByte;
-      for (std::size_t y = 0; y < h; ++y) {
-        const std::uint8_t* in = rows_.data() + y * (w + 1) + 1;
-        std::uint8_t* o = rows_.data() + y * (rowBytes + 1);
-        *o++ = 0;
-        if (bitDepth_ == 8) {
-          for (std::size_t x = 0; x < w; ++x) o[x] = order[in[x]];
-          continue;
-        }
-        unsigned byte = 0;
-        for (std::size_t x = 0; x < w; ++x) {
-          byte = (byte << bitDepth_) | order[in[x]];
-          if (x % perByte == perByte - 1) {
-            o[x / perByte] = std::uint8_t(byte);
-            byte = 0;
-          }
-        }
-        if (w % perByte != 0) {
-          o[w / perByte] = std::uint8_t(byte << (bitDepth_ * int(perByte - w % perByte)));
-        }
-      }
-      rows_.resize((rowBytes + 1) * h);
+    if (IndexRows(image, *table, rows_)) {
+      PreparePalette(*table);
     } else {
-      for (std::size_t i = 0; i < w * h && !transparent && image.alpha != nullptr; ++i) {
-        transparent = image.alpha[i] == 0;
-      }
-      const std::size_t channels = transparent ? 4 : 3;
-      colourType_ = transparent ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB;
-      bitDepth_ = 8;
-      colours_ = 0;
-      const std::size_t rowBytes = w * channels;
-      rows_.resize((rowBytes + 1) * h);
-      for (std::size_t y = 0; y < h; ++y) {
-        std::uint8_t* o = rows_.data() + y * (rowBytes + 1);
-        *o++ = 0;  // filter: none
-        const std::uint32_t* in = image.pixels + y * image.stride;
-        for (std::size_t x = 0; x < w; ++x) {
-          *o++ = std::uint8_t(in[x] >> 16);
-          *o++ = std::uint8_t(in[x] >> 8);
-          *o++ = std::uint8_t(in[x]);
-          if (transparent) *o++ = image.alpha[y * w + x] == 0 ? 0 : 255;
-        }
-      }
+      PrepareTrueColour(image);
     }
     ready_ = true;
     return true;
   } catch (const std::bad_alloc&) {
     return false;
+  }
+}
+
+void Encoder::PreparePalette(const ColourTable& table) {
+  // Transparent entries first, so that tRNS is as short as it can be.
+  std::array<std::uint8_t, 256> order{};
+  int next = 0;
+  for (int pass = 0; pass < 2; ++pass) {
+    for (int i = 0; i < table.Count(); ++i) {
+      const bool clear = (table.Key(i) & kTransparentBit) != 0;
+      if (clear != (pass == 0)) continue;
+      order[std::size_t(i)] = std::uint8_t(next);
+      const std::uint32_t rgb = table.Key(i) & 0xFFFFFFu;
+      palette_[next][0] = std::uint8_t(rgb >> 16);
+      palette_[next][1] = std::uint8_t(rgb >> 8);
+      palette_[next][2] = std::uint8_t(rgb);
+      if (clear) ++trnsCount_;
+      ++next;
+    }
+  }
+  colours_ = table.Count();
+  colourType_ = PNG_COLOR_TYPE_PALETTE;
+  bitDepth_ = colours_ <= 2 ? 1 : colours_ <= 4 ? 2 : colours_ <= 16 ? 4 : 8;
+  PackRows(rows_, std::size_t(width_), std::size_t(height_), order, bitDepth_);
+}
+
+void Encoder::PrepareTrueColour(const Image& image) {
+  const std::size_t w = std::size_t(width_), h = std::size_t(height_);
+  bool transparent = false;
+  for (std::size_t i = 0; i < w * h && !transparent && image.alpha != nullptr; ++i) {
+    transparent = image.alpha[i] == 0;
+  }
+  const std::size_t channels = transparent ? 4 : 3;
+  colourType_ = transparent ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB;
+  bitDepth_ = 8;
+  colours_ = 0;
+  const std::size_t rowBytes = w * channels;
+  rows_.resize((rowBytes + 1) * h);
+  for (std::size_t y = 0; y < h; ++y) {
+    std::uint8_t* o = rows_.data() + y * (rowBytes + 1);
+    *o++ = 0;  // filter: none
+    const std::uint32_t* in = image.pixels + y * image.stride;
+    for (std::size_t x = 0; x < w; ++x) {
+      *o++ = std::uint8_t(in[x] >> 16);
+      *o++ = std::uint8_t(in[x] >> 8);
+      *o++ = std::uint8_t(in[x]);
+      if (transparent) *o++ = image.alpha[y * w + x] == 0 ? 0 : 255;
+    }
   }
 }
 

@@ -29,12 +29,17 @@ struct Image {
 // bytes into `out`. Both return false when the picture has no pixels or there
 // is no memory for it. One encoder keeps its storage from one frame to the
 // next; it serves one thread at a time.
+class ColourTable;
+
 class Encoder {
  public:
   bool Prepare(const Image& image);
   bool Finish(std::vector<std::uint8_t>& out);
 
  private:
+  // The rows as palette indices of `table`, or as RGB(A) samples.
+  void PreparePalette(const ColourTable& table);
+  void PrepareTrueColour(const Image& image);
   bool ready_ = false;
   int width_ = 0, height_ = 0, bitDepth_ = 8, colourType_ = 0, colours_ = 0, trnsCount_ = 0;
   std::uint8_t palette_[256][3] = {};

@@ -150,12 +150,9 @@ class clsGif24bit {
   // extension (-1: none), and the text of every comment, in order.
   std::int32_t LoopCount = -1;
   std::vector<std::string> Comments;
-  // The global table as the file holds it, before any repair.
-  std::array<std::uint8_t, 768> StoredGlobalTable{};
 
   // --- drawing side ---
   gdi::Bitmap* CanvasBitmap = nullptr;
-  gdi::DC* TargetDC = nullptr;
   std::unique_ptr<gdi::DC> CanvasDC;
   gdi::COLORREF CanvasBackColor = 0;
   std::int32_t CanvasWidth = 0;
@@ -164,24 +161,27 @@ class clsGif24bit {
   struct Area {
     std::int32_t left = 0, top = 0, width = 0, height = 0;
   };
-  Area FrameRect;
 
   // The most frame pixels one break-out keeps (frames are 8-bit, so bytes):
   // a small file can describe many huge frames, and all of them stay in
   // memory until the run ends. A file that needs more is refused.
   std::int64_t FramePixelBudget = std::int64_t(2) << 30;
 
-  // The encoder of the GIF frame being exported.
-  std::shared_ptr<GIF> GifEncoder;
-
   void MaskedBlit(gdi::DC& dst, gdi::DC& ref, gdi::DC& frameDC, const Area& rect, std::int16_t x,
                   std::int16_t y, gdi::COLORREF& key);
   static void NearestSolidColor(gdi::COLORREF& color, gdi::COLORREF& result);
+
+ private:
+  // The global table as the file holds it, before any repair.
+  std::array<std::uint8_t, 768> StoredGlobalTable{};
+  gdi::DC* TargetDC = nullptr;
+  Area FrameRect;  // the frame being drawn
+  // The encoder of the GIF frame being exported.
+  std::shared_ptr<GIF> GifEncoder;
   // A fresh, exclusively created temporary file "<folder><prefix>…<.extension>".
   static std::string fTempFileName(std::string& folder, const std::string& prefix,
                                    const std::string& extension);
 
- private:
   [[noreturn]] void Fail(BreakOutReason reason, std::int64_t byte = -1,
                          std::int64_t frame = 0) const;
   std::uint8_t Byte(std::int64_t p, BreakOutReason reason, std::int64_t frame = 0) const;

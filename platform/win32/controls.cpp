@@ -812,8 +812,8 @@ void VScrollBar::Max(std::int32_t v) {
 void VScrollBar::ApplyRange() {
   if (Handle() == nullptr) return;
   // A reversed or empty range leaves the bar where it is: nothing to scroll.
-  SCROLLINFO info{sizeof info, SIF_RANGE | SIF_POS, min_, Top(), 0, 0, 0};
-  info.nPos = std::clamp(Value(), min_, Top());
+  SCROLLINFO info{sizeof info, SIF_RANGE | SIF_POS, min_, RangeEnd(), 0, 0, 0};
+  info.nPos = std::clamp(Value(), min_, RangeEnd());
   SetScrollInfo(Handle(), SB_CTL, &info, TRUE);
 }
 
@@ -824,7 +824,7 @@ std::int32_t VScrollBar::Value() const {
 }
 
 void VScrollBar::Value(std::int32_t v) {
-  SCROLLINFO info{sizeof info, SIF_POS, 0, 0, 0, std::clamp(v, min_, Top()), 0};
+  SCROLLINFO info{sizeof info, SIF_POS, 0, 0, 0, std::clamp(v, min_, RangeEnd()), 0};
   if (Handle() != nullptr) SetScrollInfo(Handle(), SB_CTL, &info, TRUE);
 }
 
@@ -853,7 +853,7 @@ bool VScrollBar::Message(unsigned message, std::uintptr_t w, std::intptr_t l,
       v = min_;
       break;
     case SB_BOTTOM:
-      v = Top();
+      v = RangeEnd();
       break;
     case SB_THUMBTRACK:
     case SB_THUMBPOSITION:
@@ -865,7 +865,7 @@ bool VScrollBar::Message(unsigned message, std::uintptr_t w, std::intptr_t l,
     default:
       return true;
   }
-  const auto value = std::int32_t(std::clamp<std::int64_t>(v, min_, Top()));
+  const auto value = std::int32_t(std::clamp<std::int64_t>(v, min_, RangeEnd()));
   if (value == before && !released) return true;
   Value(value);
   const auto handler = dragging ? Scroll : Change;

@@ -310,7 +310,8 @@ class VScrollBar : public Widget {
 
  private:
   void ApplyRange();
-  std::int32_t Top() const { return max_ <= min_ ? min_ : max_; }
+  // The end of the range the system is given: a reversed range stops at Min.
+  std::int32_t RangeEnd() const { return max_ <= min_ ? min_ : max_; }
   std::int32_t min_ = 0, max_ = 32767, large_ = 1, small_ = 1;
 };
 
