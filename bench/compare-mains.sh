@@ -51,8 +51,9 @@ run() {
 # in the words of standard error: counted apart (VELKOR_COMPARE_MESSAGES=1
 # lists them too), every other difference is shown.
 runs=0 differ=0 messages=0
+IFS=, read -r -a modes <<<"${VELKOR_COMPARE_MODES:---bmp,--gif,--gif --transparent}"
 for f in "${inputs[@]}"; do
-  for mode in --bmp --gif "--gif --transparent"; do
+  for mode in "${modes[@]}"; do
     runs=$((runs + 1))
     rm -rf "$work/old" "$work/new"
     run "$old" "$mode" "$f" "$work/old"

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <vector>
 
 #include "platform/system/system.h"
@@ -15,9 +16,11 @@ class FileWindow {
  public:
   // Thrown when a byte below Size() cannot be read: the file has become
   // shorter since it was opened (error 0), or the read failed (errno).
-  struct ReadFailure {
+  struct ReadFailure : std::exception {
+    ReadFailure(std::uint64_t offset, int error) : offset(offset), error(error) {}
     std::uint64_t offset;
     int error;
+    const char* what() const noexcept override { return "the file cannot be read"; }
   };
 
   FileWindow(sys::InputFile file, std::size_t pieceBytes)
