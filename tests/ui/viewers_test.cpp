@@ -167,6 +167,39 @@ TEST_F(Viewers, APressDuringASplitStopsItBeforeTheNextFrame) {
   }
 }
 
+TEST_F(Viewers, ASplitListsOnlyTheFramesWrittenAndSaysWhyTheOthersAreNot) {
+  const std::string file = dir.File("hole.gif");
+  WriteAnimation(file, 40, 30, 3);
+  fs::create_directory(dir.File("hole_002.gif"));  // frame 2 cannot be written there
+  Source(file);
+  if (state.OutputFileType != 1) main->ChooseOutputType(1);
+  sys::SetSleepHook([](std::int64_t) {});
+  std::vector<std::string> lines;
+  const sys::ScopedDiagnosticHook diagnostics(
+      [&](const std::string& line) { lines.push_back(line); });
+  Click(main->lbl_Cmd[2]);
+  ASSERT_EQ(main->lstFilesModel.ListCount(), 2);
+  EXPECT_EQ(main->lstFilesModel.List(0), dir.File("hole_001.gif"));
+  EXPECT_EQ(main->lstFilesModel.List(1), dir.File("hole_003.gif"));
+  EXPECT_EQ(lines,
+            std::vector<std::string>{dir.File("hole_002.gif") + ": cannot write: Is a directory"});
+}
+
+TEST_F(Viewers, AFifoChosenAsTheFileIsRefusedAtOnce) {
+  const std::string fifo = dir.File("pipe.gif");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  Source(fifo);  // a read would wait here for a writer that never comes
+  std::vector<std::string> messages, lines;
+  qtplat::SetMessageBoxHook([&](QWidget*, const std::string& text, const std::string&, int) {
+    messages.push_back(text);
+  });
+  const sys::ScopedDiagnosticHook diagnostics(
+      [&](const std::string& line) { lines.push_back(line); });
+  Click(main->lbl_Cmd[2]);
+  EXPECT_EQ(messages, std::vector<std::string>{"ｱﾆﾒｰｼｮﾝ Gifﾌｧｲﾙではありません！"});
+  EXPECT_EQ(lines, std::vector<std::string>{fifo + ": cannot be split: not a regular file"});
+}
+
 TEST_F(Viewers, AClosedWindowIsNeitherDrawnIntoNorExportedFrom) {
   const std::string file = dir.File("close.gif");
   WriteAnimation(file, 40, 30, 5);
