@@ -152,8 +152,12 @@ int PutInPlace(const std::string& aside, const std::string& path) {
 }
 
 bool RemoveExisting(const std::string& path) {
-  // DeleteFileW refuses folders.
-  if (GetFileAttributesW(Wide(path).c_str()) == INVALID_FILE_ATTRIBUTES) return true;
+  const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {  // never removed, and said as POSIX says it
+    errno = EISDIR;
+    return false;
+  }
   if (DeleteFileW(Wide(path).c_str())) return true;
   errno = ErrnoOf(GetLastError());
   return false;
