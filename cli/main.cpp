@@ -153,17 +153,16 @@ std::string Absolute(const std::string& path) {
 // What the command line asks of the run: the same choices a split in the
 // window makes, with the frames named after FILE in its folder or in DIR.
 RunOptions RunOptionsFor(const Options& o) {
-  SharedState state;
-  // The main window gets an absolute path from its file dialog; so does this.
-  ApplySourceNames(state, Absolute(o.file));
   RunOptions run;
+  // The main window gets an absolute path from its file dialog; so does this.
   run.DecoderPath = Absolute(o.file);
+  const SourceNames names = DeriveSourceNames(run.DecoderPath);
   run.Split = true;
   run.GifFiles = !o.bmp;
   run.Transparent = o.transparent;
-  run.OutputBaseName = state.OutputBaseName;
+  run.OutputBaseName = names.OutputBaseName;
   if (!o.outputDir.empty()) {
-    const std::string name = state.OutputBaseName.substr(state.LastFolder.size() + 1);
+    const std::string name = names.OutputBaseName.substr(names.LastFolder.size() + 1);
     const std::string outDir = Absolute(o.outputDir);
     run.OutputBaseName =
         (outDir.empty() || outDir.back() != kPathSeparator ? outDir + kPathSeparator : outDir) +

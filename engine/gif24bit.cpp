@@ -628,7 +628,7 @@ RunResult clsGif24bit::RenderGif(ExportSink* sink) {
   FrameWriter writer;
   const std::size_t frames = Frames.size();
   std::size_t k = 0;
-  handedOver_ = 0;
+  std::size_t handed = 0;  // frames before this one were handed to the writer
   try {
     auto frameDC = gdi::CreateCompatibleDC(&imageCtl_->hDC());
     StartCoverage();
@@ -638,7 +638,10 @@ RunResult clsGif24bit::RenderGif(ExportSink* sink) {
       // A stop requested meanwhile means the window has gone: nothing more is
       // drawn into or exported from it. Frames are numbered from 1, and the
       // numbers go past 32767: no file of a run overwrites another.
-      if (Exports(k) && !stopRender_) ExportFrame(k, writer);
+      if (Exports(k) && !stopRender_) {
+        ExportFrame(k, writer);
+        handed = k + 1;  // written or reported as not, whatever happens next
+      }
       writer.Report(report);
       sys::DoEvents();
     }
@@ -646,7 +649,7 @@ RunResult clsGif24bit::RenderGif(ExportSink* sink) {
     // Memory ran out while frame k was drawn or handed over: the frames
     // handed over so far are still written, and every later one this run
     // would have exported is reported as not written.
-    for (k = std::max(k, handedOver_); k < frames; ++k) {
+    for (k = std::max(k, handed); k < frames; ++k) {
       if (Exports(k)) {
         writer.Failed(std::int64_t(k) + 1, FrameFileName(std::int64_t(k) + 1),
                       sys::ErrorText(ENOMEM));
@@ -656,7 +659,6 @@ RunResult clsGif24bit::RenderGif(ExportSink* sink) {
   writer.Finish(report);
   coverageDC_.reset();
   coverage_.reset();
-  result.stopped = stopRender_ != 0;
   sys::DoEvents();
   return result;
 }
@@ -732,12 +734,6 @@ void clsGif24bit::ExportFrame(std::size_t k, FrameWriter& writer) {
               0, gdi::SRCCOPY);
   display_->Refresh();
   const std::string name = FrameFileName(n);
-  // Every way out of here has handed frame k over, or reported it.
-  struct Handed {
-    std::size_t& count;
-    std::size_t k;
-    ~Handed() { count = k + 1; }
-  } handed{handedOver_, k};
   if (!ProtectedFile.empty() && sys::SameFile(name, ProtectedFile)) {
     writer.Failed(n, name, "it would replace the file being split");
     return;

@@ -249,6 +249,5 @@ class clsGif24bit {
   // animations draw whole frames, which then need no transparency at all.
   bool coverageFull_ = false;
   BreakOutFailure lastFailure_;
-  std::size_t handedOver_ = 0;  // frames before this one were handed to the writer
   gdi::Bitmap* canvasPrevious_ = nullptr;
 };

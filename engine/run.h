@@ -41,7 +41,6 @@ class HeadlessRun {
  public:
   explicit HeadlessRun(const RunOptions& options);
   clsGif24bit& Engine() { return engine_; }
-  const clsGif24bit& Engine() const { return engine_; }
 
  private:
   RunBoxes boxes_;

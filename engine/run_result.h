@@ -72,6 +72,5 @@ struct RunResult {
   bool BrokenOut() const { return breakOut.reason == BreakOutReason::None; }
   std::int64_t framesWritten = 0;
   std::vector<ExportedFrame> failed;
-  bool stopped = false;
   bool Complete() const { return failed.empty(); }
 };

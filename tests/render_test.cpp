@@ -283,8 +283,9 @@ TEST_F(Render, FailedFilesAreInFrameOrderAndFreshForEveryRun) {
 }
 
 TEST_F(Render, MemoryRunningOutInTheFrameLoopReportsEveryFrameNotWritten) {
-  // A PNG split cannot make the coverage it keeps: no frame is written, and
-  // every one is reported.
+  // A PNG split cannot make the coverage it keeps, a split of the stored
+  // pixels cannot make the first frame's picture: no frame is written, and
+  // every one is reported, the one being exported when it ran out included.
   Bytes body;
   for (int k = 0; k < 3; ++k) body = Cat({body, Frame(0, 0, 2, 2, std::uint8_t(1 + k))});
   const Bytes gif = Cat({Header(2, 2, kGlobal8), kTable, body, {0x3B}});
@@ -294,7 +295,8 @@ TEST_F(Render, MemoryRunningOutInTheFrameLoopReportsEveryFrameNotWritten) {
     const char* reason;
   };
   for (const Case c : {Case{clsGif24bit::FrameFiles::Png, false, "Cannot allocate memory"},
-                       Case{clsGif24bit::FrameFiles::Png, true, "Cannot allocate memory"}}) {
+                       Case{clsGif24bit::FrameFiles::Png, true, "Cannot allocate memory"},
+                       Case{clsGif24bit::FrameFiles::StoredPng, false, "Cannot allocate memory"}}) {
     SCOPED_TRACE(c.gifFiles);
     source_ = dir_.File("anim.gif");
     WriteFile(source_, gif);
