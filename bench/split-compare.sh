@@ -80,9 +80,11 @@ median_time() {
 ratio() { echo "scale=2; $1 / $2" | bc | sed 's/^\./0./'; }
 row() { printf '%-6s %-6s %-26s %9s %9s %9s %12s\n' "$@"; }
 
-# velkor-split writes next to its input: give it the output folder.
-velkor_bmp() { cp "$in" "$work/out/src.gif" && "$split" --bmp "$work/out/src.gif"; }
-velkor_gif() { cp "$in" "$work/out/src.gif" && "$split" "$work/out/src.gif"; }
+# velkor-split reads the source where it lies and writes its frames into the
+# output folder, as the peers do (a copy of the source beside the frames would
+# be timed with them).
+velkor_bmp() { "$split" --bmp -q -o "$work/out" "$in"; }
+velkor_gif() { "$split" -q -o "$work/out" "$in"; }
 export -f velkor_bmp velkor_gif
 
 row input place tool "wall s" "sys s" "peak MiB" bytes

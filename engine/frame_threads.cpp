@@ -48,15 +48,15 @@ std::string EncoderReason(const GIF& gif) {
 void SetThreadStartHook(std::function<void()> hook) { ThreadStartHook() = std::move(hook); }
 
 std::size_t DecodeFrames(std::size_t count, unsigned threads,
-                         const std::function<bool(std::size_t)>& job) {
+                         const std::function<bool(std::size_t, unsigned)>& job) {
   threads = unsigned(std::clamp<std::size_t>(threads, 1, std::max<std::size_t>(count, 1)));
   std::atomic<std::size_t> next{0};
   std::atomic<std::size_t> firstFailed{count};
-  auto work = [&] {
+  auto work = [&](unsigned worker) {
     while (firstFailed.load(std::memory_order_relaxed) == count) {
       const std::size_t i = next.fetch_add(1);
       if (i >= count) break;
-      if (!job(i)) {
+      if (!job(i, worker)) {
         // Jobs are handed out in order: every lower one has started and
         // finishes, so the lowest failure is the same whatever the timing.
         std::size_t seen = firstFailed.load();
@@ -68,9 +68,9 @@ std::size_t DecodeFrames(std::size_t count, unsigned threads,
   std::vector<std::thread> pool;
   // A thread the system refuses leaves the pool smaller; this thread works
   // in any case.
-  for (unsigned t = 1; t < threads && TryStart(pool, work); ++t) {
+  for (unsigned t = 1; t < threads && TryStart(pool, [&work, t] { work(t); }); ++t) {
   }
-  work();
+  work(0);
   for (auto& t : pool) t.join();
   return firstFailed;
 }

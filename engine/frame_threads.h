@@ -53,12 +53,14 @@
 
 class GIF;
 
-// Runs job(0) … job(count - 1) on up to `threads` threads, the calling one
-// among them, handing jobs out in increasing order. A job returns false when
-// it failed and must not throw. Once one has failed, no further job starts.
-// Returns the lowest index whose job failed, or `count` when none did.
+// Runs job(0, w) … job(count - 1, w) on up to `threads` threads, the calling
+// one among them, handing jobs out in increasing order; w (below `threads`)
+// names the thread running the job, so that a job may reuse memory that
+// thread's earlier jobs used. A job returns false when it failed and must not
+// throw. Once one has failed, no further job starts. Returns the lowest index
+// whose job failed, or `count` when none did.
 std::size_t DecodeFrames(std::size_t count, unsigned threads,
-                         const std::function<bool(std::size_t)>& job);
+                         const std::function<bool(std::size_t, unsigned)>& job);
 
 // Called before every thread a run starts; tests make it throw what a failed
 // thread start throws (std::system_error). Empty: nothing is called.

@@ -395,7 +395,8 @@ std::string clsGif24bit::fTempFileName(std::string& folder, const std::string& p
   return sys::CreateTempFile(folder, prefix, extension).value_or(std::string());
 }
 
-bool clsGif24bit::CutFrame(std::size_t k, const std::string& folder, BreakOutFailure& failure) {
+bool clsGif24bit::CutFrame(std::size_t k, const std::string& folder,
+                           std::vector<std::uint8_t>& bytes, BreakOutFailure& failure) {
   const std::int64_t frame = std::int64_t(k) + 1;
   failure = {BreakOutReason::CannotRead, -1, fileLength_, frame, 0};
 
@@ -404,8 +405,16 @@ bool clsGif24bit::CutFrame(std::size_t k, const std::string& folder, BreakOutFai
   // of its local table.
   const std::int64_t from = Frames[k].FrameStart - 1, to = Frames[k].FrameEnd - 1;
   const std::size_t headerLen = header_.size(), len = std::size_t(to - from);
-  std::vector<std::uint8_t> bytes(headerLen + len);
+  // The image-data terminator, then an extension introducer and a control
+  // label with no block after them, then the trailer: the loader reads the
+  // one image and accepts what follows it. The buffer is the decoding
+  // thread's own, sized once for the whole file: fresh memory for every frame
+  // would cost a page fault per page, and growing it by the tail would copy
+  // the frame's bytes again.
+  const std::uint8_t tail[4] = {0x00, gb::kExtension, gb::kGraphicControlLabel, gb::kTrailer};
+  bytes.resize(headerLen + len + sizeof tail);
   std::copy(header_.begin(), header_.end(), bytes.begin());
+  std::copy(tail, tail + sizeof tail, bytes.end() - sizeof tail);
   const std::int64_t got = file_->File().ReadAt(std::uint64_t(from), &bytes[headerLen], len);
   if (got != std::int64_t(len)) {  // the file changed since it was walked
     failure.byte = got < 0 ? from : from + got;
@@ -418,11 +427,6 @@ bool clsGif24bit::CutFrame(std::size_t k, const std::string& folder, BreakOutFai
     std::copy(patch->bytes.begin(), patch->bytes.end(),
               bytes.begin() + std::ptrdiff_t(headerLen + std::size_t(patch->at - from)));
   }
-  // The image-data terminator, then an extension introducer and a control
-  // label with no block after them, then the trailer: the loader reads the
-  // one image and accepts what follows it.
-  const std::uint8_t tail[4] = {0x00, gb::kExtension, gb::kGraphicControlLabel, gb::kTrailer};
-  bytes.insert(bytes.end(), tail, tail + 4);
 
   failure.reason = BreakOutReason::TempFile;
   std::string dir = folder;
@@ -466,7 +470,8 @@ platform::Picture clsGif24bit::WriteFrames() {
   std::vector<BreakOutFailure> failures(frames + 1);
   const unsigned threads =
       DecodeThreads != 0 ? DecodeThreads : std::max(1u, std::thread::hardware_concurrency());
-  const std::size_t failed = DecodeFrames(frames + 1, threads, [&](std::size_t job) {
+  std::vector<std::vector<std::uint8_t>> cutBytes(threads);
+  const std::size_t failed = DecodeFrames(frames + 1, threads, [&](std::size_t job, unsigned w) {
     try {
       if (job == 0) {
         auto pic = platform::LoadPicture(Options.DecoderPath);
@@ -474,7 +479,7 @@ platform::Picture clsGif24bit::WriteFrames() {
         failures[0].reason = BreakOutReason::FirstImageUndecodable;
         return bool(whole);
       }
-      return CutFrame(job - 1, folder, failures[job]);
+      return CutFrame(job - 1, folder, cutBytes[w], failures[job]);
     } catch (const std::bad_alloc&) {
       failures[job] = {BreakOutReason::OutOfMemory, -1, 0, job == 0 ? 0 : std::int64_t(job), 0};
       return false;

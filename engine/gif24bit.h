@@ -195,7 +195,8 @@ class clsGif24bit {
   // Cuts out and decodes every frame, and decodes the file's first image,
   // which it returns for Finish.
   platform::Picture WriteFrames();
-  bool CutFrame(std::size_t k, const std::string& folder, BreakOutFailure& failure);
+  bool CutFrame(std::size_t k, const std::string& folder, std::vector<std::uint8_t>& bytes,
+                BreakOutFailure& failure);
   void Finish(platform::Picture whole);
   // Waits frame k's delay, applies its disposal and draws it onto the canvas
   // and into the target.

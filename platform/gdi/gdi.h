@@ -21,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/system/large_blocks.h"
 #include "platform/system/scoped.h"
 
 namespace gdi {
@@ -96,7 +97,21 @@ using ScopedPixelLimit = sys::Scoped<std::int64_t, PixelLimit, SetPixelLimit>;
 bool SizeAllowed(std::int64_t w, std::int64_t h);
 
 // Pixel storage: words that are left uninitialised when the vector grows, so
-// that a bitmap's first drawing is its first write.
+// that a bitmap's first drawing is its first write. Large buffers come from
+// sys::AllocateLarge (huge pages where the system has them), except in a
+// build with the address sanitizer, which must see every buffer's bounds.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kLargeBlocks = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kLargeBlocks = false;
+#else
+inline constexpr bool kLargeBlocks = true;
+#endif
+#else
+inline constexpr bool kLargeBlocks = true;
+#endif
+
 template <typename T>
 struct UninitialisedAllocator : std::allocator<T> {
   template <typename U>
@@ -106,6 +121,20 @@ struct UninitialisedAllocator : std::allocator<T> {
   UninitialisedAllocator() = default;
   template <typename U>
   UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept {}
+  T* allocate(std::size_t n) {
+    if (kLargeBlocks && n >= sys::kLargeBlockMin / sizeof(T)) {
+      if (n > std::size_t(-1) / sizeof(T)) throw std::bad_array_new_length();
+      return static_cast<T*>(sys::AllocateLarge(n * sizeof(T)));
+    }
+    return std::allocator<T>::allocate(n);
+  }
+  void deallocate(T* p, std::size_t n) noexcept {
+    if (kLargeBlocks && n >= sys::kLargeBlockMin / sizeof(T)) {
+      sys::FreeLarge(p, n * sizeof(T));
+      return;
+    }
+    std::allocator<T>::deallocate(p, n);
+  }
   template <typename U>
   void construct(U* p) noexcept {
     ::new (static_cast<void*>(p)) U;

@@ -32,6 +32,16 @@ int PutInPlace(const std::string& aside, const std::string& path);
 // Writes a diagnostic line where this system keeps them.
 void WriteDiagnostic(const std::string& line);
 
+// Memory straight from the system for large buffers: `bytes` (a multiple of
+// kLargePage) mapped read-write, starting on a kLargePage boundary where the
+// system has pages of that size, and marked for them; nullptr when none is
+// left. DiscardPages lets the system take back the pages of a range (its
+// content becomes undefined; it stays usable).
+inline constexpr std::size_t kLargePage = std::size_t(2) << 20;
+void* MapLarge(std::size_t bytes);
+void UnmapLarge(void* at, std::size_t bytes);
+void DiscardPages(void* at, std::size_t bytes);
+
 // The random part of temporary names (tests may replace it).
 std::string RandomSuffix();
 

@@ -103,6 +103,17 @@ std::string Narrow(const std::wstring& w) {
 
 namespace native {
 
+void* MapLarge(std::size_t bytes) {
+  // Large pages need a privilege users do not have: ordinary committed pages.
+  return ::VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+
+void UnmapLarge(void* at, std::size_t) { ::VirtualFree(at, 0, MEM_RELEASE); }
+
+void DiscardPages(void* at, std::size_t bytes) {
+  ::VirtualAlloc(at, bytes, MEM_RESET, PAGE_READWRITE);
+}
+
 bool WriteAll(std::intptr_t handle, const std::uint8_t* data, std::size_t size) {
   while (size > 0) {
     const DWORD chunk = DWORD(std::min<std::size_t>(size, std::size_t(1) << 30));
