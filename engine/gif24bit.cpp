@@ -389,6 +389,36 @@ void clsGif24bit::KeyOnGlobalTable() {
   }
 }
 
+namespace {
+// The failures of the walk that come from the file's bytes being damaged
+// after a frame was read whole.
+bool IsDamage(BreakOutReason reason) {
+  switch (reason) {
+    case BreakOutReason::TruncatedExtension:
+    case BreakOutReason::TruncatedDescriptor:
+    case BreakOutReason::TruncatedLocalTable:
+    case BreakOutReason::TruncatedImageData:
+    case BreakOutReason::NoTrailer:
+      return true;
+    default:
+      return false;
+  }
+}
+}  // namespace
+
+void clsGif24bit::ReadFramesOrSalvage(std::int64_t p) {
+  try {
+    ReadFrames(p);
+  } catch (const Failure& failure) {
+    if (!Salvage || !IsDamage(failure.what_.reason) || Frames.empty()) throw;
+    // The frames read whole before the damage, with the repairs of the
+    // global table they made; those the lost frames would have made are not
+    // known.
+    damage_ = failure.what_;
+    KeyOnGlobalTable();
+  }
+}
+
 std::string clsGif24bit::fTempFileName(std::string& folder, const std::string& prefix,
                                        const std::string& extension) {
   if (folder.empty()) folder = "./";
@@ -462,6 +492,7 @@ platform::Picture clsGif24bit::WriteFrames() {
     if (pixels > FramePixelBudget)
       Fail(BreakOutReason::TooManyPixels, Frames[k].FrameStart - 1, std::int64_t(k) + 1);
   }
+  if (PixelGate) pixelHold_ = PixelGate(pixels);
 
   // The file's first image (which the canvas step shows) is the first job:
   // last, it would keep one thread busy while the others wait. Then every
@@ -495,7 +526,13 @@ platform::Picture clsGif24bit::WriteFrames() {
   file_.reset();
   if (failed <= frames) {
     failures[failed].length = fileLength_;
-    throw Failure(failures[failed]);
+    // Image data that cannot be decoded is damage like a file cut short:
+    // the frames before it were decoded whole, and a salvage keeps them.
+    if (!Salvage || failed < 2 || failures[failed].reason != BreakOutReason::FrameUndecodable) {
+      throw Failure(failures[failed]);
+    }
+    damage_ = failures[failed];
+    Frames.resize(failed - 1);
   }
   return whole;
 }
@@ -508,6 +545,7 @@ void clsGif24bit::Finish(platform::Picture whole) {
 std::int16_t clsGif24bit::fGifBreakOutFrames() {
   CleanUp();
   lastFailure_ = {};
+  damage_.reset();
   LoopCount = -1;
   Comments.clear();
   if (Options.DecoderPath.empty()) return 0;
@@ -527,7 +565,7 @@ std::int16_t clsGif24bit::fGifBreakOutFrames() {
       std::int64_t p = 0;
       ReadHeader(p);
       second_ = 0;
-      ReadFrames(p);
+      ReadFramesOrSalvage(p);
       Finish(WriteFrames());
     } catch (const std::bad_alloc&) {
       throw Failure({BreakOutReason::OutOfMemory, -1, fileLength_, 0, 0});
@@ -601,7 +639,10 @@ void clsGif24bit::MaskedBlit(gdi::DC& dst, gdi::DC& ref, gdi::DC& frameDC, const
   gdi::BitBlt(*TargetDC, 0, 0, CanvasWidth, CanvasHeight, *CanvasDC, 0, 0, gdi::SRCCOPY);
 }
 
-void clsGif24bit::CleanUp() { Frames.clear(); }
+void clsGif24bit::CleanUp() {
+  Frames.clear();
+  pixelHold_.reset();
+}
 
 // ---------------------------------------------------------------- frame loop
 

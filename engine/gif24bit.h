@@ -91,6 +91,9 @@ class clsGif24bit {
   // side's NotAnimatedFlag.
   const BreakOutFailure& LastFailure() const { return lastFailure_; }
   bool BrokenOut() const { return lastFailure_.reason == BreakOutReason::None; }
+  // Where the bytes of a file broken out with Salvage are damaged (frame K);
+  // the frame table then holds frames 1 ... K-1 only. None otherwise.
+  const std::optional<BreakOutFailure>& Damage() const { return damage_; }
 
   // Makes the canvas from ScreenWidth and ScreenHeight, filled with the
   // target's back colour. A size the drawing layer refuses throws; the
@@ -130,6 +133,17 @@ class clsGif24bit {
   // name leads to it is reported as not written.
   std::string ProtectedFile;
 
+  // A file whose bytes are damaged at frame K (cut short, a broken block,
+  // image data that cannot be decoded) breaks out into frames 1 ... K-1 when
+  // set, and Damage() says where; a file without one whole frame, one that
+  // is no GIF, or one over the pixel budget is refused as ever. Unset, any
+  // damage refuses the file.
+  bool Salvage = false;
+  // Called once the break-out knows how many frame pixels it keeps, before
+  // it decodes any; what it returns is held until CleanUp. Runs side by side
+  // share one memory budget through it (it may wait).
+  std::function<std::shared_ptr<void>(std::int64_t pixels)> PixelGate;
+
   // --- stream fields ---
   // How many bytes of the file the break-out reads at a time while it walks
   // its blocks; each frame is then read again on its own to be cut out, so
@@ -165,7 +179,8 @@ class clsGif24bit {
   // The most frame pixels one break-out keeps (frames are 8-bit, so bytes):
   // a small file can describe many huge frames, and all of them stay in
   // memory until the run ends. A file that needs more is refused.
-  std::int64_t FramePixelBudget = std::int64_t(2) << 30;
+  static constexpr std::int64_t kFramePixelBudget = std::int64_t(2) << 30;
+  std::int64_t FramePixelBudget = kFramePixelBudget;
 
   void MaskedBlit(gdi::DC& dst, gdi::DC& ref, gdi::DC& frameDC, const Area& rect, std::int16_t x,
                   std::int16_t y, gdi::COLORREF& key);
@@ -191,6 +206,7 @@ class clsGif24bit {
   void ReadImage(std::int64_t& p, FrameRecord& row, std::int64_t frame, std::int64_t& tableStart);
   void Repair(FrameRecord& row, std::int64_t tableStart);
   void ReadFrames(std::int64_t p);
+  void ReadFramesOrSalvage(std::int64_t p);
   void KeyOnGlobalTable();
   // Cuts out and decodes every frame, and decodes the file's first image,
   // which it returns for Finish.
@@ -250,5 +266,7 @@ class clsGif24bit {
   // animations draw whole frames, which then need no transparency at all.
   bool coverageFull_ = false;
   BreakOutFailure lastFailure_;
+  std::optional<BreakOutFailure> damage_;
+  std::shared_ptr<void> pixelHold_;
   gdi::Bitmap* canvasPrevious_ = nullptr;
 };
