@@ -134,7 +134,8 @@ TEST(Cli, ExitStatuses) {
 
   EXPECT_EQ(Split("").status, 64);
   EXPECT_EQ(Split("--nope x.gif").status, 64);
-  EXPECT_EQ(Split("a.gif b.gif").status, 64);
+  EXPECT_EQ(Split("-j0 a.gif b.gif").status, 64);
+  EXPECT_EQ(Split("-0 a.gif").status, 64);
   r = Split("--help");
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("Exit status"), std::string::npos);
@@ -706,4 +707,304 @@ TEST(CliFaults, AFrameNameLeadingToTheSourceIsRefusedForThatFrame) {
     EXPECT_EQ(ReadFile(second), original);  // the link is left as it was
     fs::remove(second);
   }
+}
+
+namespace {
+
+// A file of its own bytes, read whole ("" when missing).
+std::string Text(const std::string& path) {
+  const Bytes b = ReadFile(path);
+  return std::string(b.begin(), b.end());
+}
+
+// The frame files `listing` names, read whole, in order.
+std::vector<Bytes> FilesListed(const std::string& listing) {
+  std::vector<Bytes> out;
+  for (const auto& line : Lines(listing)) out.push_back(ReadFile(line));
+  return out;
+}
+
+}  // namespace
+
+TEST(CliBatch, SeveralFilesListedInTheirOrderWhateverTheJobsARefusedOneStopsNone) {
+  TempDir dir;
+  std::vector<std::string> files;
+  for (int i = 0; i < 6; ++i) {
+    const std::string f = dir.File("f" + std::to_string(i) + ".gif");
+    if (i == 2) {
+      WriteFile(f, Bytes{'n', 'o', 't', ' ', 'a', ' ', 'G', 'I', 'F'});
+    } else {
+      // Sizes and frame counts that differ, so the runs end out of order.
+      gifgen::WriteFile(f, gifgen::Encode(gifgen::Moving(120 - 15 * i, 40 + i, 8 - i, i % 2 == 1)));
+    }
+    files.push_back(Quote(f));
+  }
+  std::string all;
+  for (const auto& f : files) all += " " + f;
+  const Result one = Split("--bmp -j1" + all);
+  const std::vector<Bytes> frames = FilesListed(one.out);
+  const Result many = Split("--bmp -j4" + all);
+  EXPECT_EQ(one.status, 1);
+  EXPECT_EQ(many.status, 1);
+  EXPECT_EQ(many.out, one.out);
+  EXPECT_EQ(many.err, one.err);
+  EXPECT_EQ(FilesListed(many.out), frames);
+  // Every good file's frames, in the order of the arguments, and the same
+  // bytes as a run of that file alone.
+  std::vector<std::string> expected;
+  for (int i = 0; i < 6; ++i) {
+    for (int n = 1; i != 2 && n <= 8 - i; ++n) {
+      expected.push_back(Out(dir, "f" + std::to_string(i), n, "bmp"));
+    }
+  }
+  EXPECT_EQ(Lines(many.out), expected);
+  const Result alone = Split("--bmp " + files[3]);
+  const auto fromAll = FilesListed(many.out);
+  EXPECT_EQ(FilesListed(alone.out),
+            std::vector<Bytes>(fromAll.begin() + 8 + 7 + 0, fromAll.begin() + 8 + 7 + 5));
+  const auto err = Lines(many.err);
+  ASSERT_EQ(err.size(), 2u) << many.err;
+  EXPECT_NE(err[0].find(dir.File("f2.gif") + ": cannot be split: "), std::string::npos);
+  EXPECT_EQ(err[1], "velkor-split: 6 files: 5 split, 1 refused; 27 frames written, 0 not written");
+
+  // A reader that goes away takes no frame with it.
+  const std::string cmd = "bash -c '" + std::string(VELKOR_SPLIT) + " -q -j3 --png" + all +
+                          " 2>/dev/null; " + VELKOR_SPLIT + " -j3 --png" + all +
+                          " 2>/dev/null | head -1 >/dev/null; exit ${PIPESTATUS[0]}'";
+  const int rc = std::system(cmd.c_str());
+  ASSERT_TRUE(WIFEXITED(rc));
+  EXPECT_EQ(WEXITSTATUS(rc), 1);
+  EXPECT_TRUE(fs::exists(Out(dir, "f5", 3, "png")));
+}
+
+TEST(CliBatch, NamesTwoFilesWouldShareAreRefusedBeforeAnythingIsWritten) {
+  TempDir dir;
+  const auto gif = gifgen::Encode(gifgen::Moving(20, 10, 2));
+  fs::create_directories(dir.File("a"));
+  fs::create_directories(dir.File("b"));
+  gifgen::WriteFile(dir.File("a/x.gif"), gif);
+  gifgen::WriteFile(dir.File("b/x.gif"), gif);
+  gifgen::WriteFile(dir.File("a/x.old.gif"), gif);
+  gifgen::WriteFile(dir.File("a/x_001.gif"), gif);
+  const std::string out = dir.File("out");
+  Result r = Split("-o " + Quote(out) + " " + Quote(dir.File("a/x.gif")) + " " +
+                   Quote(dir.File("b/x.gif")));
+  EXPECT_EQ(r.status, 64);
+  EXPECT_NE(r.err.find(dir.File("a/x.gif") + " and " + dir.File("b/x.gif") +
+                       " would both write x_NNN.gif into " + out),
+            std::string::npos)
+      << r.err;
+  EXPECT_FALSE(fs::exists(out));
+  // Beside their sources: one folder, one name up to the first dot.
+  r = Split(Quote(dir.File("a/x.gif")) + " " + Quote(dir.File("a/x.old.gif")));
+  EXPECT_EQ(r.status, 64);
+  // The same file twice.
+  r = Split(Quote(dir.File("b/x.gif")) + " " + Quote(dir.File("b/x.gif")));
+  EXPECT_EQ(r.status, 64);
+  // A frame of one would replace another file of the run.
+  r = Split(Quote(dir.File("a/x_001.gif")) + " " + Quote(dir.File("a/x.gif")));
+  EXPECT_EQ(r.status, 64);
+  EXPECT_NE(r.err.find("would replace " + dir.File("a/x_001.gif")), std::string::npos) << r.err;
+  // With --bmp the names differ.
+  EXPECT_EQ(
+      Split("--bmp -q " + Quote(dir.File("a/x_001.gif")) + " " + Quote(dir.File("a/x.gif"))).status,
+      0);
+  EXPECT_EQ(ListDir(dir.File("b")), (std::vector<std::string>{"x.gif"}));
+}
+
+TEST(CliBatch, FoldersWithRecursionTheTreeKeptAndListsFromStandardInput) {
+  TempDir dir;
+  const auto gif = gifgen::Encode(gifgen::Moving(20, 10, 2));
+  const std::string root = dir.File("in");
+  fs::create_directories(root + "/sub/deeper");
+  gifgen::WriteFile(root + "/b.GIF", gif);
+  gifgen::WriteFile(root + "/a.gif", gif);
+  gifgen::WriteFile(root + "/sub/c.gif", gif);
+  gifgen::WriteFile(root + "/sub/deeper/d.gif", gif);
+  WriteFile(root + "/notes.txt", Bytes{'x'});
+  fs::create_symlink(root + "/a.gif", root + "/sub/link.gif");
+  fs::create_directory_symlink(root + "/sub", root + "/loop");
+
+  Result r = Split("-q " + Quote(root));
+  EXPECT_EQ(r.status, 64);
+  EXPECT_NE(r.err.find("-r"), std::string::npos);
+  EXPECT_EQ(Split("--keep-tree " + Quote(root)).status, 64);
+
+  const std::string out = dir.File("out");
+  r = Split("-r --keep-tree -o " + Quote(out) + " " + Quote(root));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Lines(r.out), (std::vector<std::string>{
+                              out + "/a_001.gif", out + "/a_002.gif", out + "/b_001.gif",
+                              out + "/b_002.gif", out + "/sub/c_001.gif", out + "/sub/c_002.gif",
+                              out + "/sub/deeper/d_001.gif", out + "/sub/deeper/d_002.gif"}));
+  EXPECT_NE(r.err.find("4 files: 4 split, 0 refused; 8 frames written"), std::string::npos);
+
+  // Names from standard input, NUL-separated, after the FILE arguments.
+  const std::string list = dir.File("list");
+  const std::string cmd = "printf '%s\\0%s\\0' " + Quote(root + "/sub/c.gif") + " " +
+                          Quote(root + "/a.gif") + " | " + VELKOR_SPLIT + " --bmp --from - -0 " +
+                          Quote(root + "/b.GIF") + " >" + list + " 2>/dev/null";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  EXPECT_EQ(Lines(Text(list)),
+            (std::vector<std::string>{root + "/b_001.bmp", root + "/b_002.bmp",
+                                      root + "/sub/c_001.bmp", root + "/sub/c_002.bmp",
+                                      root + "/a_001.bmp", root + "/a_002.bmp"}));
+  // One per line from a file; a list that cannot be read is a usage error.
+  const std::string line = root + "/sub/deeper/d.gif\r\n\n";
+  WriteFile(list, Bytes(line.begin(), line.end()));
+  r = Split("--png --from " + Quote(list));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Lines(r.out).back(), root + "/sub/deeper/d_002.png");
+  EXPECT_EQ(Split("--from " + Quote(dir.File("none"))).status, 64);
+}
+
+TEST(CliBatch, InfoGivesOneTablePerLineInTheOrderOfTheFiles) {
+  TempDir dir;
+  gifgen::WriteFile(dir.File("a.gif"), gifgen::Encode(gifgen::Moving(20, 10, 2)));
+  WriteFile(dir.File("b.gif"), Bytes{'G', 'I', 'F', '8', '9', 'a'});
+  gifgen::WriteFile(dir.File("c.gif"), gifgen::Encode(gifgen::Moving(30, 10, 5)));
+  const Result r = Split("--info -j3 " + Quote(dir.File("a.gif")) + " " + Quote(dir.File("b.gif")) +
+                         " " + Quote(dir.File("c.gif")));
+  EXPECT_EQ(r.status, 1);
+  const auto lines = Lines(r.out);
+  ASSERT_EQ(lines.size(), 3u) << r.out;
+  std::vector<std::size_t> frames;
+  for (const auto& l : lines) frames.push_back(nlohmann::json::parse(l)["frames"].size());
+  EXPECT_EQ(frames, (std::vector<std::size_t>{2, 0, 5}));
+  EXPECT_EQ(nlohmann::json::parse(lines[1])["splits"], false);
+  EXPECT_EQ(Lines(r.err).back(), "velkor-split: 3 files: 2 can be split, 1 refused");
+}
+
+TEST(CliSalvage, ADamagedFileGivesTheFramesBeforeTheDamageAndExitsThree) {
+  TempDir dir;
+  const auto whole = gifgen::Encode(gifgen::Moving(40, 30, 6, /*localTables=*/true));
+  WriteFile(dir.File("w.gif"), whole);
+  const Result all = Split("--bmp " + Quote(dir.File("w.gif")));
+  ASSERT_EQ(all.status, 0);
+  const auto frames = FilesListed(all.out);
+  const auto table = nlohmann::json::parse(Split("--info " + Quote(dir.File("w.gif"))).out);
+  // Cut inside each frame from the second on: frames before it, exactly.
+  for (std::size_t k = 1; k < frames.size(); ++k) {
+    const std::size_t at = std::size_t(table["frames"][k]["offset"]) + 30;
+    WriteFile(dir.File("cut.gif"), Bytes(whole.begin(), whole.begin() + std::ptrdiff_t(at)));
+    EXPECT_EQ(Split("--bmp " + Quote(dir.File("cut.gif"))).status, 1);
+    const Result r = Split("--bmp --salvage " + Quote(dir.File("cut.gif")));
+    EXPECT_EQ(r.status, 3) << r.err;
+    const auto got = FilesListed(r.out);
+    ASSERT_EQ(got.size(), k);
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), frames.begin())) << k;
+    EXPECT_FALSE(fs::exists(Out(dir, "cut", int(k) + 1, "bmp")));
+    EXPECT_NE(
+        r.err.find(": damaged: frames 1 to " + std::to_string(k) + " written: truncated in the "),
+        std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find(", frame " + std::to_string(k + 1) + ")"), std::string::npos) << r.err;
+    for (std::size_t n = 1; n <= k; ++n) fs::remove(Out(dir, "cut", int(n), "bmp"));
+  }
+  // Cut in the first frame: nothing whole, nothing written.
+  WriteFile(dir.File("cut.gif"), Bytes(whole.begin(), whole.begin() + 200));
+  EXPECT_EQ(Split("--salvage " + Quote(dir.File("cut.gif"))).status, 1);
+  EXPECT_EQ(ListDir(dir.path()).size(), 8u);  // w.gif, its 6 frames, cut.gif
+
+  // Image data that cannot be decoded (an LZW code size of 15) in frame 4.
+  Bytes bad = whole;
+  std::size_t p = std::size_t(table["frames"][3]["offset"]);
+  while (bad[p] == 0x21) {  // the extensions before the image, then its descriptor
+    for (p += 2; bad[p] != 0; p += bad[p] + 1u) {
+    }
+    ++p;
+  }
+  ASSERT_EQ(bad[p], 0x2C);
+  const std::uint8_t flags = bad[p + 9];
+  p += 10 + ((flags & 0x80) ? 3u << ((flags & 7) + 1) : 0);
+  bad[p] = 15;
+  WriteFile(dir.File("bad.gif"), bad);
+  const Result r = Split("--bmp --salvage " + Quote(dir.File("bad.gif")));
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_EQ(FilesListed(r.out), std::vector<Bytes>(frames.begin(), frames.begin() + 3));
+  EXPECT_NE(r.err.find("the frame cannot be decoded"), std::string::npos) << r.err;
+}
+
+TEST(CliSalvage, RepairsALostFrameWouldMakeToTheGlobalTableAreNotMade) {
+  // Entries 1 and 3 are both red. Frame 2 makes entry 3 transparent, so the
+  // whole file repairs entry 3 to another colour, which frame 1 shows too.
+  // Cut in frame 2, that repair is never read: frame 1 is that of the file
+  // ending after frame 1.
+  TempDir dir;
+  const Bytes table = Table({{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {255, 0, 0}});
+  const Bytes first = Picture(0, 0, 2, 1, {3, 2});
+  const Bytes head = Cat({Header(2, 1, 0x81), table, first});
+  const Bytes whole = Cat({head, Gce(0x01, 0, 3), Picture(0, 0, 2, 1, {1, 1}), {0x3B}});
+  WriteFile(dir.File("whole.gif"), whole);
+  WriteFile(dir.File("short.gif"), Cat({head, {0x3B}}));
+  WriteFile(dir.File("cut.gif"), Bytes(whole.begin(), whole.end() - 4));
+  const Result w = Split("--bmp -q " + Quote(dir.File("whole.gif")));
+  const Result s = Split("--bmp -q " + Quote(dir.File("short.gif")));
+  const Result c = Split("--bmp -q --salvage " + Quote(dir.File("cut.gif")));
+  ASSERT_EQ(w.status, 0);
+  ASSERT_EQ(s.status, 0);
+  ASSERT_EQ(c.status, 3) << c.err;
+  EXPECT_EQ(ReadFile(Out(dir, "cut", 1, "bmp")), ReadFile(Out(dir, "short", 1, "bmp")));
+  EXPECT_NE(ReadFile(Out(dir, "cut", 1, "bmp")), ReadFile(Out(dir, "whole", 1, "bmp")));
+  EXPECT_FALSE(fs::exists(Out(dir, "cut", 2, "bmp")));
+}
+
+TEST(CliSalvage, CutCorpusFilesGiveTheFramesOfTheFileEndingBeforeTheDamage) {
+  const auto files = CorpusGifs();
+  if (files.empty()) GTEST_SKIP() << "no ../shared/corpus beside this checkout";
+  int tried = 0;
+  for (const auto& f : files) {
+    if (fs::file_size(f) < 20000 || fs::file_size(f) > 120000 || tried >= 3) continue;
+    const Bytes whole = ReadFile(f);
+    TempDir dir;
+    WriteFile(dir.File("w.gif"), whole);
+    const auto table = nlohmann::json::parse(Split("--info " + Quote(dir.File("w.gif"))).out);
+    if (table["splits"] != true || table["frames"].size() < 4) continue;
+    ++tried;
+    for (double share : {0.35, 0.7, 0.95}) {
+      const std::size_t at = std::size_t(double(whole.size()) * share);
+      WriteFile(dir.File("cut.gif"), Bytes(whole.begin(), whole.begin() + std::ptrdiff_t(at)));
+      const Result r = Split("--bmp --salvage " + Quote(dir.File("cut.gif")));
+      const auto cutTable =
+          nlohmann::json::parse(Split("--info " + Quote(dir.File("cut.gif"))).out);
+      const std::size_t kept = cutTable["frames"].size();
+      if (kept == 0) {
+        EXPECT_EQ(r.status, 1) << f;
+        continue;
+      }
+      ASSERT_EQ(r.status, 3) << f << " at " << at << ": " << r.err;
+      ASSERT_EQ(Lines(r.out).size(), kept) << f;
+      // The oracle: the same bytes up to the frame the damage is in, and a trailer.
+      const std::size_t end = std::size_t(table["frames"][kept]["offset"]);
+      Bytes clean(whole.begin(), whole.begin() + std::ptrdiff_t(end));
+      clean.push_back(0x3B);
+      WriteFile(dir.File("clean.gif"), clean);
+      const Result c = Split("--bmp " + Quote(dir.File("clean.gif")));
+      ASSERT_EQ(c.status, 0) << f;
+      EXPECT_EQ(FilesListed(r.out), FilesListed(c.out)) << f << " at " << at;
+      for (const auto& l : Lines(r.out)) fs::remove(l);
+      for (const auto& l : Lines(c.out)) fs::remove(l);
+    }
+  }
+  EXPECT_GT(tried, 0);
+}
+
+TEST(CliBatch, TheExitStatusSaysTheWorstThatHappened) {
+  TempDir dir;
+  const auto gif = gifgen::Encode(gifgen::Moving(20, 10, 3));
+  gifgen::WriteFile(dir.File("good.gif"), gif);
+  gifgen::WriteFile(dir.File("cut.gif"), Bytes(gif.begin(), gif.end() - 3));
+  WriteFile(dir.File("no.gif"), Bytes{'x'});
+  gifgen::WriteFile(dir.File("held.gif"), gif);
+  fs::create_directory(dir.File("held_002.gif"));  // a folder where a frame goes
+  const std::string good = Quote(dir.File("good.gif")), cut = Quote(dir.File("cut.gif")),
+                    no = Quote(dir.File("no.gif")), held = Quote(dir.File("held.gif"));
+  EXPECT_EQ(Split("-q " + good + " " + no).status, 1);
+  EXPECT_EQ(Split("-q --salvage " + no + " " + cut + " " + good).status, 3);
+  EXPECT_EQ(Split("-q " + cut + " " + good).status, 1);
+  const Result r = Split("-q --salvage " + held + " " + cut + " " + no);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("3 files: 1 split, 1 damaged, 1 refused; 4 frames written, 1 not written"),
+            std::string::npos)
+      << r.err;
 }

@@ -374,9 +374,14 @@ namespace {
 // Static initialisation runs on the thread that starts the program, the one
 // the window system lives on.
 const std::thread::id g_windowThread = std::this_thread::get_id();
+
+thread_local bool t_headless = false;
 }  // namespace
 
-bool OnWindowThread() { return std::this_thread::get_id() == g_windowThread; }
+HeadlessThread::HeadlessThread() { t_headless = true; }
+HeadlessThread::~HeadlessThread() { t_headless = false; }
+
+bool OnWindowThread() { return t_headless || std::this_thread::get_id() == g_windowThread; }
 
 void DoEvents() {
   assert(OnWindowThread() && "only the window thread yields to the window system");

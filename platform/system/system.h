@@ -249,7 +249,19 @@ using ScopedYieldHook = Scoped<YieldHook, YieldHookNow, SetYieldHook>;
 // Yields; only ever called on the window thread (asserted in debug builds).
 void DoEvents();
 // Whether the caller runs on the thread that started the program, where the
-// window system lives.
+// window system lives, or on a thread that stands in for it while a
+// HeadlessThread lives there.
 bool OnWindowThread();
+// Marks the calling thread, for its lifetime, as one that performs whole runs
+// without a window system (velkor-split splitting files side by side): it
+// plays the window thread's part for its own runs, and yields to nothing
+// when no yield hook is set.
+class HeadlessThread {
+ public:
+  HeadlessThread();
+  ~HeadlessThread();
+  HeadlessThread(const HeadlessThread&) = delete;
+  HeadlessThread& operator=(const HeadlessThread&) = delete;
+};
 
 }  // namespace sys

@@ -4,7 +4,8 @@
 For each file: the PNG frames hold exactly the bitmap frames' colours (read
 back with Pillow, an independent decoder), every stored frame opens and has
 the export size, the frame table validates against docs/frame-table.schema.json
-and agrees with the split, a refused file leaves nothing behind, no temporary
+and agrees with the split (and --info of all the files gives the same tables,
+one a line), a refused file leaves nothing behind, no temporary
 file is left, and a sanitizer build reports nothing.
 Usage: corpus_frames.py VELKOR_SPLIT CORPUS_DIR SCHEMA [K/N]   (exit 77: skipped)
   K/N: only the K-th of N equal shares of the files, so that the shares can
@@ -53,6 +54,7 @@ def run(*args):
     return r
 
 
+copies = []  # each file's copy, and its table from --info alone
 with tempfile.TemporaryDirectory() as tmp:
     temp = os.path.join(tmp, "tmp")
     os.mkdir(temp)
@@ -79,6 +81,7 @@ with tempfile.TemporaryDirectory() as tmp:
         except ValueError as e:
             failures.append(f"{name}: --info is no JSON: {e}")
             continue
+        copies.append((src, table))
         errors = [e.message for e in validator.iter_errors(table)]
         if errors:
             failures.append(f"{name}: --info does not follow the schema: {errors[:3]}")
@@ -110,6 +113,17 @@ with tempfile.TemporaryDirectory() as tmp:
                 continue
             if [p[:3] for p in rgba.getdata()] != list(rgb.getdata()):
                 failures.append(f"{name} {stem}: PNG colours differ from the bitmap's")
+    # All the copies in one run: one table a line, each valid, in the order of
+    # the files, and the same table as the file's own run gives.
+    ri = run("--info", "-j4", *[src for src, _ in copies]) if copies else None
+    lines = ri.stdout.splitlines() if ri else []
+    if ri and len(lines) != len(copies):
+        failures.append(f"--info of {len(copies)} files gives {len(lines)} lines")
+    for line, (src, table) in zip(lines, copies):
+        row = json.loads(line)
+        errors = [e.message for e in validator.iter_errors(row)]
+        if errors or row != table:
+            failures.append(f"{src}: the line of --info of many files differs: {errors[:3]}")
     left = os.listdir(temp)
     if left:
         failures.append(f"temporary files left: {left[:5]}")
