@@ -355,7 +355,9 @@ int PrintTable(const clsGif24bit& engine, const std::string& file, Output& out, 
   return split ? kExitOk : kExitNotAnimated;
 }
 
-FileOutcome SplitFile(const Options& o, const Input& in, Output& out, Shared& shared) {
+// Splits one file; with `ownThreads`, on threads of its own besides this one.
+FileOutcome SplitFile(const Options& o, const Input& in, Output& out, Shared& shared,
+                      bool ownThreads) {
   FileOutcome outcome;
   HeadlessRun run(RunOptionsFor(o, in));
   clsGif24bit& engine = run.Engine();
@@ -370,6 +372,7 @@ FileOutcome SplitFile(const Options& o, const Input& in, Output& out, Shared& sh
   if (shared.budget != nullptr) {
     engine.PixelGate = [&shared](std::int64_t pixels) { return shared.budget->Take(pixels); };
   }
+  engine.OwnThreads = ownThreads;
   const bool split = BreakOutRun(engine);
   engine.UserDelay(0);  // as the play sets it: the waits --info reports are the play's
   if (o.info) {
@@ -485,6 +488,10 @@ int SplitMany(const Options& o) {
     KeptOutput out;
     FileOutcome outcome;
   };
+  // With -j1 this thread splits every file itself, in turn; otherwise it
+  // writes each file's messages when their turn comes, and the progress.
+  const unsigned jobs = unsigned(std::min<std::size_t>(
+      o.jobs != 0 ? o.jobs : std::max(1u, std::thread::hardware_concurrency()), n));
   std::vector<Slot> slots(n);
   std::mutex mutex;
   std::condition_variable finished;
@@ -495,7 +502,9 @@ int SplitMany(const Options& o) {
       Slot& slot = slots[i];
       FileOutcome outcome;
       try {
-        outcome = SplitFile(o, o.inputs[i], slot.out, shared);
+        // While there is a file for every job, each run keeps to its own
+        // thread; the last ones use the cores the others leave free.
+        outcome = SplitFile(o, o.inputs[i], slot.out, shared, jobs == 1 || n - i < jobs);
       } catch (const std::exception& e) {  // this file's failure, never the run's end
         slot.out.Error("velkor-split: " + o.inputs[i].path + ": cannot be split: " + e.what());
         outcome.status = kExitNotAnimated;
@@ -506,10 +515,6 @@ int SplitMany(const Options& o) {
       finished.notify_all();
     }
   };
-  // With -j1 this thread splits every file itself, in turn; otherwise it
-  // writes each file's messages when their turn comes, and the progress.
-  const unsigned jobs = unsigned(std::min<std::size_t>(
-      o.jobs != 0 ? o.jobs : std::max(1u, std::thread::hardware_concurrency()), n));
   std::vector<std::thread> threads;
   for (unsigned t = 0; jobs > 1 && t < jobs; ++t) {
     try {
@@ -608,7 +613,7 @@ int Split(const Options& o) {
   Shared shared;
   shared.progress = !o.quiet && sys::StderrIsTerminal();
   DirectOutput out;
-  return SplitFile(o, o.inputs.front(), out, shared).status;
+  return SplitFile(o, o.inputs.front(), out, shared, true).status;
 }
 
 // The command line into `o`; a usage error's exit status when it is none.

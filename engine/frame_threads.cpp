@@ -81,6 +81,7 @@ void FrameWriter::Start() {
   if (started_) return;
   started_ = true;
   for (auto& storage : storage_) {
+    if (!threadsAllowed_) break;
     if (!TryStart(threads_, [this, &storage] { Run(storage); })) break;
   }
 }
@@ -100,7 +101,8 @@ void FrameWriter::Hand(Job job) {
   std::unique_lock lock(mutex_);
   Start();
   if (threads_.empty()) {
-    // No writer could be started: this thread writes the frame itself.
+    // No writer could be started, or none is wanted: this thread writes the
+    // frame itself.
     job.seq = nextSeq_++;
     lock.unlock();
     std::string reason = Execute(job, storage_[0]);

@@ -72,7 +72,9 @@ class FrameWriter {
   // frame n, its file, whether the file was written, and why not.
   using Reporter = std::function<void(const ExportedFrame& frame)>;
 
-  FrameWriter() = default;
+  // Without `threads`, every frame is written on the calling thread as it is
+  // handed over (for runs side by side, one on each core).
+  explicit FrameWriter(bool threads = true) : threadsAllowed_(threads) {}
   ~FrameWriter();
   FrameWriter(const FrameWriter&) = delete;
   FrameWriter& operator=(const FrameWriter&) = delete;
@@ -138,5 +140,6 @@ class FrameWriter {
   Storage storage_[2];  // one per writer thread
   bool done_ = false;
   bool started_ = false;
+  bool threadsAllowed_ = true;
   std::vector<std::thread> threads_;
 };

@@ -499,8 +499,9 @@ platform::Picture clsGif24bit::WriteFrames() {
   // frame, each an independent single-frame file.
   platform::Picture whole;
   std::vector<BreakOutFailure> failures(frames + 1);
-  const unsigned threads =
-      DecodeThreads != 0 ? DecodeThreads : std::max(1u, std::thread::hardware_concurrency());
+  const unsigned threads = !OwnThreads          ? 1u
+                           : DecodeThreads != 0 ? DecodeThreads
+                                                : std::max(1u, std::thread::hardware_concurrency());
   std::vector<std::vector<std::uint8_t>> cutBytes(threads);
   const std::size_t failed = DecodeFrames(frames + 1, threads, [&](std::size_t job, unsigned w) {
     try {
@@ -671,7 +672,7 @@ RunResult clsGif24bit::RenderGif(ExportSink* sink) {
     if (sink != nullptr) sink->FrameExported(frame);
   };
   // The writers are joined before this returns, on every way out.
-  FrameWriter writer;
+  FrameWriter writer(OwnThreads);
   const std::size_t frames = Frames.size();
   std::size_t k = 0;
   std::size_t handed = 0;  // frames before this one were handed to the writer

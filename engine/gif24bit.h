@@ -117,6 +117,10 @@ class clsGif24bit {
   // Only the frame files and their pictures are touched off the calling
   // thread: nothing there reaches the window system.
   unsigned DecodeThreads = 0;
+  // Whether a run starts threads of its own, to decode and to write frames;
+  // without, it does all on the calling thread (velkor-split runs one file on
+  // each core instead).
+  bool OwnThreads = true;
 
   // What a split run writes for each frame. The window always writes what
   // OutputFileType says (GIF or bitmap files); the command line can also ask

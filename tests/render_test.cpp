@@ -342,3 +342,34 @@ TEST_F(Render, ThreadsThatCannotStartLeaveTheRunToTheThreadsThatDid) {
     SetThreadStartHook({});
   }
 }
+
+TEST_F(Render, ARunWithoutThreadsOfItsOwnStartsNoneAndAsksTheGateForItsPixels) {
+  Bytes body;
+  for (int k = 0; k < 5; ++k) body = Cat({body, Frame(0, 0, 3, 2, std::uint8_t(1 + k % 4))});
+  const Bytes gif = Cat({Header(3, 2, kGlobal8), kTable, body, {0x3B}});
+  int started = 0;
+  SetThreadStartHook([&] { ++started; });
+  std::vector<std::int64_t> asked;
+  bool released = false;
+  source_ = dir_.File("anim.gif");
+  WriteFile(source_, gif);
+  PrepareRunBoxes(source_, display_, master_);
+  engine_ = std::make_unique<clsGif24bit>(master_, &display_);
+  engine_->ImageCtl(master_);
+  engine_->Options.DecoderPath = source_;
+  engine_->Options.Split = true;
+  engine_->Options.OutputBaseName = dir_.File("anim");
+  engine_->OwnThreads = false;
+  engine_->PixelGate = [&](std::int64_t pixels) {
+    asked.push_back(pixels);
+    return std::shared_ptr<void>(nullptr, [&](void*) { released = true; });
+  };
+  ASSERT_TRUE(Perform());
+  SetThreadStartHook({});
+  EXPECT_EQ(started, 0);
+  EXPECT_EQ(result_.framesWritten, 5);
+  EXPECT_EQ(asked, (std::vector<std::int64_t>{5 * 3 * 2}));
+  EXPECT_FALSE(released);  // held while the frames are
+  engine_->CleanUp();
+  EXPECT_TRUE(released);
+}
