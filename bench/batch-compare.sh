@@ -31,7 +31,7 @@ done
 list=$(mktemp)
 find "$batch" -name '*.gif' | sort >"$list"
 files=$(wc -l <"$list")
-frames=$("$split" --info --from "$list" 2>/dev/null |
+frames=$({ "$split" --info --from "$list" 2>/dev/null || true; } |
   python3 -c 'import json,sys; print(sum(len(json.loads(l)["frames"]) for l in sys.stdin if json.loads(l)["splits"]))')
 echo "$files files, $frames frames in $batch; $(nproc) cores"
 
@@ -50,7 +50,7 @@ timed() {
     rm -rf "$work/out" && mkdir "$work/out"
     sync
     /usr/bin/time -f "%e %S %M" -o "$work/time" "$@" >/dev/null 2>&1 || true
-    read -r t s m <"$work/time"
+    read -r t s m < <(tail -n 1 "$work/time")
     walls+=("$t")
     syss+=("$s")
     [ "$m" -gt "$peak" ] && peak=$m
@@ -76,9 +76,9 @@ for place in ${VELKOR_BENCH_PLACES:-tmpfs disk}; do
   works+=("$work")
   export work
   read -r vb vbs vbp < <(timed "$runs" "$split" --bmp -q -o "$work/out" --from "$list")
-  read -r vx vxs vxp < <(timed "$runs" xargs -P"$(nproc)" -n1 "$split" --bmp -q -o "$work/out" <"$list")
-  read -r ff ffs ffp < <(timed 1 sh -c "xargs -P$(nproc) -n1 bash -c 'one_ffmpeg \"\$0\"' <'$list'")
-  read -r gs gss gsp < <(timed 1 sh -c "xargs -P$(nproc) -n1 bash -c 'one_gifsicle \"\$0\"' <'$list'")
+  read -r vx vxs vxp < <(timed "$runs" xargs -a "$list" -P"$(nproc)" -n1 "$split" --bmp -q -o "$work/out")
+  read -r ff ffs ffp < <(timed 1 xargs -a "$list" -P"$(nproc)" -n1 bash -c 'one_ffmpeg "$0"')
+  read -r gs gss gsp < <(timed 1 xargs -a "$list" -P"$(nproc)" -n1 bash -c 'one_gifsicle "$0"')
   for r in "velkor-split --bmp FILE... (-j$(nproc))|$vb|$vbs|$vbp" \
     "xargs -n1 velkor-split --bmp|$vx|$vxs|$vxp" "xargs -n1 ffmpeg (bmp)|$ff|$ffs|$ffp" \
     "xargs -n1 gifsicle -U --explode|$gs|$gss|$gsp"; do
