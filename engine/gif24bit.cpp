@@ -438,9 +438,9 @@ bool clsGif24bit::CutFrame(std::size_t k, const std::string& folder,
   // The image-data terminator, then an extension introducer and a control
   // label with no block after them, then the trailer: the loader reads the
   // one image and accepts what follows it. The buffer is the decoding
-  // thread's own, sized once for the whole file: fresh memory for every frame
-  // would cost a page fault per page, and growing it by the tail would copy
-  // the frame's bytes again.
+  // thread's own, kept from one frame to the next: fresh memory for every
+  // frame would cost a page fault per page. It takes the tail before the
+  // frame is read into it, so no growing copies the frame's bytes again.
   const std::uint8_t tail[4] = {0x00, gb::kExtension, gb::kGraphicControlLabel, gb::kTrailer};
   bytes.resize(headerLen + len + sizeof tail);
   std::copy(header_.begin(), header_.end(), bytes.begin());

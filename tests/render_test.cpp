@@ -42,6 +42,11 @@ class Render : public ::testing::Test {
   sys::ScopedYieldHook yield_{{}};
 
   bool Run(const Bytes& gif, int runMode, int fileType = 0, int transparentRun = 0) {
+    Prepare(gif, runMode, fileType, transparentRun);
+    return Perform();
+  }
+  // The engine of a run on `gif`, ready for Perform.
+  void Prepare(const Bytes& gif, int runMode, int fileType = 0, int transparentRun = 0) {
     source_ = dir_.File("anim.gif");
     WriteFile(source_, gif);
     PrepareRunBoxes(source_, display_, master_);
@@ -52,7 +57,6 @@ class Render : public ::testing::Test {
     engine_->Options.GifFiles = fileType == 1;
     engine_->Options.Transparent = transparentRun != 0;
     engine_->Options.OutputBaseName = dir_.File("anim");
-    return Perform();
   }
   bool Perform() {
     result_ = PerformRun(*engine_, &sink_);
@@ -351,14 +355,7 @@ TEST_F(Render, ARunWithoutThreadsOfItsOwnStartsNoneAndAsksTheGateForItsPixels) {
   SetThreadStartHook([&] { ++started; });
   std::vector<std::int64_t> asked;
   bool released = false;
-  source_ = dir_.File("anim.gif");
-  WriteFile(source_, gif);
-  PrepareRunBoxes(source_, display_, master_);
-  engine_ = std::make_unique<clsGif24bit>(master_, &display_);
-  engine_->ImageCtl(master_);
-  engine_->Options.DecoderPath = source_;
-  engine_->Options.Split = true;
-  engine_->Options.OutputBaseName = dir_.File("anim");
+  Prepare(gif, 1);
   engine_->OwnThreads = false;
   engine_->PixelGate = [&](std::int64_t pixels) {
     asked.push_back(pixels);
