@@ -459,10 +459,10 @@ std::optional<std::string> Collision(const Options& o) {
       if (base == bases.end()) continue;
       const std::string rest = source.substr(cut + 1);
       const auto dot = rest.find('.');
-      if (dot >= 3 && rest.substr(dot) == ext && rest.find_first_not_of("0123456789") == dot) {
+      if (dot != std::string::npos && dot >= 3 && rest.substr(dot) == ext &&
+          rest.find_first_not_of("0123456789") == dot) {
         return "the frames of " + base->second + " would replace " + source + ", also to be split";
       }
-      if (cut == 0) break;
     }
   }
   return std::nullopt;

@@ -810,6 +810,11 @@ TEST(CliBatch, NamesTwoFilesWouldShareAreRefusedBeforeAnythingIsWritten) {
       Split("--bmp -q " + Quote(dir.File("a/x_001.gif")) + " " + Quote(dir.File("a/x.gif"))).status,
       0);
   EXPECT_EQ(ListDir(dir.File("b")), (std::vector<std::string>{"x.gif"}));
+  // A name with "_" and no extension after it is no frame name.
+  TempDir other;
+  gifgen::WriteFile(other.File("y.gif"), gif);
+  gifgen::WriteFile(other.File("y_z"), gif);
+  EXPECT_EQ(Split("-q " + Quote(other.File("y.gif")) + " " + Quote(other.File("y_z"))).status, 0);
 }
 
 TEST(CliBatch, FoldersWithRecursionTheTreeKeptAndListsFromStandardInput) {
