@@ -1,8 +1,8 @@
 #include "platform/system/large_blocks.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <iterator>
-#include <map>
 #include <mutex>
 #include <new>
 #include <vector>
@@ -21,11 +21,17 @@ constexpr std::size_t kRegion = std::size_t(64) << 20;
 
 std::size_t RoundUp(std::size_t n, std::size_t to) { return (n + to - 1) / to * to; }
 
+// A gap of free pages: its offset in the region and its length.
+struct Gap {
+  std::size_t at, length;
+};
+
 struct Region {
   std::uint8_t* base;
   std::size_t size;
   std::size_t used;
-  std::map<std::size_t, std::size_t> free;  // offset -> length, never adjacent
+  std::size_t blocks;     // blocks handed out from it
+  std::vector<Gap> free;  // by offset, never adjacent
 };
 
 struct Regions {
@@ -40,11 +46,18 @@ Regions& All() {
   return *regions;
 }
 
-void* Take(Region& r, std::map<std::size_t, std::size_t>::iterator gap, std::size_t need) {
-  const std::size_t at = gap->first, left = gap->second - need;
-  r.free.erase(gap);
-  if (left > 0) r.free.emplace(at + need, left);
+// Takes `need` bytes from the front of gap `g`. A region's gaps are never
+// more than its blocks and one, and room for that many is made before a
+// block is taken: giving a block back (FreeLarge, which must not fail) then
+// never needs memory of its own.
+void* Take(Region& r, std::size_t g, std::size_t need) {
+  Gap& gap = r.free[g];
+  const std::size_t at = gap.at;
+  gap.at += need;
+  gap.length -= need;
+  if (gap.length == 0) r.free.erase(r.free.begin() + std::ptrdiff_t(g));
   r.used += need;
+  ++r.blocks;
   return r.base + at;
 }
 
@@ -58,17 +71,25 @@ void* AllocateLarge(std::size_t bytes) {
   // The first gap that holds the block, lowest address first: blocks given
   // back are used again before untouched memory is.
   for (auto& r : all.list) {
-    for (auto gap = r.free.begin(); gap != r.free.end(); ++gap) {
-      if (gap->second >= need) return Take(r, gap, need);
+    for (std::size_t g = 0; g < r.free.size(); ++g) {
+      if (r.free[g].length >= need) {
+        r.free.reserve(r.blocks + 2);  // may throw: nothing has changed yet
+        return Take(r, g, need);
+      }
     }
   }
+  // Everything that may throw comes before the mapping, so that a failure
+  // never leaves a mapping no region holds.
   const std::size_t size = need > kRegion ? RoundUp(need, native::kLargePage) : kRegion;
-  auto* base = static_cast<std::uint8_t*>(native::MapLarge(size));
-  if (base == nullptr) throw std::bad_alloc();
+  Region fresh{nullptr, size, 0, 0, {}};
+  fresh.free.reserve(2);
+  all.list.reserve(all.list.size() + 1);
+  fresh.base = static_cast<std::uint8_t*>(native::MapLarge(size));
+  if (fresh.base == nullptr) throw std::bad_alloc();
+  fresh.free.push_back({0, size});
   all.mapped += size;
-  all.list.push_back(Region{base, size, 0, {{0, size}}});
-  Region& r = all.list.back();
-  return Take(r, r.free.begin(), need);
+  all.list.push_back(std::move(fresh));
+  return Take(all.list.back(), 0, need);
 }
 
 void FreeLarge(void* at, std::size_t bytes) noexcept {
@@ -80,30 +101,41 @@ void FreeLarge(void* at, std::size_t bytes) noexcept {
   for (auto r = all.list.begin(); r != all.list.end(); ++r) {
     if (p < r->base || p >= r->base + r->size) continue;
     r->used -= need;
+    --r->blocks;
     if (r->used == 0) {  // nothing left in it: the whole region goes back
       native::UnmapLarge(r->base, r->size);
       all.mapped -= r->size;
       all.list.erase(r);
       return;
     }
-    std::size_t from = std::size_t(p - r->base), to = from + need;
-    auto next = r->free.lower_bound(from);
-    if (next != r->free.end() && next->first == to) {
-      to += next->second;
-      next = r->free.erase(next);
-    }
-    if (next != r->free.begin()) {
+    const std::size_t from = std::size_t(p - r->base), to = from + need;
+    auto& gaps = r->free;
+    auto next = std::lower_bound(gaps.begin(), gaps.end(), from,
+                                 [](const Gap& g, std::size_t a) { return g.at < a; });
+    const bool joinsNext = next != gaps.end() && next->at == to;
+    const bool joinsPrev =
+        next != gaps.begin() && std::prev(next)->at + std::prev(next)->length == from;
+    Gap merged{from, need};
+    if (joinsPrev && joinsNext) {
       auto prev = std::prev(next);
-      if (prev->first + prev->second == from) {
-        from = prev->first;
-        r->free.erase(prev);
-      }
+      prev->length += need + next->length;
+      merged = *prev;
+      gaps.erase(next);
+    } else if (joinsPrev) {
+      auto prev = std::prev(next);
+      prev->length += need;
+      merged = *prev;
+    } else if (joinsNext) {
+      next->at = from;
+      next->length += need;
+      merged = *next;
+    } else {
+      gaps.insert(next, merged);  // within the room Take made: no allocation
     }
-    r->free.emplace(from, to - from);
     // The whole large pages inside the gap go back to the system: a region
     // kept alive by one small block does not hold the rest in memory.
-    const std::size_t first = RoundUp(from, native::kLargePage);
-    const std::size_t last = to / native::kLargePage * native::kLargePage;
+    const std::size_t first = RoundUp(merged.at, native::kLargePage);
+    const std::size_t last = (merged.at + merged.length) / native::kLargePage * native::kLargePage;
     if (last > first) native::DiscardPages(r->base + first, last - first);
     return;
   }

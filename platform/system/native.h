@@ -23,9 +23,10 @@ bool ReplaceContent(const std::string& path, const std::string& content);
 // own, so that a name at the system's length limit still has room), open for
 // writing; its name goes to `aside`. -1 with errno set when none can be made.
 std::intptr_t CreateBeside(const std::string& path, std::string& aside);
-// Removes what stands at `path` (a link itself, never what it leads to);
-// true when nothing stands there now. A folder is never removed.
-bool RemoveExisting(const std::string& path);
+// Whether what stands at `path` may be replaced by a new file: anything
+// but a folder (a link is replaced itself, never what it leads to). False
+// with errno EISDIR for a folder.
+bool Replaceable(const std::string& path);
 // Puts the file `aside` in the place of `path` in one step; errno (0: done).
 int PutInPlace(const std::string& aside, const std::string& path);
 
@@ -41,6 +42,15 @@ inline constexpr std::size_t kLargePage = std::size_t(2) << 20;
 void* MapLarge(std::size_t bytes);
 void UnmapLarge(void* at, std::size_t bytes);
 void DiscardPages(void* at, std::size_t bytes);
+
+// Installs this system's handlers of the stop signals (see
+// sys::CatchStopSignals); each calls OnStopSignal.
+void CatchStopSignals();
+// The handlers' common part: true for the first request, which it records;
+// false for any later one, which must end the program at once.
+bool OnStopSignal(int signal);
+// Whether the program has finished what a stop asked of it.
+bool StopFinished();
 
 // The random part of temporary names (tests may replace it).
 std::string RandomSuffix();

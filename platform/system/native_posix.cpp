@@ -1,5 +1,6 @@
 // The kernel services on POSIX systems.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -162,10 +163,28 @@ std::int64_t InputFile::ReadAt(std::uint64_t offset, void* out, std::size_t n) c
 
 bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
-bool native::RemoveExisting(const std::string& path) {
+namespace {
+void StopHandler(int signal) {
+  // The first signal asks the run to stop; from then on each of them has its
+  // default action again, so that a second one ends the program at once.
+  native::OnStopSignal(signal);
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) ::signal(s, SIG_DFL);
+}
+}  // namespace
+
+void native::CatchStopSignals() {
+  struct sigaction action {};
+  action.sa_handler = StopHandler;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(s, &action, nullptr);
+}
+
+bool native::Replaceable(const std::string& path) {
   struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) return true;
-  return ::unlink(path.c_str()) == 0;
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return true;
+  errno = EISDIR;
+  return false;
 }
 
 bool GetFileAttributes(const std::string& path) {
@@ -198,14 +217,24 @@ std::optional<std::string> CreateTempFile(const std::string& folder, const std::
   return std::nullopt;
 }
 
-bool WriteTempFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
+bool WriteTempFile(const std::string& path, const std::uint8_t* data, std::size_t size,
+                   int* error) {
   // The file was made empty, private and exclusively for us; it is opened
   // without following a link put in its place.
   OutputFile out(::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC));
-  if (!out.IsOpen()) return false;
+  if (!out.IsOpen()) {
+    if (error != nullptr) *error = errno;
+    return false;
+  }
   out.Write(data, size);
-  return out.Close();
+  if (out.Close()) return true;
+  if (error != nullptr) *error = out.Error();
+  return false;
 }
+
+std::string NameKey(const std::string& path) { return path; }
+
+std::FILE* OpenForReading(const std::string& path) { return std::fopen(path.c_str(), "rb"); }
 
 bool SameFile(const std::string& a, const std::string& b) {
   struct stat sa {

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <optional>
 #include <vector>
@@ -162,15 +163,34 @@ int PutInPlace(const std::string& aside, const std::string& path) {
   return ErrnoOf(GetLastError());
 }
 
-bool RemoveExisting(const std::string& path) {
-  const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return true;
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {  // never removed, and said as POSIX says it
-    errno = EISDIR;
-    return false;
+namespace {
+// SIGHUP's number, which Windows does not define: a closed console is told
+// as POSIX tells a hang-up (exit status 129).
+constexpr int kHangUp = 1;
+
+BOOL WINAPI StopHandler(DWORD event) {
+  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
+    // The first one asks the run to stop; a second one ends the program at
+    // once (FALSE: the system's own handler).
+    return OnStopSignal(SIGINT) ? TRUE : FALSE;
   }
-  if (DeleteFileW(Wide(path).c_str())) return true;
-  errno = ErrnoOf(GetLastError());
+  // The console is closing (or the user logging off): the system ends the
+  // process as soon as this returns, so it waits, a few seconds at most,
+  // for the run to stop and clean up.
+  OnStopSignal(kHangUp);
+  for (int waited = 0; waited < 4500 && !StopFinished(); waited += 20) ::Sleep(20);
+  return TRUE;
+}
+}  // namespace
+
+void CatchStopSignals() { SetConsoleCtrlHandler(StopHandler, TRUE); }
+
+bool Replaceable(const std::string& path) {
+  const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return true;
+  }
+  errno = EISDIR;  // never replaced, and said as POSIX says it
   return false;
 }
 
@@ -330,14 +350,31 @@ std::optional<std::string> CreateTempFile(const std::string& folder, const std::
   return std::nullopt;
 }
 
-bool WriteTempFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
+bool WriteTempFile(const std::string& path, const std::uint8_t* data, std::size_t size,
+                   int* error) {
   // The file was made empty and exclusively for us; a link put in its place
   // is opened as itself, never followed.
   OutputFile out(AsInteger(CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                        TRUNCATE_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr)));
-  if (!out.IsOpen()) return false;
+  if (!out.IsOpen()) {
+    if (error != nullptr) *error = ErrnoOf(GetLastError());
+    return false;
+  }
   out.Write(data, size);
-  return out.Close();
+  if (out.Close()) return true;
+  if (error != nullptr) *error = out.Error();
+  return false;
+}
+
+std::FILE* OpenForReading(const std::string& path) {
+  std::FILE* f = _wfopen(Wide(path).c_str(), L"rb");
+  return f;
+}
+
+std::string NameKey(const std::string& path) {
+  std::wstring wide = Wide(path);
+  if (!wide.empty()) CharUpperBuffW(wide.data(), DWORD(wide.size()));
+  return Narrow(wide);
 }
 
 bool SameFile(const std::string& a, const std::string& b) {

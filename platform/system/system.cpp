@@ -3,6 +3,7 @@
 #include "platform/system/system.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cassert>
 #include <cctype>
 #include <cerrno>
@@ -224,7 +225,9 @@ ReplaceResult CreateFileReplacing(const std::string& path, OutputFile& out, int*
     return result;
   };
   errno = 0;
-  if (!native::RemoveExisting(path)) return fail(ReplaceResult::CannotDelete);
+  // What stands at the name stays until the new file has been written whole
+  // and takes its place: a failed write (a full disk) loses no earlier file.
+  if (!native::Replaceable(path)) return fail(ReplaceResult::CannotDelete);
   std::string aside;
   const std::intptr_t handle = native::CreateBeside(path, aside);
   if (handle == -1) return fail(ReplaceResult::CannotCreate);
@@ -387,5 +390,31 @@ void DoEvents() {
   assert(OnWindowThread() && "only the window thread yields to the window system");
   if (auto& hook = YieldHookRef()) hook();
 }
+
+namespace {
+// Read from signal handlers: a lock-free atomic is all they may touch.
+std::atomic<int> g_stopSignal{0};
+std::atomic<bool> g_stopDone{false};
+static_assert(std::atomic<int>::is_always_lock_free);
+}  // namespace
+
+bool StopRequested() { return g_stopSignal.load(std::memory_order_relaxed) != 0; }
+int StopSignal() { return g_stopSignal.load(std::memory_order_relaxed); }
+void RequestStop(int signal) {
+  int none = 0;
+  g_stopSignal.compare_exchange_strong(none, signal);
+}
+void ClearStopRequest() {
+  g_stopSignal = 0;
+  g_stopDone = false;
+}
+void CatchStopSignals() { native::CatchStopSignals(); }
+void StopDone() { g_stopDone = true; }
+
+bool native::OnStopSignal(int signal) {
+  int none = 0;
+  return g_stopSignal.compare_exchange_strong(none, signal);
+}
+bool native::StopFinished() { return g_stopDone.load(); }
 
 }  // namespace sys

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -52,6 +53,11 @@ class InputFile {
   std::intptr_t handle_ = -1;  // the system's own handle; -1: none
   std::uint64_t size_ = 0;
 };
+
+// A stream to read `path` from start to end, whatever it is (a pipe, a
+// device, a regular file); nullptr with errno set when it cannot be opened.
+// The caller closes it with fclose.
+std::FILE* OpenForReading(const std::string& path);
 
 // The whole file; none when it cannot be read, with the reason's errno in
 // `*error` when given (as InputFile::Open).
@@ -110,10 +116,11 @@ class OutputFile {
 };
 
 enum class ReplaceResult { Ok, CannotDelete, CannotCreate };
-// Deletes an existing `path` (a link itself, never what it leads to; a folder
-// of that name cannot be deleted) and makes a new file beside it, which
-// OutputFile::Close puts in its place once it has been written whole: no
-// reader ever sees a part of it, and a failed write leaves nothing at `path`.
+// Makes a new file beside `path`, which OutputFile::Close puts in its place
+// once it has been written whole: no reader ever sees a part of it, and a
+// failed write leaves what stood at `path` as it was. A link at `path` is
+// replaced itself, never what it leads to; a folder of that name is refused
+// (CannotDelete, EISDIR) before anything is written.
 // The errno of a failure goes to `*error` when given.
 ReplaceResult CreateFileReplacing(const std::string& path, OutputFile& out, int* error = nullptr);
 
@@ -131,8 +138,15 @@ std::optional<std::string> CreateTempFile(const std::string& folder, const std::
                                           const std::string& extension);
 
 // Writes the whole content of a temporary file CreateTempFile made, never
-// through a link put in its place. False when any write failed.
-bool WriteTempFile(const std::string& path, const std::uint8_t* data, std::size_t size);
+// through a link put in its place. False when any write failed, with the
+// errno in `*error` when given.
+bool WriteTempFile(const std::string& path, const std::uint8_t* data, std::size_t size,
+                   int* error = nullptr);
+
+// A path as this system's file names compare: itself on POSIX systems; on
+// Windows, whose names ignore case, upper-cased ("A.gif" and "a.GIF" are
+// one file there).
+std::string NameKey(const std::string& path);
 
 // True when both paths lead to one existing file (links followed).
 bool SameFile(const std::string& a, const std::string& b);
@@ -263,5 +277,26 @@ class HeadlessThread {
   HeadlessThread(const HeadlessThread&) = delete;
   HeadlessThread& operator=(const HeadlessThread&) = delete;
 };
+
+// A request from outside to stop: SIGINT, SIGTERM or SIGHUP (on Windows,
+// Ctrl+C, Ctrl+Break or the console closing). A run that sees it stops at
+// its next frame, finishes the frames it has handed over and removes its
+// temporary files, as it does when a window stops it; the program then ends
+// with 128 + the signal's number.
+bool StopRequested();
+// The signal that asked to stop (SIGINT 2, SIGHUP 1, SIGTERM 15); 0: none.
+int StopSignal();
+// Asks to stop as the signal `signal` would (tests, and the handlers).
+void RequestStop(int signal);
+// Forgets a stop request (tests).
+void ClearStopRequest();
+// Makes the first of those signals a stop request and every later one end
+// the program at once, as it would have without the handler.
+void CatchStopSignals();
+// Tells the handlers that the program has finished what a stop asked of it
+// (Windows: the console's closing waits for that before it ends the process).
+void StopDone();
+// The exit status of a program that stopped on request: 128 + the signal.
+inline int StopStatus() { return 128 + StopSignal(); }
 
 }  // namespace sys
