@@ -7,6 +7,7 @@
 #endif
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <new>
 
@@ -134,17 +135,22 @@ std::optional<Picture> LoadGif(const std::uint8_t* data, std::size_t size) {
   GifSource src{data, *header, data + *image, size - *image};
   int err = 0;
   std::unique_ptr<GifFileType, GifCloser> gif(DGifOpen(&src, ReadGifSource, &err));
+  // giflib's own allocations failing are no fault of the file.
+  if (!gif && err == D_GIF_ERR_NOT_ENOUGH_MEM) throw std::bad_alloc();
   if (!gif) return std::nullopt;
   GifRecordType type{};
   if (DGifGetRecordType(gif.get(), &type) != GIF_OK || type != IMAGE_DESC_RECORD_TYPE) {
     return std::nullopt;
   }
-  if (DGifGetImageDesc(gif.get()) != GIF_OK) return std::nullopt;
+  if (DGifGetImageDesc(gif.get()) != GIF_OK) {
+    if (gif->Error == D_GIF_ERR_NOT_ENOUGH_MEM) throw std::bad_alloc();
+    return std::nullopt;
+  }
   const int w = gif->Image.Width, h = gif->Image.Height;
   if (!gdi::SizeAllowed(w, h)) return std::nullopt;
   const ColorMapObject* map = gif->Image.ColorMap ? gif->Image.ColorMap : gif->SColorMap;
   auto bmp = gdi::Bitmap::Create(w, h, gdi::Format::Indexed8, TableOf(map));
-  if (!bmp) return std::nullopt;
+  if (!bmp) throw std::bad_alloc();  // a size the drawing layer allows: no memory
   if (w > 0 && h > 0) {
     // Every row is written below, or the picture is dropped.
     bmp->DiscardPendingZero();
@@ -212,7 +218,7 @@ std::optional<Picture> LoadBmp(const std::uint8_t* data, std::size_t size) {
   } else {
     bmp = gdi::Bitmap::Create(int(w), int(h), gdi::Format::Rgb32);
   }
-  if (!bmp) return std::nullopt;
+  if (!bmp) throw std::bad_alloc();  // the size was allowed above: no memory
   for (std::int64_t row = 0; row < h; ++row) {
     const std::uint8_t* s = data + offBits + std::size_t(row) * stride;
     const int y = int(topDown ? row : h - 1 - row);
@@ -236,24 +242,34 @@ std::optional<Picture> LoadBmp(const std::uint8_t* data, std::size_t size) {
   return Picture(std::move(*bmp));
 }
 
-std::optional<Picture> LoadPictureFromMemory(const std::uint8_t* data, std::size_t size) {
-  // A picture there is no memory for is one that cannot be loaded.
+std::optional<Picture> LoadPictureFromMemory(const std::uint8_t* data, std::size_t size,
+                                             LoadFailure* why) {
+  // A picture there is no memory for is one that cannot be loaded, for a
+  // reason of the system's, not of its bytes.
   try {
-    if (size >= 3 && std::memcmp(data, "GIF", 3) == 0) return LoadGif(data, size);
-    if (size >= 2 && data[0] == 'B' && data[1] == 'M') return LoadBmp(data, size);
+    std::optional<Picture> pic;
+    if (size >= 3 && std::memcmp(data, "GIF", 3) == 0) pic = LoadGif(data, size);
+    if (size >= 2 && data[0] == 'B' && data[1] == 'M') pic = LoadBmp(data, size);
+    if (!pic && why != nullptr) *why = {};
+    return pic;
   } catch (const std::bad_alloc&) {
+    if (why != nullptr) *why = {LoadFailure::Kind::OutOfMemory, ENOMEM};
   }
   return std::nullopt;
 }
 
 namespace {
 
-std::optional<Picture> ReadAndLoad(const std::string& path) {
+std::optional<Picture> ReadAndLoad(const std::string& path, LoadFailure* why) {
   // A GIF's first image usually sits near the start of a file that may hold
   // hundreds of frames more: read a prefix, and more only while the image
   // runs past what has been read.
-  const auto file = sys::InputFile::Open(path);
-  if (!file) return std::nullopt;
+  int error = 0;
+  const auto file = sys::InputFile::Open(path, &error);
+  if (!file) {
+    if (why != nullptr) *why = {LoadFailure::Kind::CannotRead, error};
+    return std::nullopt;
+  }
   const std::size_t size = std::size_t(file->Size());
   std::vector<std::uint8_t> bytes;
   std::size_t want = std::size_t(256) << 10;
@@ -263,12 +279,16 @@ std::optional<Picture> ReadAndLoad(const std::string& path) {
     const std::size_t had = bytes.size();
     bytes.resize(target);
     const std::int64_t n = file->ReadAt(had, bytes.data() + had, target - had);
+    if (n < 0) {
+      if (why != nullptr) *why = {LoadFailure::Kind::CannotRead, errno};
+      return std::nullopt;
+    }
     const std::size_t got = had + std::size_t(std::max<std::int64_t>(n, 0));
     bytes.resize(got);
     const bool whole = got < target || got == size;
     const bool complete = FirstImageComplete(bytes.data(), bytes.size());
     if (complete || whole) {
-      pic = LoadPictureFromMemory(bytes.data(), bytes.size());
+      pic = LoadPictureFromMemory(bytes.data(), bytes.size(), why);
       break;
     }
     want *= 4;
@@ -278,10 +298,11 @@ std::optional<Picture> ReadAndLoad(const std::string& path) {
 
 }  // namespace
 
-std::optional<Picture> LoadPicture(const std::string& path) {
+std::optional<Picture> LoadPicture(const std::string& path, LoadFailure* why) {
   try {
-    return ReadAndLoad(path);
+    return ReadAndLoad(path, why);
   } catch (const std::bad_alloc&) {  // the prefix read found no memory
+    if (why != nullptr) *why = {LoadFailure::Kind::OutOfMemory, ENOMEM};
     return std::nullopt;
   }
 }

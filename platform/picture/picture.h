@@ -45,8 +45,18 @@ class Picture {
   std::shared_ptr<gdi::Bitmap> bmp_;
 };
 
-std::optional<Picture> LoadPicture(const std::string& path);
-std::optional<Picture> LoadPictureFromMemory(const std::uint8_t* data, std::size_t size);
+// Why a picture could not be loaded: what the bytes hold, or the system
+// (no memory, a file that cannot be opened or read).
+struct LoadFailure {
+  enum class Kind { Undecodable, OutOfMemory, CannotRead };
+  Kind kind = Kind::Undecodable;
+  int error = 0;  // errno for CannotRead
+};
+// None when the picture cannot be loaded, and why in `*why` when given.
+std::optional<Picture> LoadPicture(const std::string& path, LoadFailure* why = nullptr);
+std::optional<Picture> LoadPictureFromMemory(const std::uint8_t* data, std::size_t size,
+                                             LoadFailure* why = nullptr);
+// These two throw std::bad_alloc when memory runs out.
 std::optional<Picture> LoadGif(const std::uint8_t* data, std::size_t size);
 std::optional<Picture> LoadBmp(const std::uint8_t* data, std::size_t size);
 
