@@ -1,6 +1,7 @@
 #include "engine/gif24bit.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -111,6 +112,7 @@ constexpr ReasonName kReasons[] = {
      "the first image cannot be decoded"},
     {BreakOutReason::CanvasRefused, "screen-too-large", "the logical screen is too large"},
     {BreakOutReason::OutOfMemory, "out-of-memory", "out of memory"},
+    {BreakOutReason::Interrupted, "interrupted", "interrupted"},
 };
 
 const ReasonName& NameOf(BreakOutReason reason) {
@@ -124,9 +126,30 @@ const ReasonName& NameOf(BreakOutReason reason) {
 
 const char* ReasonId(BreakOutReason reason) { return NameOf(reason).id; }
 
+bool IsSystemFailure(const BreakOutFailure& failure) {
+  switch (failure.reason) {
+    case BreakOutReason::OutOfMemory:
+    case BreakOutReason::TempFile:
+    case BreakOutReason::Interrupted:
+      return true;
+    case BreakOutReason::CannotRead:
+      // A missing file, a folder or one not to be read is the input's; a
+      // descriptor table full, memory or the disk failing are the system's.
+      return failure.error == EMFILE || failure.error == ENFILE || failure.error == ENOMEM ||
+             failure.error == EIO || failure.error == EAGAIN || failure.error == EINTR;
+    default:
+      return false;
+  }
+}
+
 std::string DescribeFailure(const BreakOutFailure& failure) {
   std::string text = NameOf(failure.reason).text;
-  if (failure.reason == BreakOutReason::CannotRead && failure.error != 0) {
+  if (failure.reason == BreakOutReason::TempFile && !failure.place.empty()) {
+    text += " in " + failure.place;
+  }
+  if ((failure.reason == BreakOutReason::CannotRead ||
+       failure.reason == BreakOutReason::TempFile) &&
+      failure.error != 0) {
     text += ": ";
     text += sys::ErrorText(failure.error);
   }
@@ -350,6 +373,15 @@ void clsGif24bit::ReadFrames(std::int64_t p) {
            std::int64_t(end.block), frame);
     }
     p = std::int64_t(end.at) + 1;
+    // The walk takes the file's last byte for its end (LastByteEnds). A
+    // salvage asks whether anything was lost: a stream that ends there,
+    // without its trailer, was cut short after its last whole frame.
+    if (Salvage && !Frames.empty() && end.stop == gb::Stop::LastByte) {
+      Fail(BreakOutReason::NoTrailer, std::int64_t(end.at), frame);
+    }
+    if (Salvage && !Frames.empty() && end.stop == gb::Stop::Image && p >= last) {
+      Fail(BreakOutReason::TruncatedDescriptor, std::int64_t(end.at), frame);
+    }
     if (end.stop != gb::Stop::Image || p >= last) break;  // a trailer or the last byte
 
     std::int64_t tableStart = 0;
@@ -458,12 +490,20 @@ bool clsGif24bit::CutFrame(std::size_t k, const std::string& folder,
               bytes.begin() + std::ptrdiff_t(headerLen + std::size_t(patch->at - from)));
   }
 
+  // A temporary file that cannot be made or written is the system's
+  // failure (the folder missing or full, no descriptor left): said with the
+  // folder and the reason, never blamed on the GIF.
   failure.reason = BreakOutReason::TempFile;
+  failure.place = folder.empty() ? "./" : folder;
   std::string dir = folder;
+  errno = 0;
   const std::string name = fTempFileName(dir, " " + std::to_string(k), "GIF");
-  if (name.empty()) return false;
+  if (name.empty()) {
+    failure.error = errno != 0 ? errno : EIO;
+    return false;
+  }
   TempFileGuard guard(name);
-  if (!sys::WriteTempFile(name, bytes.data(), bytes.size())) return false;
+  if (!sys::WriteTempFile(name, bytes.data(), bytes.size(), &failure.error)) return false;
   if (ObserveFrameFile) {
     static std::mutex observing;
     std::lock_guard lock(observing);
@@ -472,10 +512,13 @@ bool clsGif24bit::CutFrame(std::size_t k, const std::string& folder,
 
   // The bytes just written are decoded as they are, instead of being read
   // back from the file.
-  auto pic = platform::LoadPictureFromMemory(bytes.data(), bytes.size());
+  platform::LoadFailure why;
+  auto pic = platform::LoadPictureFromMemory(bytes.data(), bytes.size(), &why);
+  if (!pic && why.kind == platform::LoadFailure::Kind::OutOfMemory) throw std::bad_alloc();
   if (!pic) {
     failure.reason = BreakOutReason::FrameUndecodable;
     failure.byte = Frames[k].FrameStart - 1;
+    failure.place.clear();
     return false;
   }
   Frames[k].FramePicture = std::move(*pic);
@@ -492,7 +535,7 @@ platform::Picture clsGif24bit::WriteFrames() {
     if (pixels > FramePixelBudget)
       Fail(BreakOutReason::TooManyPixels, Frames[k].FrameStart - 1, std::int64_t(k) + 1);
   }
-  if (PixelGate) pixelHold_ = PixelGate(pixels);
+  if (PixelGate) pixelHold_ = PixelGate(HeldBytes(pixels));
 
   // The file's first image (which the canvas step shows) is the first job:
   // last, it would keep one thread busy while the others wait. Then every
@@ -504,12 +547,28 @@ platform::Picture clsGif24bit::WriteFrames() {
                                                 : std::max(1u, std::thread::hardware_concurrency());
   std::vector<std::vector<std::uint8_t>> cutBytes(threads);
   const std::size_t failed = DecodeFrames(frames + 1, threads, [&](std::size_t job, unsigned w) {
+    // A stop request ends the decoding at the next frame; the frames
+    // being cut out finish, and their temporary files go with them.
+    if (sys::StopRequested()) {
+      failures[job] = {BreakOutReason::Interrupted, -1, 0, std::int64_t(job), 0};
+      return false;
+    }
     try {
       if (job == 0) {
-        auto pic = platform::LoadPicture(Options.DecoderPath);
-        if (pic) whole = std::move(*pic);
-        failures[0].reason = BreakOutReason::FirstImageUndecodable;
-        return bool(whole);
+        platform::LoadFailure why;
+        auto pic = platform::LoadPicture(Options.DecoderPath, &why);
+        if (pic) {
+          whole = std::move(*pic);
+          return true;
+        }
+        // Memory or descriptors running out, or a read failing, are the
+        // system's, not the file's.
+        if (why.kind == platform::LoadFailure::Kind::OutOfMemory) throw std::bad_alloc();
+        failures[0] = {why.kind == platform::LoadFailure::Kind::CannotRead
+                           ? BreakOutReason::CannotRead
+                           : BreakOutReason::FirstImageUndecodable,
+                       -1, 0, 0, why.error};
+        return false;
       }
       return CutFrame(job - 1, folder, cutBytes[w], failures[job]);
     } catch (const std::bad_alloc&) {
@@ -538,6 +597,20 @@ platform::Picture clsGif24bit::WriteFrames() {
   return whole;
 }
 
+std::int64_t clsGif24bit::HeldBytes(std::int64_t framePixels) const {
+  // Besides the 8-bit frame pictures: the 32-bit canvas of the logical
+  // screen, the two boxes' 32-bit pictures of the first image, and for PNG
+  // frames the canvas's coverage bits and an alpha byte a shown pixel.
+  const std::int64_t canvas =
+      ((std::int64_t(std::uint16_t(ScreenWidth)) + 31) & ~std::int64_t(31)) *
+      std::uint16_t(ScreenHeight);
+  const std::int64_t first = Frames.empty() ? 0
+                                            : std::int64_t(std::uint16_t(Frames[0].FrameWidth)) *
+                                                  std::uint16_t(Frames[0].FrameHeight);
+  const std::int64_t png = ExportAs == FrameFiles::ByOutputType ? 0 : canvas / 8 + first;
+  return framePixels + 4 * canvas + 2 * 4 * first + png;
+}
+
 void clsGif24bit::Finish(platform::Picture whole) {
   imageCtl_->Picture(whole);
   fCreateBitMap();
@@ -549,7 +622,11 @@ std::int16_t clsGif24bit::fGifBreakOutFrames() {
   damage_.reset();
   LoopCount = -1;
   Comments.clear();
-  if (Options.DecoderPath.empty()) return 0;
+  if (Options.DecoderPath.empty()) {
+    // No file is a file that is not there (a script's unset variable).
+    lastFailure_ = {BreakOutReason::CannotRead, -1, 0, 0, ENOENT};
+    return 0;
+  }
   try {
     try {
       int error = 0;
@@ -560,7 +637,7 @@ std::int16_t clsGif24bit::fGifBreakOutFrames() {
       }
       if (!file) throw Failure({BreakOutReason::CannotRead, -1, 0, 0, error});
       fileLength_ = std::int64_t(file->Size());
-      if (fileLength_ == 0) throw Failure({BreakOutReason::Empty});
+      if (fileLength_ == 0) throw Failure(BreakOutFailure(BreakOutReason::Empty));
       file_ = std::make_unique<FileWindow>(std::move(*file), ReadPieceBytes);
       tablePatches_.clear();
       std::int64_t p = 0;
@@ -577,6 +654,7 @@ std::int16_t clsGif24bit::fGifBreakOutFrames() {
     }
   } catch (const Failure& failure) {
     lastFailure_ = failure.what_;
+    damage_.reset();  // a refused file keeps no frames, damaged or not
   }
   file_.reset();
   return 0;
@@ -600,6 +678,9 @@ std::int16_t clsGif24bit::fCreateBitMap() {
   CanvasHeight = ScreenHeight;
 
   auto bmp = gdi::CreateCompatibleBitmap(*TargetDC, CanvasWidth, CanvasHeight);
+  // A size the drawing layer allows that still gets no bitmap found no
+  // memory: that is the system's failure, not a screen too large.
+  if (!bmp && gdi::SizeAllowed(CanvasWidth, CanvasHeight)) throw std::bad_alloc();
   if (!bmp) Fail(BreakOutReason::CanvasRefused);
   auto canvas = std::make_unique<gdi::Bitmap>(std::move(*bmp));
   gdi::Bitmap* previous = gdi::SelectObject(*CanvasDC, canvas.get());
@@ -622,7 +703,12 @@ void clsGif24bit::MaskedBlit(gdi::DC& dst, gdi::DC& ref, gdi::DC& frameDC, const
   auto backDC = gdi::CreateCompatibleDC(&ref), foreDC = gdi::CreateCompatibleDC(&ref);
   auto mask = gdi::CreateMonoBitmap(w, h), inv = gdi::CreateMonoBitmap(w, h);
   auto back = gdi::CreateCompatibleBitmap(ref, w, h), fore = gdi::CreateCompatibleBitmap(ref, w, h);
-  if (!mask || !inv || !back || !fore) return;
+  if (!mask || !inv || !back || !fore) {
+    // Without memory for the masks the frame cannot be drawn: the run says
+    // so instead of exporting a frame it skipped.
+    if (gdi::SizeAllowed(w, h)) throw std::bad_alloc();
+    return;
+  }
   gdi::SelectionGuard s1(*maskDC, &*mask), s2(*invDC, &*inv), s3(*backDC, &*back),
       s4(*foreDC, &*fore);
 
@@ -680,12 +766,14 @@ RunResult clsGif24bit::RenderGif(ExportSink* sink) {
     auto frameDC = gdi::CreateCompatibleDC(&imageCtl_->hDC());
     StartCoverage();
     for (; k < frames; ++k) {
-      if (stopRender_) break;
+      // A stop request from outside (a signal) ends the play as the
+      // window's stop does: the frames handed over are still written.
+      if (stopRender_ || sys::StopRequested()) break;
       DrawFrame(k, *frameDC);
       // A stop requested meanwhile means the window has gone: nothing more is
       // drawn into or exported from it. Frames are numbered from 1, and the
       // numbers go past 32767: no file of a run overwrites another.
-      if (Exports(k) && !stopRender_) {
+      if (Exports(k) && !stopRender_ && !sys::StopRequested()) {
         ExportFrame(k, writer);
         handed = k + 1;  // written or reported as not, whatever happens next
       }

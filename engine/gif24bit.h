@@ -95,6 +95,10 @@ class clsGif24bit {
   // the frame table then holds frames 1 ... K-1 only. None otherwise.
   const std::optional<BreakOutFailure>& Damage() const { return damage_; }
 
+  // The bytes a run holds while it plays: `framePixels` of 8-bit frame
+  // pictures, the canvas, the boxes' pictures and what PNG frames keep.
+  std::int64_t HeldBytes(std::int64_t framePixels) const;
+
   // Makes the canvas from ScreenWidth and ScreenHeight, filled with the
   // target's back colour. A size the drawing layer refuses throws; the
   // break-out turns that into NotAnimatedFlag. Returns 0.
@@ -144,8 +148,9 @@ class clsGif24bit {
   // damage refuses the file.
   bool Salvage = false;
   // Called once the break-out knows how many frame pixels it keeps, before
-  // it decodes any; what it returns is held until CleanUp. Runs side by side
-  // share one memory budget through it (it may wait).
+  // it decodes any, with the bytes the run will hold (HeldBytes); what it
+  // returns is held until CleanUp. Runs side by side share one memory budget
+  // through it (it may wait).
   std::function<std::shared_ptr<void>(std::int64_t pixels)> PixelGate;
 
   // --- stream fields ---

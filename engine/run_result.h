@@ -29,15 +29,30 @@ enum class BreakOutReason {
   FirstImageUndecodable,  // the picture loader refuses the file itself
   CanvasRefused,          // the logical screen is too large for a canvas
   OutOfMemory,
+  Interrupted,  // a stop was requested (a signal) before the frames were decoded
 };
 
 struct BreakOutFailure {
+  BreakOutFailure() = default;
+  BreakOutFailure(BreakOutReason r, std::int64_t at = -1, std::int64_t fileLength = 0,
+                  std::int64_t frameNumber = 0, int errorNumber = 0, std::string where = {})
+      : reason(r),
+        byte(at),
+        length(fileLength),
+        frame(frameNumber),
+        error(errorNumber),
+        place(std::move(where)) {}
   BreakOutReason reason = BreakOutReason::None;
   std::int64_t byte = -1;   // offset from 0 where it applies, else -1
   std::int64_t length = 0;  // the file's length in bytes
   std::int64_t frame = 0;   // frame number from 1 where it applies, else 0
-  int error = 0;            // errno for CannotRead
+  int error = 0;            // errno for CannotRead and TempFile
+  std::string place;        // TempFile: the temporary folder
 };
+// Whether the failure is the system's (memory, descriptors, temporary space,
+// a read error, a stop request) rather than anything in the file's bytes:
+// the same file may split another time.
+bool IsSystemFailure(const BreakOutFailure& failure);
 // "truncated in the image data (byte 812 of 900, frame 3)".
 std::string DescribeFailure(const BreakOutFailure& failure);
 // A stable name for the reason, for machines: "truncated-image-data".
