@@ -46,8 +46,10 @@ nlohmann::ordered_json FrameTable(const clsGif24bit& engine, const std::string& 
         {"delay", U16(engine.Frames[k].DelayTime)},
         {"wait_ms", engine.FrameWait(k)},
         {"disposal", engine.Frames[k].DisposalMethod},
-        {"transparent_index", transparent ? json(engine.Frames[k].TransparentIndex) : json(nullptr)},
-        {"local_table", TableEntries(engine.Frames[k].LocalTableFlag != 0, engine.Frames[k].LocalTableSize)},
+        {"transparent_index",
+         transparent ? json(engine.Frames[k].TransparentIndex) : json(nullptr)},
+        {"local_table",
+         TableEntries(engine.Frames[k].LocalTableFlag != 0, engine.Frames[k].LocalTableSize)},
         {"interlaced", engine.Frames[k].InterlaceFlag != 0},
         {"user_input", engine.Frames[k].UserInputFlag != 0},
     });

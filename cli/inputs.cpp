@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <memory>
 
 #include "platform/system/system.h"
 
@@ -19,18 +21,38 @@ bool IsGifName(const fs::path& path) {
 }
 
 // The .gif files under `folder`, sorted by path; links to files or folders
-// are not followed, and folders that cannot be read are passed over.
-std::vector<Input> GifsUnder(const std::string& folder) {
+// are not followed. A folder that cannot be read (or whose listing fails
+// part way) is named in `unreadable` with the reason, and the walk goes on
+// with the rest of the tree.
+std::vector<Input> GifsUnder(const std::string& folder, std::vector<std::string>& unreadable) {
   std::vector<std::pair<fs::path, std::string>> found;
-  std::error_code ec;
   const fs::path root = sys::PathOf(folder);
-  fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec), end;
-  for (; !ec && it != end; it.increment(ec)) {
-    const fs::directory_entry& entry = *it;
-    std::error_code se;
-    if (!entry.is_regular_file(se) || entry.is_symlink(se) || !IsGifName(entry.path())) continue;
-    const fs::path sub = entry.path().parent_path().lexically_relative(root);
-    found.emplace_back(entry.path(), sub == "." ? std::string() : sys::Utf8Of(sub));
+  std::vector<fs::path> pending{root};
+  while (!pending.empty()) {
+    const fs::path dir = std::move(pending.back());
+    pending.pop_back();
+    std::error_code ec;
+    fs::directory_iterator it(dir, ec), end;
+    for (; !ec && it != end; it.increment(ec)) {
+      const fs::directory_entry& entry = *it;
+      std::error_code se;
+      const fs::file_status status = entry.symlink_status(se);
+      if (se) {
+        // Gone since it was listed, or not to be looked at (a path too
+        // long for the system, an input/output error).
+        if (se != std::errc::no_such_file_or_directory) {
+          unreadable.push_back(sys::Utf8Of(entry.path()) + ": cannot read: " + se.message());
+        }
+        continue;
+      }
+      if (fs::is_directory(status)) {
+        pending.push_back(entry.path());
+      } else if (fs::is_regular_file(status) && IsGifName(entry.path())) {
+        const fs::path sub = entry.path().parent_path().lexically_relative(root);
+        found.emplace_back(entry.path(), sub == "." ? std::string() : sys::Utf8Of(sub));
+      }
+    }
+    if (ec) unreadable.push_back(sys::Utf8Of(dir) + ": cannot read the folder: " + ec.message());
   }
   std::sort(found.begin(), found.end());
   std::vector<Input> inputs;
@@ -41,7 +63,8 @@ std::vector<Input> GifsUnder(const std::string& folder) {
 }  // namespace
 
 std::optional<std::string> AddArguments(const std::vector<std::string>& arguments, bool recursive,
-                                        std::vector<Input>& inputs) {
+                                        std::vector<Input>& inputs,
+                                        std::vector<std::string>& unreadable) {
   for (const auto& argument : arguments) {
     std::error_code ec;
     if (!fs::is_directory(sys::PathOf(argument), ec)) {
@@ -49,7 +72,7 @@ std::optional<std::string> AddArguments(const std::vector<std::string>& argument
       continue;
     }
     if (!recursive) return argument + ": a folder (-r splits the .gif files under it)";
-    auto found = GifsUnder(argument);
+    auto found = GifsUnder(argument, unreadable);
     inputs.insert(inputs.end(), found.begin(), found.end());
   }
   return std::nullopt;
@@ -68,19 +91,34 @@ void AddList(const std::string& text, bool nul, std::vector<Input>& inputs) {
   }
 }
 
-std::optional<std::string> ReadListText(const std::string& path) {
+std::optional<std::string> ReadListText(const std::string& path, std::string& problem) {
+  std::FILE* in = stdin;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(nullptr, std::fclose);
   if (path != "-") {
-    auto bytes = sys::ReadWholeFile(path);
-    if (!bytes) return std::nullopt;
-    return std::string(bytes->begin(), bytes->end());
+    // Any file a list can be read from: a regular file, a pipe
+    // (--from <(find ...)), /dev/null; a folder is none.
+    std::error_code ec;
+    if (fs::is_directory(sys::PathOf(path), ec)) {
+      problem = "a folder, not a list of files";
+      return std::nullopt;
+    }
+    file.reset(sys::OpenForReading(path));
+    if (!file) {
+      problem = std::string("cannot read: ") + std::strerror(errno != 0 ? errno : EIO);
+      return std::nullopt;
+    }
+    in = file.get();
   }
   std::string text;
   char buffer[65536];
   for (;;) {
-    const std::size_t n = std::fread(buffer, 1, sizeof buffer, stdin);
+    const std::size_t n = std::fread(buffer, 1, sizeof buffer, in);
     text.append(buffer, n);
     if (n < sizeof buffer) break;
   }
-  if (std::ferror(stdin)) return std::nullopt;
+  if (std::ferror(in)) {
+    problem = std::string("cannot read: ") + std::strerror(errno != 0 ? errno : EIO);
+    return std::nullopt;
+  }
   return text;
 }

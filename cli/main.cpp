@@ -17,9 +17,12 @@
 #include <thread>
 #include <vector>
 
+#include "cli/collisions.h"
 #include "cli/frame_list.h"
 #include "cli/frame_table.h"
 #include "cli/inputs.h"
+#include "cli/ordered_runner.h"
+#include "cli/pixel_budget.h"
 #include "engine/run.h"
 #include "platform/system/system.h"
 #include "settings/settings.h"
@@ -67,7 +70,8 @@ const char kHelp[] =
     "  --salvage          a FILE whose bytes are damaged at frame K (cut short, a\n"
     "                     broken block, image data that cannot be decoded) gives\n"
     "                     frames 1 to K-1, composed as a whole file composes them;\n"
-    "                     nothing of frame K or later is written\n"
+    "                     nothing of frame K or later is written. A file that\n"
+    "                     ends without its trailer is damaged too\n"
     "  -r, --recursive    a folder FILE stands for the .gif files under it (any case,\n"
     "                     sorted, symbolic links not followed)\n"
     "  --keep-tree        with -r and -o: the frames of a file found in a sub-folder\n"
@@ -96,9 +100,16 @@ const char kHelp[] =
     "too long, file size limit). A frame file is complete or absent: each is\n"
     "written beside its name and put in place whole. With more than one FILE, a\n"
     "last line on standard error sums up the files split, damaged and refused and\n"
-    "the frames written and not written. Two files that would write the same\n"
-    "names into one folder are a usage error before anything is written. A file\n"
-    "that cannot be split never stops the others.\n"
+    "the frames written and not written (a file is split when every frame asked\n"
+    "for was written, incomplete when not). Two files that would write the same\n"
+    "names into one folder (or into the folder another file of the run lies in,\n"
+    "under its name) are a usage error before anything is written, whatever\n"
+    "links lead there. A file that cannot be split never stops the others.\n"
+    "\n"
+    "SIGINT (Ctrl+C), SIGTERM or SIGHUP stop the run at the next frame: the\n"
+    "frames written so far are whole and listed, the summary is printed, no\n"
+    "temporary or partial file is left behind, and the exit status is 128 + the\n"
+    "signal's number (130, 143, 129). A second signal ends the program at once.\n"
     "\n"
     "Exit status (with several files, the first of 2, 3, 1 that applies):\n"
     "  0   every file was split and every frame written (with --info: every FILE\n"
@@ -107,11 +118,14 @@ const char kHelp[] =
     "      regular file, and a file --frames names no frame of among several);\n"
     "      nothing of it was written\n"
     "  2   some frame files could not be written (each is named on standard\n"
-    "      error with the reason), DIR cannot be made or written to, or the\n"
-    "      frame table of --info could not be written\n"
+    "      error with the reason), DIR cannot be made or written to, the list\n"
+    "      of files or the frame table of --info could not be written, a folder\n"
+    "      under -r could not be read, or the system failed (out of memory, no\n"
+    "      file descriptor or temporary space left: \"FILE: failed: REASON\")\n"
     "  3   with --salvage, some FILE was damaged: \"damaged: frames 1 to K-1\n"
     "      written\" on standard error, with the reason\n"
-    "  64  usage error\n";
+    "  64  usage error\n"
+    "  129, 130, 143  stopped by SIGHUP, SIGINT or SIGTERM\n";
 
 struct Options {
   bool gif = false, bmp = false, png = false, stored = false;
@@ -123,6 +137,7 @@ struct Options {
   unsigned jobs = 0;  // 0: one per core
   std::optional<FrameList> selection;
   std::vector<Input> inputs;
+  std::vector<std::string> unreadable;  // folders under -r that could not be read
   // One FILE and none of the options that take several: the output is that
   // of a single split, streamed as it is written.
   bool Single() const { return inputs.size() == 1 && from.empty() && !recursive; }
@@ -134,16 +149,33 @@ int Usage(const std::string& message) {
 }
 
 // Standard output, which may go away (a closed pipe): the frames are still
-// written, and the exit status says what happened to them.
+// written, and the exit status says what happened to them. A listing that
+// cannot be written for any other reason (a full disk) is lost, and that is
+// an error: a script reading it would miss frames that exist.
 class Listing {
  public:
-  void Line(const std::string& text) {
-    if (gone_) return;
-    if (std::fprintf(stdout, "%s\n", text.c_str()) < 0 || std::fflush(stdout) != 0) gone_ = true;
+  static Listing& Standard() {
+    static Listing listing;
+    return listing;
   }
+  void Line(const std::string& text) {
+    if (gone_ || lost_ != 0) return;
+    errno = 0;
+    if (std::fprintf(stdout, "%s\n", text.c_str()) < 0 || std::fflush(stdout) != 0) {
+      const int error = errno != 0 ? errno : EIO;
+      if (error == EPIPE) {
+        gone_ = true;
+      } else {
+        lost_ = error;
+      }
+    }
+  }
+  // The errno of the write that lost the listing; 0 when none did.
+  int Lost() const { return lost_; }
 
  private:
   bool gone_ = false;
+  int lost_ = 0;
 };
 
 // Writes text whole to standard output; false, with errno, when it did not
@@ -167,12 +199,9 @@ class Output {
 
 class DirectOutput : public Output {
  public:
-  void Line(const std::string& text) override { listing_.Line(text); }
+  void Line(const std::string& text) override { Listing::Standard().Line(text); }
   bool Table(const std::string& text) override { return WriteOut(text); }
   void Error(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
-
- private:
-  Listing listing_;
 };
 
 class KeptOutput : public Output {
@@ -233,28 +262,6 @@ class OutputFolders {
  private:
   std::mutex mutex_;
   std::vector<std::filesystem::path> made_;
-};
-
-// The frame pixels that runs side by side keep together: at most one run's
-// budget. A run waits for its share; a run alone always gets it.
-class PixelBudget {
- public:
-  explicit PixelBudget(std::int64_t limit) : limit_(limit) {}
-  std::shared_ptr<void> Take(std::int64_t pixels) {
-    std::unique_lock lock(mutex_);
-    freed_.wait(lock, [&] { return used_ == 0 || used_ + pixels <= limit_; });
-    used_ += pixels;
-    return std::shared_ptr<void>(nullptr, [this, pixels](void*) {
-      std::lock_guard lock(mutex_);
-      used_ -= pixels;
-      freed_.notify_all();
-    });
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable freed_;
-  std::int64_t limit_, used_ = 0;
 };
 
 // The absolute, normalised form of a UTF-8 path; the path itself when it has
@@ -324,7 +331,9 @@ class PrintingSink : public ExportSink {
 
 // What became of one FILE.
 struct FileOutcome {
+  enum class Kind { Split, Incomplete, Damaged, Refused };
   int status = kExitOk;
+  Kind kind = Kind::Split;
   std::int64_t written = 0, notWritten = 0;
 };
 
@@ -352,12 +361,24 @@ int PrintTable(const clsGif24bit& engine, const std::string& file, Output& out, 
               std::strerror(errno != 0 ? errno : EIO));
     return kExitWriteFailed;
   }
-  return split ? kExitOk : kExitNotAnimated;
+  if (split) return kExitOk;
+  // Memory, descriptors or temporary space running out say nothing of the
+  // file: the same file may split another time.
+  return IsSystemFailure(engine.LastFailure()) ? kExitWriteFailed : kExitNotAnimated;
 }
 
-// Splits one file; with `ownThreads`, on threads of its own besides this one.
+// How many of `count` frames the run is asked for.
+std::int64_t FramesAsked(const Options& o, std::int64_t count) {
+  if (!o.selection) return count;
+  std::int64_t asked = 0;
+  for (std::int64_t n = 1; n <= count; ++n) asked += o.selection->Contains(n) ? 1 : 0;
+  return asked;
+}
+
+// Splits one file; with `ownThreads`, on threads of its own besides this one
+// (`decodeThreads` of them for decoding; 0: one per core).
 FileOutcome SplitFile(const Options& o, const Input& in, Output& out, Shared& shared,
-                      bool ownThreads) {
+                      bool ownThreads, unsigned decodeThreads = 0) {
   FileOutcome outcome;
   HeadlessRun run(RunOptionsFor(o, in));
   clsGif24bit& engine = run.Engine();
@@ -370,26 +391,45 @@ FileOutcome SplitFile(const Options& o, const Input& in, Output& out, Shared& sh
     engine.ExportSelected = [&o](std::int64_t n) { return o.selection->Contains(n); };
   }
   if (shared.budget != nullptr) {
-    engine.PixelGate = [&shared](std::int64_t pixels) { return shared.budget->Take(pixels); };
+    engine.PixelGate = [&shared](std::int64_t bytes) { return shared.budget->Take(bytes); };
   }
   engine.OwnThreads = ownThreads;
+  engine.DecodeThreads = decodeThreads;
   const bool split = BreakOutRun(engine);
   engine.UserDelay(0);  // as the play sets it: the waits --info reports are the play's
+  // An empty FILE names no file: shown as "" so that the message says so.
+  const std::string path = engine.Options.DecoderPath.empty() ? "\"\"" : engine.Options.DecoderPath;
   if (o.info) {
     outcome.status = PrintTable(engine, engine.Options.DecoderPath, out, shared.batch);
-    return outcome;
-  }
-  if (!split) {
-    out.Error("velkor-split: " + engine.Options.DecoderPath +
-              ": cannot be split: " + DescribeFailure(engine.LastFailure()));
-    outcome.status = kExitNotAnimated;
+    outcome.kind = outcome.status == kExitOk            ? FileOutcome::Kind::Split
+                   : outcome.status == kExitNotAnimated ? FileOutcome::Kind::Refused
+                                                        : FileOutcome::Kind::Incomplete;
     return outcome;
   }
   const std::int64_t count = std::int64_t(engine.Frames.size());
+  if (!split) {
+    const BreakOutFailure& failure = engine.LastFailure();
+    if (failure.reason == BreakOutReason::Interrupted) {
+      out.Error("velkor-split: " + path + ": interrupted: 0 of " +
+                std::to_string(FramesAsked(o, count)) + " frames written");
+      outcome.status = kExitWriteFailed;
+      outcome.kind = FileOutcome::Kind::Incomplete;
+    } else if (IsSystemFailure(failure)) {
+      out.Error("velkor-split: " + path + ": failed: " + DescribeFailure(failure));
+      outcome.status = kExitWriteFailed;
+      outcome.kind = FileOutcome::Kind::Incomplete;
+    } else {
+      out.Error("velkor-split: " + path + ": cannot be split: " + DescribeFailure(failure));
+      outcome.status = kExitNotAnimated;
+      outcome.kind = FileOutcome::Kind::Refused;
+    }
+    return outcome;
+  }
   if (o.selection && !o.selection->NamesAnyOf(count)) {
-    const std::string message = "--frames " + o.frames + ": names no frame of " +
-                                engine.Options.DecoderPath + ", which has " +
-                                std::to_string(count) + (count == 1 ? " frame" : " frames");
+    const std::string message = "--frames " + o.frames + ": names no frame of " + path +
+                                ", which has " + std::to_string(count) +
+                                (count == 1 ? " frame" : " frames");
+    outcome.kind = FileOutcome::Kind::Refused;
     if (!shared.batch) {
       outcome.status = Usage(message);
     } else {  // among several files, one that the list misses is not split
@@ -404,6 +444,7 @@ FileOutcome SplitFile(const Options& o, const Input& in, Output& out, Shared& sh
   if (!dir.empty() && !shared.folders.Prepare(dir, out)) {
     if (!shared.batch) shared.folders.RemoveIfEmpty();
     outcome.status = kExitWriteFailed;
+    outcome.kind = FileOutcome::Kind::Incomplete;
     return outcome;
   }
   RunResult result;
@@ -417,14 +458,24 @@ FileOutcome SplitFile(const Options& o, const Input& in, Output& out, Shared& sh
   }
   outcome.written = result.framesWritten;
   outcome.notWritten = std::int64_t(result.failed.size());
+  const std::int64_t asked = FramesAsked(o, count);
+  const bool interrupted = outcome.written + outcome.notWritten < asked;
+  if (interrupted) {
+    out.Error("velkor-split: " + path + ": interrupted: " + std::to_string(outcome.written) +
+              " of " + std::to_string(asked) + " frames written");
+  }
   if (engine.Damage()) {
     const std::string kept = "frames 1 to " + std::to_string(count);
-    out.Error("velkor-split: " + engine.Options.DecoderPath + ": damaged: " +
+    out.Error("velkor-split: " + path + ": damaged: " +
               (o.selection ? kept + " kept, " + std::to_string(result.framesWritten) + " written"
                            : kept + " written") +
               ": " + DescribeFailure(*engine.Damage()));
   }
-  outcome.status = !result.Complete() ? kExitWriteFailed : engine.Damage() ? kExitDamaged : kExitOk;
+  const bool complete = result.Complete() && !interrupted;
+  outcome.status = !complete ? kExitWriteFailed : engine.Damage() ? kExitDamaged : kExitOk;
+  outcome.kind = !complete         ? FileOutcome::Kind::Incomplete
+                 : engine.Damage() ? FileOutcome::Kind::Damaged
+                                   : FileOutcome::Kind::Split;
   return outcome;
 }
 
@@ -435,37 +486,81 @@ int Worse(int a, int b) {
 }
 
 // Refuses, before anything is written, two files that would write frames of
-// the same names into one folder, and a frame name that is one of the files.
+// the same names into one folder, and a frame name that is one of the files,
+// comparing where they really lie (links resolved, names as the system
+// compares them).
 std::optional<std::string> Collision(const Options& o) {
-  const char* ext = o.png || o.stored ? ".png" : o.bmp ? ".bmp" : ".gif";
-  std::map<std::string, std::string> bases;  // output base name -> the file
-  std::set<std::string> sources;
+  std::vector<PlannedFrames> plan;
   for (const auto& in : o.inputs) {
     const RunOptions run = RunOptionsFor(o, in);
-    sources.insert(run.DecoderPath);
-    const auto [at, fresh] = bases.emplace(run.OutputBaseName, in.path);
-    if (!fresh) {
-      const std::string base = run.OutputBaseName;
-      const auto slash = base.find_last_of(kPathSeparators);
-      return at->second + " and " + in.path + " would both write " +
-             base.substr(slash == std::string::npos ? 0 : slash + 1) + "_NNN" + ext + " into " +
-             (slash == std::string::npos ? std::string(".") : base.substr(0, slash));
+    plan.push_back({in.path, run.DecoderPath, run.OutputBaseName, RealPlace(run.DecoderPath),
+                    RealPlace(run.OutputBaseName)});
+  }
+  return FindCollision(plan, o.png || o.stored ? ".png" : o.bmp ? ".bmp" : ".gif");
+}
+
+// What the files of a run came to, for the last line.
+struct Tally {
+  std::size_t files = 0, split = 0, incomplete = 0, damaged = 0, refused = 0, notStarted = 0;
+  std::int64_t written = 0, notWritten = 0;
+  void Add(const FileOutcome& r) {
+    written += r.written;
+    notWritten += r.notWritten;
+    switch (r.kind) {
+      case FileOutcome::Kind::Split:
+        ++split;
+        break;
+      case FileOutcome::Kind::Incomplete:
+        ++incomplete;
+        break;
+      case FileOutcome::Kind::Damaged:
+        ++damaged;
+        break;
+      case FileOutcome::Kind::Refused:
+        ++refused;
+        break;
     }
   }
-  for (const auto& source : sources) {
-    for (auto cut = source.rfind('_'); cut != std::string::npos && cut > 0;
-         cut = source.rfind('_', cut - 1)) {
-      const auto base = bases.find(source.substr(0, cut));
-      if (base == bases.end()) continue;
-      const std::string rest = source.substr(cut + 1);
-      const auto dot = rest.find('.');
-      if (dot != std::string::npos && dot >= 3 && rest.substr(dot) == ext &&
-          rest.find_first_not_of("0123456789") == dot) {
-        return "the frames of " + base->second + " would replace " + source + ", also to be split";
-      }
-    }
+};
+
+const char* SignalName(int signal) {
+  switch (signal) {
+    case SIGINT:
+      return "SIGINT";
+    case SIGTERM:
+      return "SIGTERM";
+    case 1:
+      return "SIGHUP";
+    default:
+      return "a signal";
   }
-  return std::nullopt;
+}
+
+// "velkor-split: 6 files: 5 split, 1 refused; 27 frames written, 0 not written",
+// with the kinds that occurred, and the signal that stopped the run.
+void PrintSummary(const Options& o, const Tally& t) {
+  std::string line = "velkor-split: ";
+  if (sys::StopRequested()) {
+    line += std::string("interrupted by ") + SignalName(sys::StopSignal()) + ": ";
+  }
+  line += std::to_string(t.files) + " files: ";
+  auto part = [&](std::size_t n, const char* what, bool always) {
+    if (n > 0 || always) line += std::to_string(n) + " " + what + ", ";
+  };
+  if (o.info) {
+    part(t.split, "can be split", true);
+    part(t.incomplete, "failed", false);
+    part(t.notStarted, "not started", false);
+    line += std::to_string(t.refused) + " refused";
+  } else {
+    part(t.split, "split", true);
+    part(t.incomplete, "incomplete", false);
+    part(t.damaged, "damaged", o.salvage);
+    part(t.notStarted, "not started", false);
+    line += std::to_string(t.refused) + " refused; " + std::to_string(t.written) +
+            " frames written, " + std::to_string(t.notWritten) + " not written";
+  }
+  std::fprintf(stderr, "%s\n", line.c_str());
 }
 
 // Several files: split on up to -j threads, their messages written in the
@@ -484,54 +579,20 @@ int SplitMany(const Options& o) {
     }
   }
   struct Slot {
-    bool done = false;
     KeptOutput out;
     FileOutcome outcome;
   };
-  // With -j1 this thread splits every file itself, in turn; otherwise it
-  // writes each file's messages when their turn comes, and the progress.
-  const unsigned jobs = unsigned(std::min<std::size_t>(
-      o.jobs != 0 ? o.jobs : std::max(1u, std::thread::hardware_concurrency()), n));
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  const unsigned jobs = unsigned(std::min<std::size_t>(o.jobs != 0 ? o.jobs : cores, n));
   std::vector<Slot> slots(n);
-  std::mutex mutex;
-  std::condition_variable finished;
-  std::atomic<std::size_t> next{0};
-  auto work = [&] {
-    const sys::HeadlessThread headless;
-    for (std::size_t i; (i = next.fetch_add(1)) < n;) {
-      Slot& slot = slots[i];
-      FileOutcome outcome;
-      try {
-        // While there is a file for every job, each run keeps to its own
-        // thread; the last ones use the cores the others leave free.
-        outcome = SplitFile(o, o.inputs[i], slot.out, shared, jobs == 1 || n - i < jobs);
-      } catch (const std::exception& e) {  // this file's failure, never the run's end
-        slot.out.Error("velkor-split: " + o.inputs[i].path + ": cannot be split: " + e.what());
-        outcome.status = kExitNotAnimated;
-      }
-      std::lock_guard lock(mutex);
-      slot.outcome = outcome;
-      slot.done = true;
-      finished.notify_all();
-    }
-  };
-  std::vector<std::thread> threads;
-  for (unsigned t = 0; jobs > 1 && t < jobs; ++t) {
-    try {
-      threads.emplace_back(work);
-    } catch (const std::system_error&) {  // fewer threads, or this one alone
-      break;
-    }
-  }
 
   const bool progress = !o.quiet && sys::StderrIsTerminal();
   const auto start = std::chrono::steady_clock::now();
   std::size_t shownWidth = 0;
-  Listing listing;
   bool tableLost = false;
   int status = kExitOk;
-  std::int64_t written = 0, notWritten = 0;
-  std::size_t split = 0, damaged = 0, refused = 0;
+  Tally tally;
+  tally.files = n;
   auto showProgress = [&](std::size_t done) {
     if (!progress) return;
     const double elapsed =
@@ -539,7 +600,7 @@ int SplitMany(const Options& o) {
     char line[160];
     int len = std::snprintf(line, sizeof line, "files %zu of %zu, %lld frames written, %zu failed",
                             done, n, static_cast<long long>(shared.written.load()),
-                            refused + std::size_t(notWritten));
+                            tally.refused + tally.incomplete + std::size_t(tally.notWritten));
     if (done > 0 && done < n) {
       const long left = std::lround(elapsed / double(done) * double(n - done));
       len += std::snprintf(line + len, sizeof line - std::size_t(len), ", %ld:%02ld left",
@@ -551,25 +612,41 @@ int SplitMany(const Options& o) {
   auto clearProgress = [&] {
     if (progress && shownWidth > 0) std::fprintf(stderr, "\r%*s\r", int(shownWidth), "");
   };
-  if (threads.empty()) work();
-  for (std::size_t i = 0; i < n; ++i) {
-    std::unique_lock lock(mutex);
-    while (!slots[i].done) {
-      if (progress) {
-        finished.wait_for(lock, std::chrono::milliseconds(250));
-        lock.unlock();
-        showProgress(i);
-        lock.lock();
-      } else {
-        finished.wait(lock);
-      }
+
+  OrderedRun run;
+  run.count = n;
+  run.jobs = jobs;
+  run.task = [&](std::size_t i, unsigned alongside) {
+    Slot& slot = slots[i];
+    // While there is a file for every job, each run keeps to its own
+    // thread; the last ones share the cores the others leave free.
+    const bool own = jobs == 1 || alongside < jobs;
+    try {
+      slot.outcome = SplitFile(o, o.inputs[i], slot.out, shared, own,
+                               jobs == 1 ? 0 : std::max(1u, cores / alongside));
+    } catch (const std::bad_alloc&) {  // this file's failure, never the run's end
+      slot.out.Error("velkor-split: " + o.inputs[i].path + ": failed: out of memory");
+      slot.outcome = {kExitWriteFailed, FileOutcome::Kind::Incomplete};
+    } catch (const std::exception& e) {
+      slot.out.Error("velkor-split: " + o.inputs[i].path + ": failed: " + e.what());
+      slot.outcome = {kExitWriteFailed, FileOutcome::Kind::Incomplete};
     }
-    lock.unlock();
+  };
+  run.failed = [&](std::size_t i, const std::string& what) {
+    slots[i].out.Error("velkor-split: " + o.inputs[i].path + ": failed: " + what);
+    slots[i].outcome = {kExitWriteFailed, FileOutcome::Kind::Incomplete};
+  };
+  run.tick = showProgress;
+  run.deliver = [&](std::size_t i, bool started) {
+    if (!started) {
+      ++tally.notStarted;
+      return;
+    }
     Slot& slot = slots[i];
     clearProgress();
     for (const auto& item : slot.out.items) {
       if (item.stream == 1) {
-        listing.Line(item.text);
+        Listing::Standard().Line(item.text);
       } else if (item.stream == 2) {
         std::fprintf(stderr, "%s\n", item.text.c_str());
       } else if (!tableLost && !WriteOut(item.text)) {
@@ -581,31 +658,13 @@ int SplitMany(const Options& o) {
     std::vector<KeptOutput::Item>().swap(slot.out.items);
     const FileOutcome& r = slot.outcome;
     status = Worse(status, tableLost ? kExitWriteFailed : r.status);
-    written += r.written;
-    notWritten += r.notWritten;
-    if (r.status == kExitNotAnimated) {
-      ++refused;
-    } else if (r.status == kExitDamaged) {
-      ++damaged;
-    } else {
-      ++split;
-    }
+    tally.Add(r);
     showProgress(i + 1);
-  }
-  for (auto& t : threads) t.join();
+  };
+  RunInOrder(run);
   clearProgress();
   shared.folders.RemoveIfEmpty();
-  if (o.info) {
-    std::fprintf(stderr, "velkor-split: %zu files: %zu can be split, %zu refused\n", n, split,
-                 refused);
-  } else {
-    std::string damagedText = o.salvage ? std::to_string(damaged) + " damaged, " : "";
-    std::fprintf(stderr,
-                 "velkor-split: %zu files: %zu split, %s%zu refused; %lld frames written, %lld not "
-                 "written\n",
-                 n, split, damagedText.c_str(), refused, static_cast<long long>(written),
-                 static_cast<long long>(notWritten));
-  }
+  PrintSummary(o, tally);
   return status;
 }
 
@@ -613,7 +672,15 @@ int Split(const Options& o) {
   Shared shared;
   shared.progress = !o.quiet && sys::StderrIsTerminal();
   DirectOutput out;
-  return SplitFile(o, o.inputs.front(), out, shared, true).status;
+  const FileOutcome outcome = SplitFile(o, o.inputs.front(), out, shared, true);
+  if (sys::StopRequested()) {
+    // A stopped run says how far it came, as a run of several does.
+    Tally tally;
+    tally.files = 1;
+    tally.Add(outcome);
+    PrintSummary(o, tally);
+  }
+  return outcome.status;
 }
 
 // The command line into `o`; a usage error's exit status when it is none.
@@ -669,16 +736,16 @@ std::optional<int> Parse(sys::Utf8Arguments& arguments, Options& o) {
   }
   if (from->count() > 0 && o.from.empty())
     return Usage("--from needs a list (- for standard input)");
-  if (const auto problem = AddArguments(o.files, o.recursive, o.inputs)) return Usage(*problem);
+  if (const auto problem = AddArguments(o.files, o.recursive, o.inputs, o.unreadable)) {
+    return Usage(*problem);
+  }
   if (!o.from.empty()) {
-    const auto text = ReadListText(o.from);
-    if (!text) {
-      return Usage("--from " + o.from +
-                   ": cannot read: " + std::strerror(errno != 0 ? errno : EIO));
-    }
+    std::string problem;
+    const auto text = ReadListText(o.from, problem);
+    if (!text) return Usage("--from " + o.from + ": " + problem);
     AddList(*text, o.nul, o.inputs);
   }
-  if (o.inputs.empty()) return Usage("no files to split");
+  if (o.inputs.empty() && o.unreadable.empty()) return Usage("no files to split");
   if (!o.info && !o.Single()) {
     if (const auto problem = Collision(o)) return Usage(*problem);
   }
@@ -690,8 +757,17 @@ std::optional<int> Parse(sys::Utf8Arguments& arguments, Options& o) {
 int main(int argc, char** argv) {
   sys::Utf8Arguments arguments(argc, argv);
   const sys::Utf8Console console;
+  // From the start a signal asks the run to stop instead of ending the
+  // program in the middle of a file: it stops at its next frame, nothing
+  // partial is left, and what was written is listed.
+  sys::CatchStopSignals();
   Options o;
   if (const auto status = Parse(arguments, o)) return *status;
+  if (sys::StopRequested()) {
+    std::fprintf(stderr, "velkor-split: interrupted by %s before any file was split\n",
+                 SignalName(sys::StopSignal()));
+    return sys::StopStatus();
+  }
   if (o.help) {
     std::fputs(kHelp, stdout);
     return kExitOk;
@@ -710,5 +786,26 @@ int main(int argc, char** argv) {
   std::signal(SIGXFSZ, SIG_IGN);
 #endif
   if (!o.realtime) sys::SetSleepHook([](std::int64_t) {});
-  return o.Single() ? Split(o) : SplitMany(o);
+  int status = kExitOk;
+  // A folder that could not be read is a part of the tree not split.
+  for (const auto& folder : o.unreadable) {
+    std::fprintf(stderr, "velkor-split: %s\n", folder.c_str());
+    status = kExitWriteFailed;
+  }
+  try {
+    if (!o.inputs.empty()) status = Worse(status, o.Single() ? Split(o) : SplitMany(o));
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "velkor-split: out of memory\n");
+    status = kExitWriteFailed;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "velkor-split: %s\n", e.what());
+    status = kExitWriteFailed;
+  }
+  if (const int lost = Listing::Standard().Lost(); lost != 0) {
+    std::fprintf(stderr, "velkor-split: cannot write the list of files: %s\n", std::strerror(lost));
+    status = kExitWriteFailed;
+  }
+  if (sys::StopRequested()) status = sys::StopStatus();
+  sys::StopDone();
+  return status;
 }
