@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QScreen>
 #include <QThread>
+#include <QTimer>
 #include <QWidget>
 
 #include <algorithm>
@@ -78,6 +79,17 @@ class ZoomBar : public QWidget {
 
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {}
 Application::~Application() = default;
+
+int Application::Run() {
+  // A signal handler may do no more than set a flag: this looks at it from
+  // the event loop (a split's frame loop lets it run between frames).
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [] {
+    if (sys::StopRequested()) QCoreApplication::exit(sys::StopStatus());
+  });
+  watch.start(50);
+  return exec();
+}
 
 void Application::Name(const std::string& name, const std::string& version) {
   QCoreApplication::setApplicationName(QString::fromStdString(name));

@@ -36,8 +36,12 @@ class Application : public QApplication {
   ~Application() override;
   // The name and version the program goes by.
   void Name(const std::string& name, const std::string& version);
-  // Runs the event loop until the program ends; its exit status.
-  int Run() { return exec(); }
+  // Runs the event loop until the program ends; its exit status. A stop
+  // request (sys::StopRequested: SIGTERM, SIGINT, SIGHUP) ends every event
+  // loop, the windows' own included, with 128 + the signal: a split in
+  // progress stops at its next frame, finishes the frames it handed over and
+  // removes its temporary files on the way out, as a press on it would.
+  int Run();
   bool notify(QObject* receiver, QEvent* event) override;
 };
 

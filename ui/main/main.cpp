@@ -51,5 +51,10 @@ int main(int argc, char** argv) {
     if (auto source = DroppedSource({argv[1]})) main.ChooseSource(*source);
   }
   if (!main.Loaded()) return 0;
-  return app.Run();
+  // SIGTERM (a logout, a kill), SIGINT or SIGHUP end the program as its ×
+  // does, after a split in progress has stopped and cleaned up after itself.
+  sys::CatchStopSignals();
+  const int status = app.Run();
+  sys::StopDone();
+  return status;
 }
