@@ -15,44 +15,13 @@
 #include "engine/gif24bit.h"
 #include "engine/run.h"
 #include "platform/system/system.h"
+#include "tests/support/cli_run.h"
 #include "tests/support/testutil.h"
 #include "tools/gifgen/gifgen.h"
 #include "ui/viewers/run_options.h"
 
 using namespace testutil;
 namespace fs = std::filesystem;
-
-namespace {
-
-struct Result {
-  int status = -1;
-  std::string out, err;
-};
-
-// velkor-split with `args`, after the shell commands `before` (limits).
-Result Split(const std::string& args, const std::string& before = "") {
-  TempDir io;
-  const std::string cmd = before + std::string(VELKOR_SPLIT) + " " + args + " >" + io.File("out") +
-                          " 2>" + io.File("err") + " </dev/null";
-  Result r;
-  const int rc = std::system(cmd.c_str());
-  r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  const Bytes o = ReadFile(io.File("out")), e = ReadFile(io.File("err"));
-  r.out.assign(o.begin(), o.end());
-  r.err.assign(e.begin(), e.end());
-  return r;
-}
-
-std::string Quote(const std::string& s) { return "'" + s + "'"; }
-
-std::vector<std::string> Lines(const std::string& s) {
-  std::vector<std::string> out;
-  std::istringstream in(s);
-  for (std::string line; std::getline(in, line);) out.push_back(line);
-  return out;
-}
-
-}  // namespace
 
 TEST(Cli, SplitsNextToTheFileAndListsThePaths) {
   TempDir dir;
@@ -646,7 +615,7 @@ TEST(CliFaults, WhatIsNotARegularFileIsRefusedAtOnce) {
   for (const char* args : {"", "--info ", "--bmp "}) {
     // A writer that never comes would hold the run for ever: the timeout
     // stands for "never".
-    const Result r = Split(std::string(args) + Quote(fifo), "timeout 20 ");
+    const Result r = Split(std::string(args) + Quote(fifo), "timeout 5 ");
     EXPECT_EQ(r.status, 1) << args;
     // The reason: on standard error, or in the table.
     EXPECT_NE((r.err + r.out).find("not a regular file"), std::string::npos) << r.err;
@@ -1022,7 +991,8 @@ TEST(CliBatch, TheExitStatusSaysTheWorstThatHappened) {
   EXPECT_EQ(Split("-q " + cut + " " + good).status, 1);
   const Result r = Split("-q --salvage " + held + " " + cut + " " + no);
   EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.err.find("3 files: 1 split, 1 damaged, 1 refused; 4 frames written, 1 not written"),
+  EXPECT_NE(r.err.find("3 files: 0 split, 1 incomplete, 1 damaged, 1 refused; 4 frames written, 1 "
+                       "not written"),
             std::string::npos)
       << r.err;
 }

@@ -119,7 +119,8 @@ TEST_F(Engine, SignatureRules) {
   EXPECT_EQ(BreakOut(Bytes{}), -1);
   engine_.Options.DecoderPath.clear();
   engine_.fGifBreakOutFrames();
-  EXPECT_TRUE(engine_.BrokenOut());  // an empty path sets nothing
+  EXPECT_EQ(engine_.LastFailure().reason, BreakOutReason::CannotRead);  // a missing file
+  EXPECT_EQ(engine_.LastFailure().error, ENOENT);
 }
 
 TEST_F(Engine, NoGlobalTableSingleFrameFilesAndTheirExactBytes) {

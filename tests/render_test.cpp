@@ -357,7 +357,10 @@ TEST_F(Render, ARunWithoutThreadsOfItsOwnStartsNoneAndAsksTheGateForItsPixels) {
   bool released = false;
   Prepare(gif, 1);
   engine_->OwnThreads = false;
+  bool decodedBefore = false;
   engine_->PixelGate = [&](std::int64_t pixels) {
+    // Asked before any frame is decoded: a run that waits holds no pictures.
+    for (const auto& f : engine_->Frames) decodedBefore |= bool(f.FramePicture);
     asked.push_back(pixels);
     return std::shared_ptr<void>(nullptr, [&](void*) { released = true; });
   };
@@ -365,7 +368,10 @@ TEST_F(Render, ARunWithoutThreadsOfItsOwnStartsNoneAndAsksTheGateForItsPixels) {
   SetThreadStartHook({});
   EXPECT_EQ(started, 0);
   EXPECT_EQ(result_.framesWritten, 5);
-  EXPECT_EQ(asked, (std::vector<std::int64_t>{5 * 3 * 2}));
+  EXPECT_FALSE(decodedBefore);
+  // The frames' 8-bit pixels, the 32-bit canvas (the screen's width rounded
+  // up to 32) and the two boxes' 32-bit pictures of the first image.
+  EXPECT_EQ(asked, (std::vector<std::int64_t>{5 * 3 * 2 + 32 * 2 * 4 + 2 * 3 * 2 * 4}));
   EXPECT_FALSE(released);  // held while the frames are
   engine_->CleanUp();
   EXPECT_TRUE(released);

@@ -3,13 +3,17 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <set>
@@ -22,6 +26,25 @@
 
 using namespace testutil;
 namespace fs = std::filesystem;
+
+// The ordinary heap, with a switch that makes it refuse: what giving memory
+// back does while memory has run out. (The sanitizers bring their own.)
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+#define VELKOR_REFUSING_HEAP 1
+namespace {
+std::atomic<bool> g_refuseNew{false};
+}
+void* operator new(std::size_t n) {
+  if (g_refuseNew.load(std::memory_order_relaxed)) throw std::bad_alloc();
+  if (void* p = std::malloc(n != 0 ? n : 1)) return p;
+  throw std::bad_alloc();
+}
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+#pragma GCC diagnostic pop
+#endif
 
 TEST(Files, ReadWriteDeleteAndAttributes) {
   TempDir dir;
@@ -110,7 +133,7 @@ TEST(Files, WritingReplacesALinkNeverItsTarget) {
 TEST(Files, AFileIsWrittenWholeOrNotAtAllWithTheReason) {
   TempDir dir;
   const std::string path = dir.File("frame.bmp");
-  WriteFile(path, Bytes{1, 2, 3});  // a frame of an earlier run: replaced either way
+  WriteFile(path, Bytes{1, 2, 3});  // a frame of an earlier run: kept until replaced whole
   // Past the size limit a write fails as on a full disk.
   struct rlimit before {};
   ::getrlimit(RLIMIT_FSIZE, &before);
@@ -131,7 +154,9 @@ TEST(Files, AFileIsWrittenWholeOrNotAtAllWithTheReason) {
   EXPECT_FALSE(written);
   EXPECT_EQ(error, EFBIG);
   EXPECT_EQ(sys::ErrorText(error), "File too large");
-  EXPECT_TRUE(ListDir(dir.path()).empty()) << "a cut or abandoned file is left";
+  EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"frame.bmp"}))
+      << "a cut or abandoned file is left";
+  EXPECT_EQ(ReadFile(path), (Bytes{1, 2, 3})) << "a failed write lost the earlier file";
 
   // A file written whole appears at once under its name, with the mode of a
   // file made there.
@@ -145,10 +170,25 @@ TEST(Files, AFileIsWrittenWholeOrNotAtAllWithTheReason) {
 
 TEST(Files, AFifoOrADeviceIsRefusedWithoutWaiting) {
   TempDir dir;
-  ASSERT_EQ(::mkfifo(dir.File("f").c_str(), 0600), 0);
-  for (const std::string& path : {dir.File("f"), std::string("/dev/zero")}) {
+  const std::string fifo = dir.File("f");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, std::string("/dev/zero")}) {
+    // On a thread of its own: an open that waits for a writer fails the
+    // test within seconds, and is then released by one.
+    std::atomic<bool> done{false};
     int error = 0;
-    EXPECT_FALSE(sys::InputFile::Open(path, &error)) << path;
+    bool opened = true;
+    std::thread open([&] {
+      opened = bool(sys::InputFile::Open(path, &error));
+      done = true;
+    });
+    for (int waited = 0; waited < 5000 && !done; waited += 10) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(done) << path << ": the open waits for a writer";
+    if (!done) ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
+    open.join();
+    EXPECT_FALSE(opened) << path;
     EXPECT_EQ(error, sys::kNotRegularFile) << path;
     EXPECT_EQ(sys::ErrorText(error), "not a regular file");
   }
@@ -352,6 +392,29 @@ TEST(LargeBlocks, BlocksNeverOverlapAndEveryRegionGoesBackWhenEmpty) {
   EXPECT_EQ(sys::LargeBytesMapped(), before);
 }
 
+#ifdef VELKOR_REFUSING_HEAP
+TEST(LargeBlocks, GivingBackNeedsNoMemory) {
+  // Blocks given back while the heap refuses everything, with gaps on no
+  // side, one side and both: FreeLarge must not allocate (it is noexcept,
+  // and runs while out-of-memory failures unwind).
+  const std::size_t n = std::size_t(1) << 20;
+  std::vector<void*> blocks;
+  for (int i = 0; i < 6; ++i) blocks.push_back(sys::AllocateLarge(n));
+  const std::size_t mapped = sys::LargeBytesMapped();
+  g_refuseNew = true;
+  sys::FreeLarge(blocks[1], n);  // no free neighbour
+  sys::FreeLarge(blocks[3], n);  // none either
+  sys::FreeLarge(blocks[2], n);  // between two gaps
+  sys::FreeLarge(blocks[4], n);  // after one
+  g_refuseNew = false;
+  void* again = sys::AllocateLarge(4 * n);  // the four merged into one gap
+  EXPECT_EQ(again, blocks[1]);
+  EXPECT_EQ(sys::LargeBytesMapped(), mapped);
+  sys::FreeLarge(again, 4 * n);
+  for (int i : {0, 5}) sys::FreeLarge(blocks[std::size_t(i)], n);
+}
+#endif
+
 TEST(LargeBlocks, MemoryGivenBackIsUsedAgainFirstAndGapsMerge) {
   const std::size_t n = std::size_t(1) << 20;
   void* a = sys::AllocateLarge(n);
@@ -368,6 +431,18 @@ TEST(LargeBlocks, MemoryGivenBackIsUsedAgainFirstAndGapsMerge) {
   EXPECT_EQ(both, a);
   EXPECT_EQ(sys::LargeBytesMapped(), mapped);
   static_cast<std::uint8_t*>(both)[2 * n - 1] = 1;  // writable to its end
+  sys::FreeLarge(both, 2 * n);
+  sys::FreeLarge(c, n);
+
+  // The other way round: b given back after a, and merged with the gap
+  // before it.
+  a = sys::AllocateLarge(n);
+  b = sys::AllocateLarge(n);
+  c = sys::AllocateLarge(n);
+  sys::FreeLarge(a, n);
+  sys::FreeLarge(b, n);
+  both = sys::AllocateLarge(2 * n);
+  EXPECT_EQ(both, a);
   sys::FreeLarge(both, 2 * n);
   sys::FreeLarge(c, n);
 

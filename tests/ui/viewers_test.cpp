@@ -3,6 +3,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <csignal>
 #include <thread>
 
 #include <filesystem>
@@ -165,6 +166,37 @@ TEST_F(Viewers, APressDuringASplitStopsItBeforeTheNextFrame) {
     EXPECT_TRUE(main->CommandEnabled(3));
     for (const auto& n : Files(dir.path(), "run_")) fs::remove(dir.File(n));
   }
+}
+
+TEST_F(Viewers, ASignalDuringASplitEndsTheProgramWithNothingLeftBehind) {
+  const std::string file = dir.File("sig.gif");
+  WriteAnimation(file, 40, 30, 10);
+  const testutil::TempDir tmp;
+  const testutil::ScopedTempFolder temporary(tmp.path());
+  Source(file);
+  if (state.OutputFileType != 0) main->ChooseOutputType(0);
+  int waits = 0;
+  sys::SetSleepHook([&](std::int64_t) {
+    // Each frame waits long enough for the program's loop to see the
+    // request (as a user's SIGTERM arrives while a split plays).
+    if (++waits == 3) sys::RequestStop(SIGTERM);
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  });
+  // The split runs inside the program's own event loop, as it does for a user.
+  QTimer::singleShot(0, [&] { Click(main->lbl_Cmd[2]); });
+  QTimer::singleShot(20000, [] { QCoreApplication::exit(-1); });  // a request never seen
+  const int status = static_cast<qtplat::Application*>(QCoreApplication::instance())->Run();
+  sys::ClearStopRequest();
+  EXPECT_EQ(status, 128 + SIGTERM);
+  // Frames 1 and 2 were written whole before the request; no later one was
+  // begun, and no temporary or partial file is left.
+  EXPECT_EQ(waits, 3);
+  EXPECT_EQ(Files(dir.path(), "sig_"), (std::vector<std::string>{"sig_001.bmp", "sig_002.bmp"}));
+  for (const auto& n : testutil::ListDir(dir.path())) {
+    EXPECT_EQ(n.find(".part"), std::string::npos) << n;
+  }
+  EXPECT_TRUE(testutil::ListDir(tmp.path()).empty());
+  EXPECT_EQ(main->lstFilesModel.ListCount(), 2);
 }
 
 TEST_F(Viewers, ASplitListsOnlyTheFramesWrittenAndSaysWhyTheOthersAreNot) {
