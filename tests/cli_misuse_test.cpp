@@ -79,7 +79,10 @@ TEST(CliMisuse, TheSystemsFailuresAreNeverBlamedOnTheFile) {
                        dir.File("none") + "/: No such file or directory (frame 1)\n");
   EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"a.gif"}));
 
-  // Too few file descriptors for three runs at once.
+  // Too few file descriptors for three runs at once. The undefined-behaviour
+  // sanitizer probes memory through a pipe of its own, so with no descriptor
+  // left it reports objects that are sound as invalid and ends the run.
+  if (Sanitized()) GTEST_SKIP() << "the sanitizers need file descriptors of their own";
   std::string files;
   for (int i = 0; i < 40; ++i) {
     fs::copy_file(a, dir.File("f" + std::to_string(i) + ".gif"));
