@@ -357,6 +357,30 @@ TEST(SingleInstance, TheSecondHolderOfANameIsRefused) {
 #endif
 }
 
+#ifndef _WIN32  // Windows: tests/windows/win32_test.cpp
+// The first stop signal becomes a request the run polls; the program must
+// not end on it, and a second one must end it as the signal would have.
+TEST(Stop, TheFirstStopSignalIsARequestAndTheNextOneEndsTheProgram) {
+  sys::ClearStopRequest();
+  sys::CatchStopSignals();
+  ASSERT_EQ(std::raise(SIGTERM), 0);
+  EXPECT_TRUE(sys::StopRequested());
+  EXPECT_EQ(sys::StopStatus(), 143);
+  // A later signal keeps the first one's status...
+  sys::RequestStop(SIGINT);
+  EXPECT_EQ(sys::StopSignal(), SIGTERM);
+  // ...and has its default action again.
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction now {};
+    ASSERT_EQ(::sigaction(s, nullptr, &now), 0);
+    EXPECT_EQ(now.sa_handler, SIG_DFL) << s;
+  }
+  EXPECT_EXIT(std::raise(SIGHUP), ::testing::KilledBySignal(SIGHUP), "");
+  sys::ClearStopRequest();
+  EXPECT_FALSE(sys::StopRequested());
+}
+#endif
+
 TEST(LargeBlocks, BlocksNeverOverlapAndEveryRegionGoesBackWhenEmpty) {
   const std::size_t before = sys::LargeBytesMapped();
   // Four threads allocate and free blocks of many sizes, each filled with its

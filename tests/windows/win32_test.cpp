@@ -1,6 +1,7 @@
 // The Windows window side's pictures under Wine: the skin from the program's
 // resources decodes to the pixels Linux shows, and bitmaps reach a device
 // context as the drawing layer holds them.
+#include "platform/system/system.h"
 #include "platform/win32/pictures.h"
 
 #ifndef NOMINMAX
@@ -152,4 +153,21 @@ TEST(Display, BitmapsReachTheContextAsTheDrawingLayerHoldsThem) {
         EXPECT_EQ(canvas.At(x, y), want) << bmp->BitsPerPixel() << " bpp at " << x << "," << y;
       }
   }
+}
+
+// Ctrl+C and Ctrl+Break in the console ask a run to stop, as SIGINT does on
+// Linux (exit status 130), rather than ending the program on the spot.
+TEST(Console, CtrlBreakIsAStopRequest) {
+  sys::ClearStopRequest();
+  sys::CatchStopSignals();
+  // The event reaches every process of the console; the handler runs on a
+  // thread of its own.
+  // Tests started without a console get one of their own for it.
+  if (GetConsoleWindow() == nullptr) AllocConsole();
+  if (!GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, 0))
+    GTEST_SKIP() << "no console takes Ctrl+Break here (Wine started without one)";
+  for (int waited = 0; waited < 5000 && !sys::StopRequested(); waited += 10) Sleep(10);
+  EXPECT_TRUE(sys::StopRequested());
+  EXPECT_EQ(sys::StopStatus(), 130);
+  sys::ClearStopRequest();
 }
