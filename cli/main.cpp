@@ -37,15 +37,17 @@ constexpr int kExitUsage = 64;
 
 const char kUsage[] =
     "usage: velkor-split [--gif | --bmp | --png | --stored] [--transparent] [--realtime]\n"
+    "                    [--compose window|browser [--background COLOUR]]\n"
     "                    [-o DIR] [--frames LIST] [--salvage] [--quiet]\n"
     "                    [-r [--keep-tree]] [--from LIST [-0]] [-j N] FILE...\n"
-    "       velkor-split --info [-r] [--from LIST [-0]] FILE...\n";
+    "       velkor-split --info [--compose window|browser] [-r] [--from LIST [-0]] FILE...\n";
 
 const char kHelp[] =
     "velkor-split [--gif | --bmp | --png | --stored] [--transparent] [--realtime]\n"
+    "             [--compose window|browser [--background COLOUR]]\n"
     "             [-o DIR] [--frames LIST] [--salvage] [--quiet]\n"
     "             [-r [--keep-tree]] [--from LIST [-0]] [-j N] FILE...\n"
-    "velkor-split --info [-r] [--from LIST [-0]] FILE...\n"
+    "velkor-split --info [--compose window|browser] [-r] [--from LIST [-0]] FILE...\n"
     "\n"
     "Splits each animated GIF FILE into its composed frames, exactly as a split run\n"
     "of Velkor does, and writes them next to FILE (or into DIR) as NAME_001.gif,\n"
@@ -63,6 +65,18 @@ const char kHelp[] =
     "                     at its transparent index\n"
     "  --transparent      GIF files mark the colour of their top-left pixel transparent\n"
     "  --realtime         wait each frame's delay, as the preview does (default: no waits)\n"
+    "  --compose window   compose the frames by the window's rules (the default)\n"
+    "  --compose browser  compose them as web browsers show the GIF: the canvas is\n"
+    "                     the logical screen (grown to hold a first image larger than\n"
+    "                     it), transparent where nothing was drawn; disposal 2 clears\n"
+    "                     a frame's rectangle after it is shown, disposal 3 puts back\n"
+    "                     what lay under it; a byte that starts no block ends the\n"
+    "                     stream. --png keeps that transparency; --bmp and GIF files\n"
+    "                     show --background there\n"
+    "  --background COLOUR\n"
+    "                     with --compose browser: what transparent pixels become in\n"
+    "                     --bmp and GIF frames: #RRGGBB, black (the default), white,\n"
+    "                     gray, red, green, blue or magenta\n"
     "  -o, --output-dir DIR\n"
     "                     write the frames into DIR (made when missing)\n"
     "  --frames LIST      write only these frames, keeping their numbers: 3, 1-10, 5-,\n"
@@ -133,6 +147,9 @@ struct Options {
   bool help = false, version = false, salvage = false;
   bool recursive = false, keepTree = false, nul = false;
   std::string outputDir, frames, from;
+  std::string compose = "window", background;
+  bool browser = false;
+  std::uint32_t backgroundColour = 0;  // 0x00RRGGBB
   std::vector<std::string> files;
   unsigned jobs = 0;  // 0: one per core
   std::optional<FrameList> selection;
@@ -395,6 +412,10 @@ FileOutcome SplitFile(const Options& o, const Input& in, Output& out, Shared& sh
   }
   engine.OwnThreads = ownThreads;
   engine.DecodeThreads = decodeThreads;
+  if (o.browser) {
+    engine.Compose = clsGif24bit::Composition::Browser;
+    engine.BrowserBackground = o.backgroundColour;
+  }
   const bool split = BreakOutRun(engine);
   engine.UserDelay(0);  // as the play sets it: the waits --info reports are the play's
   // An empty FILE names no file: shown as "" so that the message says so.
@@ -683,6 +704,28 @@ int Split(const Options& o) {
   return outcome.status;
 }
 
+// "#RRGGBB" or a colour's name, as 0x00RRGGBB.
+std::optional<std::uint32_t> ParseColour(const std::string& text) {
+  static const std::pair<const char*, std::uint32_t> kNames[] = {
+      {"black", 0x000000}, {"white", 0xFFFFFF}, {"gray", 0x808080}, {"grey", 0x808080},
+      {"red", 0xFF0000},   {"green", 0x00FF00}, {"blue", 0x0000FF}, {"magenta", 0xFF00FF}};
+  for (const auto& [name, value] : kNames) {
+    if (text == name) return value;
+  }
+  if (text.size() != 7 || text[0] != '#') return std::nullopt;
+  std::uint32_t value = 0;
+  for (std::size_t i = 1; i < 7; ++i) {
+    const char c = text[i];
+    const int digit = c >= '0' && c <= '9'   ? c - '0'
+                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                             : -1;
+    if (digit < 0) return std::nullopt;
+    value = value << 4 | std::uint32_t(digit);
+  }
+  return value;
+}
+
 // The command line into `o`; a usage error's exit status when it is none.
 std::optional<int> Parse(sys::Utf8Arguments& arguments, Options& o) {
   CLI::App app("velkor-split", "velkor-split");
@@ -703,14 +746,16 @@ std::optional<int> Parse(sys::Utf8Arguments& arguments, Options& o) {
   auto* from = app.add_option("--from", o.from);
   auto* nul = app.add_flag("-0,--null", o.nul);
   auto* jobs = app.add_option("-j,--jobs", o.jobs);
+  auto* compose = app.add_option("--compose", o.compose);
+  auto* background = app.add_option("--background", o.background);
   app.add_flag("-h,--help", o.help);
   app.add_flag("--version", o.version);
   app.add_option("FILE", o.files);
   for (auto* type : {bmp, png, stored}) gif->excludes(type);
   bmp->excludes(png)->excludes(stored);
   png->excludes(stored);
-  for (auto* frameOption :
-       {gif, bmp, png, stored, transparent, realtime, dir, frames, quiet, salvage, keepTree}) {
+  for (auto* frameOption : {gif, bmp, png, stored, transparent, realtime, dir, frames, quiet,
+                            salvage, keepTree, background}) {
     info->excludes(frameOption);
   }
   try {
@@ -727,6 +772,19 @@ std::optional<int> Parse(sys::Utf8Arguments& arguments, Options& o) {
     o.selection = FrameList::Parse(o.frames);
     if (!o.selection)
       return Usage("--frames " + o.frames + ": not a list of frames (3, 1-10, 5-, 1,4,9-12)");
+  }
+  if (compose->count() > 0 && o.compose != "window" && o.compose != "browser") {
+    return Usage("--compose " + o.compose + ": window or browser");
+  }
+  o.browser = o.compose == "browser";
+  if (background->count() > 0) {
+    if (!o.browser) return Usage("--background goes with --compose browser");
+    const auto colour = ParseColour(o.background);
+    if (!colour) {
+      return Usage("--background " + o.background +
+                   ": not a colour (#RRGGBB, black, white, gray, red, green, blue, magenta)");
+    }
+    o.backgroundColour = *colour;
   }
   if (dir->count() > 0 && o.outputDir.empty()) return Usage("--output-dir needs a folder");
   if (jobs->count() > 0 && o.jobs == 0) return Usage("--jobs needs a number of 1 or more");

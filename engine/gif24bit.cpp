@@ -421,9 +421,6 @@ void clsGif24bit::KeyOnGlobalTable() {
   }
 }
 
-namespace {
-// The failures of the walk that come from the file's bytes being damaged
-// after a frame was read whole.
 bool IsDamage(BreakOutReason reason) {
   switch (reason) {
     case BreakOutReason::TruncatedExtension:
@@ -436,7 +433,6 @@ bool IsDamage(BreakOutReason reason) {
       return false;
   }
 }
-}  // namespace
 
 void clsGif24bit::ReadFramesOrSalvage(std::int64_t p) {
   try {
@@ -643,6 +639,10 @@ std::int16_t clsGif24bit::fGifBreakOutFrames() {
       std::int64_t p = 0;
       ReadHeader(p);
       second_ = 0;
+      if (Compose == Composition::Browser) {
+        BrowserBreakOut(p);  // the file stays open: each frame is decoded as it is played
+        return 0;
+      }
       ReadFramesOrSalvage(p);
       Finish(WriteFrames());
     } catch (const std::bad_alloc&) {
@@ -728,6 +728,9 @@ void clsGif24bit::MaskedBlit(gdi::DC& dst, gdi::DC& ref, gdi::DC& frameDC, const
 
 void clsGif24bit::CleanUp() {
   Frames.clear();
+  browserImages_.clear();
+  browserWidth_ = browserHeight_ = 0;
+  file_.reset();
   pixelHold_.reset();
 }
 
@@ -746,6 +749,7 @@ bool clsGif24bit::Exports(std::size_t k) const {
 }
 
 RunResult clsGif24bit::RenderGif(ExportSink* sink) {
+  if (Compose == Composition::Browser) return BrowserRender(sink);
   RunResult result;
   result.breakOut = lastFailure_;
   if (Frames.empty() || !Frames[0].FramePicture || !CanvasBitmap) return result;

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/browser_frames.h"
 #include "engine/run_result.h"
 #include "platform/controls/controls.h"
 #include "platform/gdi/gdi.h"
@@ -141,6 +142,19 @@ class clsGif24bit {
   // name leads to it is reported as not written.
   std::string ProtectedFile;
 
+  // How frames are composed: by the window's rules (every frame drawn with
+  // the drawing layer onto a canvas of the logical screen), or as a web
+  // browser shows them (see engine/browser_frames.h), decoded straight from
+  // the file's bytes. The window program always uses its own.
+  enum class Composition { Window, Browser };
+  Composition Compose = Composition::Window;
+  // What transparent pixels of a browser composition become in frame files
+  // that have no transparency (bitmaps, GIF files, 0x00RRGGBB).
+  std::uint32_t BrowserBackground = 0;
+  // The browser composition's canvas (0 x 0 before a break-out).
+  int BrowserCanvasWidth() const { return browserWidth_; }
+  int BrowserCanvasHeight() const { return browserHeight_; }
+
   // A file whose bytes are damaged at frame K (cut short, a broken block,
   // image data that cannot be decoded) breaks out into frames 1 ... K-1 when
   // set, and Damage() says where; a file without one whole frame, one that
@@ -244,6 +258,20 @@ class clsGif24bit {
   // The part of the canvas the export box shows.
   int ShownWidth() const;
   int ShownHeight() const;
+
+  // The browser composition: its walk (a byte that starts no block ends the
+  // stream; each image takes only the control just before it), the check
+  // that every frame's data decodes, and its play.
+  void BrowserBreakOut(std::int64_t p);
+  void BrowserWalk(std::int64_t p);
+  void BrowserCheckFrames();
+  RunResult BrowserRender(ExportSink* sink);
+  void BrowserDecode(std::size_t k, std::vector<std::uint8_t>& data,
+                     std::vector<std::uint8_t>& indices, std::vector<std::uint8_t>& rows);
+  void BrowserExport(std::size_t k, const browser::Canvas& canvas, FrameWriter& writer);
+  std::vector<browser::Image> browserImages_;
+  int browserWidth_ = 0, browserHeight_ = 0;
+  std::vector<std::uint8_t> browserTable_;  // scratch: the table of the frame being drawn
 
   platform::PictureBox* display_;
   platform::PictureBox* imageCtl_;

@@ -53,6 +53,9 @@ struct BreakOutFailure {
 // a read error, a stop request) rather than anything in the file's bytes:
 // the same file may split another time.
 bool IsSystemFailure(const BreakOutFailure& failure);
+// Whether the failure is damage to the bytes after a frame that was read
+// whole (cut short, a broken block): what a salvage keeps the frames before.
+bool IsDamage(BreakOutReason reason);
 // "truncated in the image data (byte 812 of 900, frame 3)".
 std::string DescribeFailure(const BreakOutFailure& failure);
 // A stable name for the reason, for machines: "truncated-image-data".

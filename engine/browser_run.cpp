@@ -1,0 +1,319 @@
+// The browser composition of clsGif24bit: its walk, its checks and its play.
+// It shares the window's header reading, reasons, frame table, writers and
+// run result; its frames never go through temporary files or the picture
+// loader, and only one canvas and the frames being written are held.
+#include <algorithm>
+#include <cerrno>
+#include <new>
+#include <optional>
+
+#include "encoder/gif_encoder.h"
+#include "engine/file_window.h"
+#include "engine/frame_threads.h"
+#include "engine/gif24bit.h"
+#include "platform/picture/gif_blocks.h"
+#include "platform/system/system.h"
+
+namespace gb = gifblocks;
+
+void clsGif24bit::BrowserBreakOut(std::int64_t p) {
+  try {
+    BrowserWalk(p);
+  } catch (const Failure& failure) {
+    if (!Salvage || !IsDamage(failure.what_.reason) || Frames.empty()) throw;
+    damage_ = failure.what_;
+  }
+  BrowserCheckFrames();
+  const browser::Image& first = browserImages_.front();
+  int width = 0, height = 0;
+  browser::CanvasSize(std::uint16_t(ScreenWidth), std::uint16_t(ScreenHeight), first, width,
+                      height);
+  if (std::int64_t(width) * height > gdi::kMaxBitmapPixels || width == 0 || height == 0) {
+    // Nothing to show, or more than any canvas may hold.
+    if (width == 0 || height == 0) {
+      width = std::max(width, 1);
+      height = std::max(height, 1);
+    } else {
+      Fail(BreakOutReason::CanvasRefused);
+    }
+  }
+  browserWidth_ = width;
+  browserHeight_ = height;
+  if (PixelGate) {
+    // The canvas, what disposal 3 keeps of it, the frame picture and its
+    // alpha, and the largest frame's indices (twice, when interlaced).
+    std::int64_t largest = 0;
+    for (const auto& image : browserImages_) {
+      largest = std::max(largest, std::int64_t(image.width) * image.height);
+    }
+    const std::int64_t canvas = std::int64_t(width) * height;
+    pixelHold_ = PixelGate(3 * 4 * canvas + canvas + 2 * largest);
+  }
+}
+
+void clsGif24bit::BrowserWalk(std::int64_t p) {
+  const std::int64_t n = fileLength_;
+  std::int64_t o = p - 1;  // offsets from 0 here
+  std::int64_t start = o;
+  browser::Image image;
+  FrameRecord row;
+  while (true) {
+    const std::int64_t frame = std::int64_t(Frames.size()) + 1;
+    if (o >= n) {
+      Fail(Frames.empty() ? BreakOutReason::NoImage : BreakOutReason::NoTrailer, n - 1, frame);
+    }
+    const std::uint8_t introducer = At(o);
+    if (introducer == gb::kTrailer) break;
+    if (introducer == gb::kExtension) {
+      if (o + 1 >= n) Fail(BreakOutReason::TruncatedExtension, o, frame);
+      const std::uint8_t label = At(o + 1);
+      const auto end = gb::SkipSubBlocks(*file_, std::size_t(n), std::size_t(o + 2));
+      if (!end) Fail(BreakOutReason::TruncatedExtension, o, frame);
+      if (label == gb::kGraphicControlLabel) {
+        // Only the control right before an image describes it.
+        image = {};
+        row = {};
+        if (At(o + 2) >= 4) {
+          const std::uint8_t flags = At(o + 3);
+          image.disposal = (flags >> 2) & 7;
+          image.transparent = (flags & 1) != 0;
+          image.transparentIndex = At(o + 6);
+          row.DisposalMethod = image.disposal;
+          row.TransparentFlag = image.transparent;
+          row.UserInputFlag = (flags & 2) != 0;
+          row.TransparentIndex = image.transparentIndex;
+          row.DelayTime = std::int16_t(At(o + 4) | (At(o + 5) << 8));
+        }
+      } else if (label == gb::kCommentLabel ||
+                 (label == gb::kApplicationLabel && At(o + 2) == 11)) {
+        ReadExtension(std::size_t(o), label);
+      }
+      o = std::int64_t(*end) + 1;
+      continue;
+    }
+    // A byte that starts no block ends the stream: the frames before it stay.
+    if (introducer != gb::kImageSeparator) break;
+
+    if (o + std::int64_t(gb::kImageDescriptorSize) > n) {
+      Fail(BreakOutReason::TruncatedDescriptor, o, frame);
+    }
+    auto word = [&](std::size_t at) {
+      return int(At(o + std::int64_t(at))) | At(o + std::int64_t(at) + 1) << 8;
+    };
+    image.left = word(gb::kImageLeftAt);
+    image.top = word(gb::kImageTopAt);
+    image.width = word(gb::kImageWidthAt);
+    image.height = word(gb::kImageHeightAt);
+    const std::uint8_t flags = At(o + std::int64_t(gb::kImageFlagsAt));
+    image.interlaced = (flags & gb::kInterlaceFlag) != 0;
+    image.start = start;
+    std::int64_t q = o + std::int64_t(gb::kImageDescriptorSize);
+    if (flags & gb::kTableFlag) {
+      const std::int64_t len = std::int64_t(gb::TableBytes(flags));
+      if (q + len > n) Fail(BreakOutReason::TruncatedLocalTable, q, frame);
+      image.tableAt = q;
+      image.tableEntries = int(len / 3);
+      q += len;
+    }
+    if (q >= n) Fail(BreakOutReason::TruncatedImageData, q, frame);
+    image.dataAt = q;
+    std::int64_t s = q + 1, bytes = 0;
+    while (s < n && At(s) != 0) {
+      bytes += At(s);
+      s += std::int64_t(At(s)) + 1;
+    }
+    if (s >= n) Fail(BreakOutReason::TruncatedImageData, q, frame);
+    image.dataBytes = bytes;
+    if (start + 1 > INT32_MAX || s + 1 > INT32_MAX) Fail(BreakOutReason::TooLong, start, frame);
+
+    row.FrameStart = std::int32_t(start + 1);
+    row.FrameEnd = std::int32_t(s + 1);
+    row.FrameLeft = std::int16_t(image.left);
+    row.FrameTop = std::int16_t(image.top);
+    row.FrameWidth = std::int16_t(image.width);
+    row.FrameHeight = std::int16_t(image.height);
+    row.LocalTableFlag = (flags & gb::kTableFlag) != 0;
+    row.LocalTableSize = flags & gb::kTableSizeMask;
+    row.InterlaceFlag = image.interlaced;
+    Frames.push_back(row);
+    browserImages_.push_back(image);
+    image = {};
+    row = {};
+    o = s + 1;
+    start = o;
+  }
+  if (Frames.empty()) Fail(BreakOutReason::NoImage, std::min(o, n - 1));
+}
+
+void clsGif24bit::BrowserDecode(std::size_t k, std::vector<std::uint8_t>& data,
+                                std::vector<std::uint8_t>& indices,
+                                std::vector<std::uint8_t>& rows) {
+  const browser::Image& image = browserImages_[k];
+  const std::size_t pixels = std::size_t(image.width) * std::size_t(image.height);
+  data.resize(std::size_t(image.dataBytes));
+  std::size_t got = 0;
+  for (std::int64_t s = image.dataAt + 1; At(s) != 0; s += std::int64_t(At(s)) + 1) {
+    for (std::int64_t i = 1; i <= At(s); ++i) data[got++] = At(s + i);
+  }
+  indices.resize(pixels);
+  const std::int64_t frame = std::int64_t(k) + 1;
+  if (!browser::DecodeLzw(At(image.dataAt), data.data(), got, indices.data(), pixels)) {
+    Fail(BreakOutReason::FrameUndecodable, image.start, frame);
+  }
+  if (!image.interlaced) return;
+  rows.resize(pixels);
+  const std::size_t w = std::size_t(image.width);
+  for (int r = 0; r < image.height; ++r) {
+    std::copy_n(indices.data() + std::size_t(r) * w, w,
+                rows.data() + std::size_t(browser::InterlacedRow(r, image.height)) * w);
+  }
+  indices.swap(rows);
+}
+
+void clsGif24bit::BrowserCheckFrames() {
+  // Every frame's data must decode before any is written, so that a file
+  // that cannot be shown whole leaves nothing behind (or, salvaged, keeps
+  // the frames before the first that cannot). Checking counts the pixels the
+  // codes give; it writes none.
+  std::vector<std::uint8_t> data;
+  for (std::size_t k = 0; k < browserImages_.size(); ++k) {
+    if (sys::StopRequested()) Fail(BreakOutReason::Interrupted, -1, std::int64_t(k) + 1);
+    const browser::Image& image = browserImages_[k];
+    const std::size_t pixels = std::size_t(image.width) * std::size_t(image.height);
+    if (pixels == 0) continue;  // drawn as nothing, whatever its data
+    data.clear();
+    for (std::int64_t s = image.dataAt + 1; At(s) != 0; s += std::int64_t(At(s)) + 1) {
+      for (std::int64_t i = 1; i <= At(s); ++i) data.push_back(At(s + i));
+    }
+    if (browser::DecodeLzw(At(image.dataAt), data.data(), data.size(), nullptr, pixels)) continue;
+    const BreakOutFailure failure(BreakOutReason::FrameUndecodable, image.start, fileLength_,
+                                  std::int64_t(k) + 1);
+    if (!Salvage || k == 0) throw Failure(failure);
+    damage_ = failure;
+    Frames.resize(k);
+    browserImages_.resize(k);
+    break;
+  }
+}
+
+void clsGif24bit::BrowserExport(std::size_t k, const browser::Canvas& canvas, FrameWriter& writer) {
+  const std::int64_t n = std::int64_t(k) + 1;
+  const std::string name = FrameFileName(n);
+  if (!ProtectedFile.empty() && sys::SameFile(name, ProtectedFile)) {
+    writer.Failed(n, name, "it would replace the file being split");
+    return;
+  }
+  const int w = canvas.Width(), h = canvas.Height();
+  auto bmp = gdi::Bitmap::Create(w, h, gdi::Format::Rgb32);
+  if (!bmp) throw std::bad_alloc();
+  bmp->DiscardPendingZero();
+  const bool png = ExportAs != FrameFiles::ByOutputType;
+  std::vector<std::uint8_t> alpha;
+  if (png) alpha.resize(std::size_t(w) * std::size_t(h));
+  bool anyTransparent = false;
+  const std::uint8_t* px = canvas.Rgba().data();
+  for (int y = 0; y < h; ++y) {
+    std::uint32_t* out = bmp->Row32(y);
+    for (int x = 0; x < w; ++x, px += 4) {
+      const bool shown = px[3] != 0;
+      anyTransparent |= !shown;
+      out[x] = shown || png ? (std::uint32_t(px[0]) << 16) | (std::uint32_t(px[1]) << 8) | px[2]
+                            : BrowserBackground;
+      if (png) alpha[std::size_t(y) * std::size_t(w) + std::size_t(x)] = px[3];
+    }
+  }
+  platform::Picture picture(std::move(*bmp));
+  if (png) {
+    if (!anyTransparent) alpha.clear();  // opaque: no alpha channel
+    writer.WritePng(n, name, std::move(picture), std::move(alpha));
+    return;
+  }
+  if (!Options.GifFiles) {
+    writer.WriteBitmap(n, name, std::move(picture));
+    return;
+  }
+  auto encoder = std::make_shared<GIF>();
+  const std::int16_t transparent = Options.Transparent ? -1 : 0;
+  const gdi::COLORREF corner = gdi::FromPixel32(picture.Handle()->Row32(0)[0]);
+  if (!encoder->Capture(picture, nullptr, transparent, corner)) {
+    writer.Failed(n, name, "the frame cannot be captured");
+    return;
+  }
+  encoder->Yields = false;  // the writer threads never yield (see frame_threads.h)
+  writer.WriteGif(n, name, std::move(encoder));
+}
+
+RunResult clsGif24bit::BrowserRender(ExportSink* sink) {
+  RunResult result;
+  result.breakOut = lastFailure_;
+  if (!BrokenOut() || browserImages_.empty() || !file_) return result;
+  const FrameWriter::Reporter report = [&result, sink](const ExportedFrame& frame) {
+    if (frame.written) {
+      ++result.framesWritten;
+    } else {
+      result.failed.push_back(frame);
+    }
+    if (sink != nullptr) sink->FrameExported(frame);
+  };
+  FrameWriter writer(OwnThreads);
+  const std::size_t frames = browserImages_.size();
+  std::size_t k = 0, handed = 0;
+  std::string undecodable;  // the file changed since it was checked
+  try {
+    browser::Canvas canvas(browserWidth_, browserHeight_);
+    std::optional<browser::Canvas> alone;  // a frame's own pixels, for StoredPng
+    if (ExportAs == FrameFiles::StoredPng) alone.emplace(browserWidth_, browserHeight_);
+    std::vector<std::uint8_t> data, indices, rows;
+    for (; k < frames; ++k) {
+      if (stopRender_ || sys::StopRequested()) break;
+      browser::Image image = browserImages_[k];
+      if (std::size_t(image.width) * std::size_t(image.height) != 0) {
+        BrowserDecode(k, data, indices, rows);
+      } else {
+        image.width = image.height = 0;
+      }
+      const std::uint8_t* table = nullptr;
+      int entries = 0;
+      if (image.tableAt >= 0) {
+        browserTable_.resize(std::size_t(image.tableEntries) * 3);
+        for (std::size_t i = 0; i < browserTable_.size(); ++i) {
+          browserTable_[i] = At(image.tableAt + std::int64_t(i));
+        }
+        table = browserTable_.data();
+        entries = image.tableEntries;
+      } else if (GlobalTableFlag) {
+        table = StoredGlobalTable.data();
+        entries = int(gb::TableBytes(GlobalTableSize) / 3);
+      }
+      canvas.Draw(image, indices.data(), table, entries);
+      if (Exports(k)) {
+        if (alone) {
+          *alone = browser::Canvas(browserWidth_, browserHeight_);
+          browser::Image own = image;
+          own.disposal = 0;
+          alone->Draw(own, indices.data(), table, entries);
+        }
+        BrowserExport(k, alone ? *alone : canvas, writer);
+        handed = k + 1;
+      }
+      writer.Report(report);
+    }
+  } catch (const std::bad_alloc&) {
+    undecodable = sys::ErrorText(ENOMEM);
+  } catch (const Failure& failure) {
+    undecodable = DescribeFailure(failure.what_);
+  } catch (const FileWindow::ReadFailure& failure) {
+    undecodable = sys::ErrorText(failure.error != 0 ? failure.error : EIO);
+  }
+  if (!undecodable.empty()) {
+    // Frame k could not be drawn: it and every later one this run would have
+    // exported are reported as not written; those handed over are written.
+    for (k = std::max(k, handed); k < frames; ++k) {
+      if (Exports(k))
+        writer.Failed(std::int64_t(k) + 1, FrameFileName(std::int64_t(k) + 1), undecodable);
+    }
+  }
+  writer.Finish(report);
+  file_.reset();
+  return result;
+}
