@@ -186,9 +186,12 @@ void clsGif24bit::BrowserCheckFrames() {
       for (std::int64_t i = 1; i <= At(s); ++i) data.push_back(At(s + i));
     }
     if (browser::DecodeLzw(At(image.dataAt), data.data(), data.size(), nullptr, pixels)) continue;
+    // The first image is the file's own picture, and refused as the window
+    // program refuses a file whose picture cannot be loaded.
+    if (k == 0) throw Failure({BreakOutReason::FirstImageUndecodable, -1, fileLength_, 0, 0});
     const BreakOutFailure failure(BreakOutReason::FrameUndecodable, image.start, fileLength_,
                                   std::int64_t(k) + 1);
-    if (!Salvage || k == 0) throw Failure(failure);
+    if (!Salvage) throw Failure(failure);
     damage_ = failure;
     Frames.resize(k);
     browserImages_.resize(k);

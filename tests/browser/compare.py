@@ -18,14 +18,17 @@ import subprocess
 import sys
 import tempfile
 import threading
+import json
 import urllib.parse
 
+import jsonschema
 from PIL import Image
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import cases  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+SCHEMA = os.path.join(HERE, "..", "..", "docs", "frame-table.schema.json")
 
 
 class Results:
@@ -131,8 +134,14 @@ def main():
     ap.add_argument("--chromium", default=shutil.which("chromium") or "/usr/bin/chromium")
     args = ap.parse_args()
     if not os.path.exists(args.chromium):
+        if os.environ.get("VELKOR_CI") == "1":
+            print("compare.py: chromium is missing, and CI must run this test")
+            return 1
         print("compare.py: skipped: no chromium (apt-get install chromium)")
         return 77
+    if args.corpus and not os.path.isdir(args.corpus):
+        print(f"compare.py: no corpus at {args.corpus}: the generated cases only")
+        args.corpus = None
     work = tempfile.mkdtemp(prefix="velkor-browser.")
     try:
         files = []
@@ -142,6 +151,8 @@ def main():
             for root, _, names in os.walk(args.corpus):
                 files += [os.path.join(root, n) for n in names if n.lower().endswith(".gif")]
         files.sort()
+        with open(SCHEMA) as f:
+            schema = json.load(f)
         results = browser_frames(args.chromium, files, work)
         compared = equal_files = frames = equal_frames = refused = 0
         problems = []
@@ -160,6 +171,14 @@ def main():
             compared += 1
             theirs = results.frames.get(i, {})
             count = results.done[i]
+            # The frame table tells the canvas: each frame's size in the browser.
+            info = subprocess.run([args.velkor, "--info", "--compose", "browser", path],
+                                  capture_output=True, text=True)
+            table = json.loads(info.stdout)
+            jsonschema.validate(table, schema)
+            if count and table["canvas"] != {"width": theirs[1][0], "height": theirs[1][1]}:
+                problems.append(f"{path}: --info canvas {table['canvas']}, the browser "
+                                f"{theirs[1][:2]}")
             frames += count
             same = status == 0 and len(ours) == count
             if not same:
