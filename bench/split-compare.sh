@@ -12,7 +12,9 @@
 #      3 runs each instead of 5)
 # For each it prints velkor-split --bmp / ffmpeg (BMP frames), velkor-split (GIF) /
 # gifsicle -U --explode, the break-out alone / giflib's DGifSlurp (one thread and
-# every core), and peak memory velkor / ffmpeg; then velkor-split --png against
+# every core), and peak memory velkor / ffmpeg; the browser composition
+# (--compose browser) in bitmap and PNG frames against ffmpeg's, with CPU time
+# (user + system) and peak memory; then velkor-split --png against
 # ffmpeg's PNG frames and (on A) ImageMagick's -coalesce, in time and bytes.
 # With BASELINE_BUILD_DIR, that build's velkor-split is timed in the same run (bitmap and
 # GIF frames) and compared with BUILD_DIR's: before and after a change, measured together.
@@ -60,22 +62,25 @@ baseline=""
 
 # median_time COMMAND...: runs the command $runs times in a fresh output folder,
 # each after a sync, and prints the median wall time (s), the median system
-# time (s), the largest peak RSS (MiB) and the bytes the last run left there.
+# time (s), the largest peak RSS (MiB), the bytes the last run left there and
+# the median CPU time (user + system, s).
 median_time() {
-  local walls=() syss=() peak=0
+  local walls=() syss=() cpus=() peak=0
   for _ in $(seq $runs); do
     rm -rf "$work/out" && mkdir "$work/out"
     sync
-    /usr/bin/time -f "%e %S %M" -o "$work/time" "$@" >/dev/null 2>&1
-    read -r t s m <"$work/time"
+    /usr/bin/time -f "%e %S %M %U" -o "$work/time" "$@" >/dev/null 2>&1
+    read -r t s m u <"$work/time"
     walls+=("$t")
     syss+=("$s")
+    cpus+=("$(echo "$u + $s" | bc)")
     [ "$m" -gt "$peak" ] && peak=$m
   done
   local mid=$(((runs + 1) / 2))
   echo "$(printf '%s\n' "${walls[@]}" | sort -n | sed -n "${mid}p")" \
     "$(printf '%s\n' "${syss[@]}" | sort -n | sed -n "${mid}p")" \
-    "$((peak / 1024))" "$(du -sb "$work/out" | cut -f1)"
+    "$((peak / 1024))" "$(du -sb "$work/out" | cut -f1)" \
+    "$(printf '%s\n' "${cpus[@]}" | sort -n | sed -n "${mid}p")"
 }
 ratio() { echo "scale=2; $1 / $2" | bc | sed 's/^\./0./'; }
 row() { printf '%-6s %-6s %-26s %9s %9s %9s %12s\n' "$@"; }
@@ -85,10 +90,12 @@ row() { printf '%-6s %-6s %-26s %9s %9s %9s %12s\n' "$@"; }
 # be timed with them).
 velkor_bmp() { "$split" --bmp -q -o "$work/out" "$in"; }
 velkor_gif() { "$split" -q -o "$work/out" "$in"; }
-export -f velkor_bmp velkor_gif
+browser_bmp() { "$split" --compose browser --bmp -q -o "$work/out" "$in"; }
+browser_png() { "$split" --compose browser --png -q -o "$work/out" "$in"; }
+export -f velkor_bmp velkor_gif browser_bmp browser_png
 
 row input place tool "wall s" "sys s" "peak MiB" bytes
-summary=() png_summary=() base_summary=()
+summary=() png_summary=() base_summary=() browser_summary=()
 for input in ${VELKOR_BENCH_ONLY:-A C E}; do
   runs=5
   [ "$input" = E ] && runs=3
@@ -107,13 +114,28 @@ for input in ${VELKOR_BENCH_ONLY:-A C E}; do
       row "$input" "$place" "baseline (gif)" "$og" "$ogs" "$opg"
     fi
     read -r vb vbs pb _ < <(median_time bash -c velkor_bmp)
-    read -r ff ffs pf _ < <(median_time ffmpeg -loglevel error -i "$in" "$work/out/f_%03d.bmp")
+    read -r ff ffs pf _ ffc < <(median_time ffmpeg -loglevel error -i "$in" "$work/out/f_%03d.bmp")
     read -r vg vgs pg _ < <(median_time bash -c velkor_gif)
     read -r gs gss pgs _ < <(median_time gifsicle -U --explode "$in" -o "$work/out/f")
     row "$input" "$place" "velkor-split --bmp" "$vb" "$vbs" "$pb"
     row "$input" "$place" "ffmpeg (bmp)" "$ff" "$ffs" "$pf"
     row "$input" "$place" "velkor-split (gif)" "$vg" "$vgs" "$pg"
     row "$input" "$place" "gifsicle -U --explode" "$gs" "$gss" "$pgs"
+    if [ "${VELKOR_BENCH_BROWSER:-1}" = 1 ]; then
+      read -r bb bbs pbb _ bbc < <(median_time bash -c browser_bmp)
+      row "$input" "$place" "--compose browser --bmp" "$bb" "$bbs" "$pbb"
+      browser_png_ratio="-" browser_png_cpu="-"
+      if [ "$input" != E ]; then
+        read -r bp2 _ _ _ bpc < <(median_time bash -c browser_png)
+        read -r fp2 _ _ _ fpc < <(runs=3 median_time ffmpeg -loglevel error -i "$in" "$work/out/f_%03d.png")
+        row "$input" "$place" "--compose browser --png" "$bp2" "" ""
+        row "$input" "$place" "ffmpeg (png)" "$fp2" "" ""
+        browser_png_ratio=$(ratio "$bp2" "$fp2")
+        browser_png_cpu="$bpc / $fpc"
+      fi
+      browser_summary+=("$(printf '%-6s %-6s %14s %14s %16s %14s %16s' "$input" "$place" \
+        "$(ratio "$bb" "$ff")" "$browser_png_ratio" "$bbc / $ffc" "$browser_png_cpu" "$pbb / $pf")")
+    fi
     png_ratio="-"
     if [ "${VELKOR_BENCH_PNG:-1}" = 1 ] && [ "$input" != E ]; then
       # PNG frames: the source is read where it lies, the frames go to the folder.
@@ -150,6 +172,13 @@ printf '%-6s %-6s %14s %16s %12s %12s %14s\n' input place "bmp / ffmpeg" "gif / 
   "png / ffmpeg" "sys s v / ff" "peak MiB v / ff"
 printf '%-6s %-6s %14s %16s %12s %12s %14s\n' "" "" "(goal <= 0.8)" "(goal <= 0.5)" "(<= 0.2)" "(bmp)" "(bmp)"
 printf '%s\n' "${summary[@]}"
+if [ ${#browser_summary[@]} -gt 0 ]; then
+  echo
+  printf '%-6s %-6s %14s %14s %16s %14s %16s\n' input place "browser bmp/ff" "browser png/ff" \
+    "CPU s bmp v / ff" "CPU s png v/ff" "peak MiB v / ff"
+  printf '%-6s %-6s %14s %14s %16s %14s %16s\n' "" "" "(goal <= 0.6)" "(<= 0.15)" "" "" "(E: <= 100)"
+  printf '%s\n' "${browser_summary[@]}"
+fi
 if [ ${#png_summary[@]} -gt 0 ]; then
   echo
   printf '%-6s %-6s %14s %16s %18s %20s\n' input place "png / ffmpeg" "bytes v / ff" \

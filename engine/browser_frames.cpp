@@ -2,60 +2,59 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 namespace browser {
 
 namespace {
 constexpr int kMaxCodes = 4096;
+
+// Writes the n bytes at `from` (all below `to`) at `to`, as far as `pixels`.
+// Most strings are short: those go as one 16-byte load and store, which may
+// write past the string's end (the next strings overwrite that) but never
+// past the image.
+inline void Copy(std::uint8_t* out, std::size_t to, std::size_t from, std::size_t n,
+                 std::size_t pixels) {
+  if (n <= 16 && to + 16 <= pixels) {
+    std::uint8_t bytes[16];
+    std::memcpy(bytes, out + from, 16);  // from + 16 <= to + 16: inside the image
+    std::memcpy(out + to, bytes, 16);
+    return;
+  }
+  std::memcpy(out + to, out + from, std::min(n, pixels - to));
+}
 }  // namespace
 
 bool DecodeLzw(int minCodeSize, const std::uint8_t* data, std::size_t size, std::uint8_t* out,
                std::size_t pixels) {
   if (minCodeSize < 1 || minCodeSize > 8) return false;
-  // Every entry as its last byte, the entry before it and its length: a
-  // string is written from its end back along its prefixes.
-  std::array<std::uint16_t, kMaxCodes> prefix{};
-  std::array<std::uint8_t, kMaxCodes> suffix{};
-  std::array<std::uint8_t, kMaxCodes> first{};
+  // Each entry's string was written to the output when the entry was made:
+  // it is the string of the code before it, where that was written, and one
+  // byte more. So an entry is its length and where it lies in the output,
+  // and writing it is a copy from there.
+  std::array<std::uint32_t, kMaxCodes> at{};
   std::array<std::uint16_t, kMaxCodes> length{};
   const int clear = 1 << minCodeSize;
   const int end = clear + 1;
-  for (int c = 0; c < clear; ++c) {
-    suffix[std::size_t(c)] = first[std::size_t(c)] = std::uint8_t(c);
-    length[std::size_t(c)] = 1;
-  }
+  for (int c = 0; c < clear; ++c) length[std::size_t(c)] = 1;
   int width = minCodeSize + 1;
   int next = clear + 2;
   int previous = -1;
+  std::size_t previousAt = 0;  // where the previous code's string was written
   std::size_t written = 0;
-  std::uint32_t bits = 0;
+  std::uint64_t bits = 0;
   int held = 0;
-  std::size_t at = 0;
-
-  // Writes entry `code` (`extra` then follows it: the first byte of the
-  // string itself, for a code that names the entry being made).
-  auto emit = [&](int code, int extraFrom) {
-    const std::size_t n = length[std::size_t(code)] + (extraFrom >= 0 ? 1u : 0u);
-    const std::size_t from = written;
-    written += n;
-    if (out == nullptr || from >= pixels) return;
-    std::size_t pos = from + n - 1;
-    if (extraFrom >= 0) {
-      if (pos < pixels) out[pos] = first[std::size_t(extraFrom)];
-      --pos;
-    }
-    for (int c = code;; c = prefix[std::size_t(c)], --pos) {
-      if (pos < pixels) out[pos] = suffix[std::size_t(c)];
-      if (c < clear) break;
-    }
-  };
+  std::size_t in = 0;
 
   while (written < pixels) {
-    while (held < width && at < size) {
-      bits |= std::uint32_t(data[at++]) << held;
-      held += 8;
+    if (held < width) {
+      // Refill to at least 56 bits where the data allows.
+      while (held <= 56 && in < size) {
+        bits |= std::uint64_t(data[in++]) << held;
+        held += 8;
+      }
+      if (held < width) break;  // the data ran out
     }
-    if (held < width) break;  // the data ran out
     const int code = int(bits & ((1u << width) - 1));
     bits >>= width;
     held -= width;
@@ -66,34 +65,34 @@ bool DecodeLzw(int minCodeSize, const std::uint8_t* data, std::size_t size, std:
       continue;
     }
     if (code == end) break;
-    if (previous < 0) {
-      if (code > clear) return false;  // the first code after a clear is a byte
-      emit(code, -1);
-      previous = code;
-      continue;
-    }
-    if (code < next) {
-      emit(code, -1);
-      if (next < kMaxCodes) {
-        prefix[std::size_t(next)] = std::uint16_t(previous);
-        suffix[std::size_t(next)] = first[std::size_t(code)];
-        first[std::size_t(next)] = first[std::size_t(previous)];
-        length[std::size_t(next)] = std::uint16_t(length[std::size_t(previous)] + 1);
-        ++next;
-      }
+    std::size_t n = 0;
+    if (code < clear) {
+      n = 1;
+      if (out != nullptr) out[written] = std::uint8_t(code);
+    } else if (previous < 0) {
+      return false;  // the first code after a clear is a byte
+    } else if (code < next) {
+      n = length[std::size_t(code)];
+      if (out != nullptr) Copy(out, written, at[std::size_t(code)], n, pixels);
     } else if (code == next && next < kMaxCodes) {
-      // The entry being made: the previous string and its own first byte.
-      emit(previous, previous);
-      prefix[std::size_t(next)] = std::uint16_t(previous);
-      suffix[std::size_t(next)] = first[std::size_t(previous)];
-      first[std::size_t(next)] = first[std::size_t(previous)];
-      length[std::size_t(next)] = std::uint16_t(length[std::size_t(previous)] + 1);
-      ++next;
+      // The entry being made: the previous string, then its own first byte.
+      n = std::size_t(length[std::size_t(previous)]) + 1;
+      if (out != nullptr) {
+        Copy(out, written, previousAt, n - 1, pixels);
+        if (written + n - 1 < pixels) out[written + n - 1] = out[previousAt];
+      }
     } else {
       return false;  // a code that names no entry
     }
-    if (next == (1 << width) && width < 12) ++width;
+    if (previous >= 0 && next < kMaxCodes) {
+      at[std::size_t(next)] = std::uint32_t(previousAt);
+      length[std::size_t(next)] = std::uint16_t(length[std::size_t(previous)] + 1);
+      ++next;
+      if (next == (1 << width) && width < 12) ++width;
+    }
     previous = code;
+    previousAt = written;
+    written += n;
   }
   return written >= pixels;
 }

@@ -4,8 +4,10 @@
 // loader, and only one canvas and the frames being written are held.
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <new>
 #include <optional>
+#include <thread>
 
 #include "encoder/gif_encoder.h"
 #include "engine/file_window.h"
@@ -117,6 +119,7 @@ void clsGif24bit::BrowserWalk(std::int64_t p) {
     }
     if (q >= n) Fail(BreakOutReason::TruncatedImageData, q, frame);
     image.dataAt = q;
+    image.codeSize = At(q);
     std::int64_t s = q + 1, bytes = 0;
     while (s < n && At(s) != 0) {
       bytes += At(s);
@@ -124,6 +127,7 @@ void clsGif24bit::BrowserWalk(std::int64_t p) {
     }
     if (s >= n) Fail(BreakOutReason::TruncatedImageData, q, frame);
     image.dataBytes = bytes;
+    image.dataEnd = s;
     if (start + 1 > INT32_MAX || s + 1 > INT32_MAX) Fail(BreakOutReason::TooLong, start, frame);
 
     row.FrameStart = std::int32_t(start + 1);
@@ -145,22 +149,40 @@ void clsGif24bit::BrowserWalk(std::int64_t p) {
   if (Frames.empty()) Fail(BreakOutReason::NoImage, std::min(o, n - 1));
 }
 
-void clsGif24bit::BrowserDecode(std::size_t k, std::vector<std::uint8_t>& data,
+bool clsGif24bit::BrowserData(std::size_t k, std::vector<std::uint8_t>& data) const {
+  // The sub-blocks are read whole, their size bytes then squeezed out in
+  // place: the walk has already checked that the chain ends at dataEnd.
+  const browser::Image& image = browserImages_[k];
+  const std::size_t span = std::size_t(image.dataEnd - image.dataAt);
+  data.resize(span);
+  if (file_->File().ReadAt(std::uint64_t(image.dataAt + 1), data.data(), span) !=
+      std::int64_t(span)) {
+    return false;
+  }
+  std::size_t got = 0;
+  for (std::size_t s = 0; s < span && data[s] != 0;) {
+    const std::size_t n = data[s];
+    if (s + 1 + n > span) return false;  // the file changed under the walk
+    std::memmove(data.data() + got, data.data() + s + 1, n);
+    got += n;
+    s += n + 1;
+  }
+  data.resize(got);
+  return true;
+}
+
+bool clsGif24bit::BrowserDecode(std::size_t k, std::vector<std::uint8_t>& data,
                                 std::vector<std::uint8_t>& indices,
-                                std::vector<std::uint8_t>& rows) {
+                                std::vector<std::uint8_t>& rows) const {
   const browser::Image& image = browserImages_[k];
   const std::size_t pixels = std::size_t(image.width) * std::size_t(image.height);
-  data.resize(std::size_t(image.dataBytes));
-  std::size_t got = 0;
-  for (std::int64_t s = image.dataAt + 1; At(s) != 0; s += std::int64_t(At(s)) + 1) {
-    for (std::int64_t i = 1; i <= At(s); ++i) data[got++] = At(s + i);
-  }
+  if (pixels == 0) return true;
+  if (!BrowserData(k, data)) return false;
   indices.resize(pixels);
-  const std::int64_t frame = std::int64_t(k) + 1;
-  if (!browser::DecodeLzw(At(image.dataAt), data.data(), got, indices.data(), pixels)) {
-    Fail(BreakOutReason::FrameUndecodable, image.start, frame);
+  if (!browser::DecodeLzw(image.codeSize, data.data(), data.size(), indices.data(), pixels)) {
+    return false;
   }
-  if (!image.interlaced) return;
+  if (!image.interlaced) return true;
   rows.resize(pixels);
   const std::size_t w = std::size_t(image.width);
   for (int r = 0; r < image.height; ++r) {
@@ -168,35 +190,69 @@ void clsGif24bit::BrowserDecode(std::size_t k, std::vector<std::uint8_t>& data,
                 rows.data() + std::size_t(browser::InterlacedRow(r, image.height)) * w);
   }
   indices.swap(rows);
+  return true;
+}
+
+unsigned clsGif24bit::BrowserThreads() const {
+  return !OwnThreads          ? 1u
+         : DecodeThreads != 0 ? DecodeThreads
+                              : std::max(1u, std::thread::hardware_concurrency());
 }
 
 void clsGif24bit::BrowserCheckFrames() {
   // Every frame's data must decode before any is written, so that a file
   // that cannot be shown whole leaves nothing behind (or, salvaged, keeps
   // the frames before the first that cannot). Checking counts the pixels the
-  // codes give; it writes none.
-  std::vector<std::uint8_t> data;
-  for (std::size_t k = 0; k < browserImages_.size(); ++k) {
-    if (sys::StopRequested()) Fail(BreakOutReason::Interrupted, -1, std::int64_t(k) + 1);
-    const browser::Image& image = browserImages_[k];
-    const std::size_t pixels = std::size_t(image.width) * std::size_t(image.height);
-    if (pixels == 0) continue;  // drawn as nothing, whatever its data
-    data.clear();
-    for (std::int64_t s = image.dataAt + 1; At(s) != 0; s += std::int64_t(At(s)) + 1) {
-      for (std::int64_t i = 1; i <= At(s); ++i) data.push_back(At(s + i));
-    }
-    if (browser::DecodeLzw(At(image.dataAt), data.data(), data.size(), nullptr, pixels)) continue;
-    // The first image is the file's own picture, and refused as the window
-    // program refuses a file whose picture cannot be loaded.
-    if (k == 0) throw Failure({BreakOutReason::FirstImageUndecodable, -1, fileLength_, 0, 0});
-    const BreakOutFailure failure(BreakOutReason::FrameUndecodable, image.start, fileLength_,
-                                  std::int64_t(k) + 1);
-    if (!Salvage) throw Failure(failure);
-    damage_ = failure;
-    Frames.resize(k);
-    browserImages_.resize(k);
-    break;
+  // codes give and writes none; the frames are checked side by side.
+  const unsigned threads = BrowserThreads();
+  std::vector<std::vector<std::uint8_t>> data(threads);
+  std::vector<BreakOutReason> why(browserImages_.size(), BreakOutReason::None);
+  const std::size_t failed =
+      DecodeFrames(browserImages_.size(), threads, [&](std::size_t k, unsigned w) {
+        if (sys::StopRequested()) {
+          why[k] = BreakOutReason::Interrupted;
+          return false;
+        }
+        const browser::Image& image = browserImages_[k];
+        const std::size_t pixels = std::size_t(image.width) * std::size_t(image.height);
+        if (pixels == 0) return true;  // drawn as nothing, whatever its data
+        try {
+          if (!BrowserData(k, data[w])) {
+            why[k] = BreakOutReason::CannotRead;
+            return false;
+          }
+        } catch (const std::bad_alloc&) {
+          why[k] = BreakOutReason::OutOfMemory;
+          return false;
+        }
+        if (browser::DecodeLzw(image.codeSize, data[w].data(), data[w].size(), nullptr, pixels)) {
+          return true;
+        }
+        why[k] = BreakOutReason::FrameUndecodable;
+        return false;
+      });
+  if (failed >= browserImages_.size()) return;
+  const std::int64_t frame = std::int64_t(failed) + 1;
+  switch (why[failed]) {
+    case BreakOutReason::Interrupted:
+      Fail(BreakOutReason::Interrupted, -1, frame);
+    case BreakOutReason::CannotRead:
+      throw Failure({BreakOutReason::CannotRead, browserImages_[failed].dataAt, fileLength_, 0,
+                     errno != 0 ? errno : EIO});
+    case BreakOutReason::OutOfMemory:
+      throw std::bad_alloc();
+    default:
+      break;
   }
+  // The first image is the file's own picture, and refused as the window
+  // program refuses a file whose picture cannot be loaded.
+  if (failed == 0) throw Failure({BreakOutReason::FirstImageUndecodable, -1, fileLength_, 0, 0});
+  const BreakOutFailure failure(BreakOutReason::FrameUndecodable, browserImages_[failed].start,
+                                fileLength_, frame);
+  if (!Salvage) throw Failure(failure);
+  damage_ = failure;
+  Frames.resize(failed);
+  browserImages_.resize(failed);
 }
 
 void clsGif24bit::BrowserExport(std::size_t k, const browser::Canvas& canvas, FrameWriter& writer) {
@@ -261,45 +317,61 @@ RunResult clsGif24bit::BrowserRender(ExportSink* sink) {
   FrameWriter writer(OwnThreads);
   const std::size_t frames = browserImages_.size();
   std::size_t k = 0, handed = 0;
-  std::string undecodable;  // the file changed since it was checked
+  std::string undecodable;  // why frame k could not be drawn
   try {
     browser::Canvas canvas(browserWidth_, browserHeight_);
     std::optional<browser::Canvas> alone;  // a frame's own pixels, for StoredPng
     if (ExportAs == FrameFiles::StoredPng) alone.emplace(browserWidth_, browserHeight_);
-    std::vector<std::uint8_t> data, indices, rows;
-    for (; k < frames; ++k) {
-      if (stopRender_ || sys::StopRequested()) break;
-      browser::Image image = browserImages_[k];
-      if (std::size_t(image.width) * std::size_t(image.height) != 0) {
-        BrowserDecode(k, data, indices, rows);
-      } else {
-        image.width = image.height = 0;
-      }
-      const std::uint8_t* table = nullptr;
-      int entries = 0;
-      if (image.tableAt >= 0) {
-        browserTable_.resize(std::size_t(image.tableEntries) * 3);
-        for (std::size_t i = 0; i < browserTable_.size(); ++i) {
-          browserTable_[i] = At(image.tableAt + std::int64_t(i));
+    // Frames are decoded a few at a time side by side, then composed in
+    // order; only those few are held.
+    const unsigned threads = BrowserThreads();
+    std::vector<std::vector<std::uint8_t>> data(threads), indices(threads), rows(threads);
+    std::vector<char> decoded(threads);
+    for (std::size_t batch = 0; batch < frames && !stopRender_ && !sys::StopRequested();
+         batch += threads) {
+      const std::size_t count = std::min<std::size_t>(threads, frames - batch);
+      DecodeFrames(count, threads, [&](std::size_t j, unsigned) {
+        try {
+          decoded[j] = BrowserDecode(batch + j, data[j], indices[j], rows[j]);
+        } catch (...) {  // nothing leaves a decoding thread
+          decoded[j] = false;
         }
-        table = browserTable_.data();
-        entries = image.tableEntries;
-      } else if (GlobalTableFlag) {
-        table = StoredGlobalTable.data();
-        entries = int(gb::TableBytes(GlobalTableSize) / 3);
-      }
-      canvas.Draw(image, indices.data(), table, entries);
-      if (Exports(k)) {
-        if (alone) {
-          *alone = browser::Canvas(browserWidth_, browserHeight_);
-          browser::Image own = image;
-          own.disposal = 0;
-          alone->Draw(own, indices.data(), table, entries);
+        return true;
+      });
+      for (std::size_t j = 0; j < count; ++j) {
+        k = batch + j;
+        if (stopRender_ || sys::StopRequested()) break;
+        if (!decoded[j]) {
+          Fail(BreakOutReason::FrameUndecodable, browserImages_[k].start, std::int64_t(k) + 1);
         }
-        BrowserExport(k, alone ? *alone : canvas, writer);
-        handed = k + 1;
+        browser::Image image = browserImages_[k];
+        const std::uint8_t* table = nullptr;
+        int entries = 0;
+        if (image.tableAt >= 0) {
+          browserTable_.resize(std::size_t(image.tableEntries) * 3);
+          for (std::size_t i = 0; i < browserTable_.size(); ++i) {
+            browserTable_[i] = At(image.tableAt + std::int64_t(i));
+          }
+          table = browserTable_.data();
+          entries = image.tableEntries;
+        } else if (GlobalTableFlag) {
+          table = StoredGlobalTable.data();
+          entries = int(gb::TableBytes(GlobalTableSize) / 3);
+        }
+        canvas.Draw(image, indices[j].data(), table, entries);
+        if (Exports(k)) {
+          if (alone) {
+            *alone = browser::Canvas(browserWidth_, browserHeight_);
+            browser::Image own = image;
+            own.disposal = 0;
+            alone->Draw(own, indices[j].data(), table, entries);
+          }
+          BrowserExport(k, alone ? *alone : canvas, writer);
+          handed = k + 1;
+        }
+        writer.Report(report);
+        k = batch + j + 1;
       }
-      writer.Report(report);
     }
   } catch (const std::bad_alloc&) {
     undecodable = sys::ErrorText(ENOMEM);

@@ -266,8 +266,14 @@ class clsGif24bit {
   void BrowserWalk(std::int64_t p);
   void BrowserCheckFrames();
   RunResult BrowserRender(ExportSink* sink);
-  void BrowserDecode(std::size_t k, std::vector<std::uint8_t>& data,
-                     std::vector<std::uint8_t>& indices, std::vector<std::uint8_t>& rows);
+  // Frame k's image data, its sub-blocks joined, read with one read of the
+  // file (from any thread); false when the read fails or falls short.
+  bool BrowserData(std::size_t k, std::vector<std::uint8_t>& data) const;
+  // Frame k's indices, rows top to bottom; false when its data cannot be
+  // read or decoded. Any thread.
+  bool BrowserDecode(std::size_t k, std::vector<std::uint8_t>& data,
+                     std::vector<std::uint8_t>& indices, std::vector<std::uint8_t>& rows) const;
+  unsigned BrowserThreads() const;
   void BrowserExport(std::size_t k, const browser::Canvas& canvas, FrameWriter& writer);
   std::vector<browser::Image> browserImages_;
   int browserWidth_ = 0, browserHeight_ = 0;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Splits every corpus file and the shared benchmark inputs A-D with the Linux
 # velkor-split and with velkor-split.exe under Wine, in --bmp, GIF and
-# --transparent modes, and compares what each leaves behind: the frame files
+# --transparent modes and in the browser composition (--png and --bmp), and
+# compares what each leaves behind: the frame files
 # byte for byte, the listing (Windows paths turned back into the Linux ones),
 # the message and the exit status. A refused file must leave nothing written
 # and nothing in Wine's temporary folder. Prints the counts; exit 1 on any
@@ -107,7 +108,7 @@ compare_windows() {
 same=0 refused=0 differ=0 retried=0
 k=0
 for input in "${inputs[@]}"; do
-  for mode in --bmp "" --transparent; do
+  for mode in --bmp "" --transparent "--compose browser --png" "--compose browser --bmp"; do
     k=$((k + 1))
     lin=$work/l$k win=$work/w$k
     mkdir -p "$lin" "$win"
