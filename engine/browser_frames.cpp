@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 
 namespace browser {
@@ -48,12 +49,21 @@ bool DecodeLzw(int minCodeSize, const std::uint8_t* data, std::size_t size, std:
 
   while (written < pixels) {
     if (held < width) {
-      // Refill to at least 56 bits where the data allows.
-      while (held <= 56 && in < size) {
-        bits |= std::uint64_t(data[in++]) << held;
-        held += 8;
+      // Refill to at least 56 bits: eight bytes at once away from the end.
+      if (std::endian::native == std::endian::little && in + 8 <= size) {
+        std::uint64_t word;
+        std::memcpy(&word, data + in, 8);
+        bits |= word << held;
+        const int take = (63 - held) / 8;
+        in += std::size_t(take);
+        held += take * 8;
+      } else {
+        while (held <= 56 && in < size) {
+          bits |= std::uint64_t(data[in++]) << held;
+          held += 8;
+        }
+        if (held < width) break;  // the data ran out
       }
-      if (held < width) break;  // the data ran out
     }
     const int code = int(bits & ((1u << width) - 1));
     bits >>= width;
@@ -148,29 +158,30 @@ void Canvas::Draw(const Image& image, const std::uint8_t* indices, const std::ui
                   rowBytes, saved_.data() + std::size_t(y - y0) * rowBytes);
     }
   }
-  // Opaque colours by index; an index past the table is opaque black.
-  std::array<std::uint32_t, 256> colours{};
+  // Opaque colours by index, as RGBA bytes; an index past the table is
+  // opaque black.
+  std::array<std::array<std::uint8_t, 4>, 256> colours{};
   std::array<bool, 256> drawn{};
   for (int i = 0; i < 256; ++i) {
-    std::uint8_t rgb[3] = {0, 0, 0};
-    if (i < entries) std::copy_n(table + std::size_t(i) * 3, 3, rgb);
-    colours[std::size_t(i)] = std::uint32_t(rgb[0]) | (std::uint32_t(rgb[1]) << 8) |
-                              (std::uint32_t(rgb[2]) << 16) | 0xFF000000u;
+    auto& c = colours[std::size_t(i)];
+    if (i < entries) std::copy_n(table + std::size_t(i) * 3, 3, c.begin());
+    c[3] = 0xFF;
     drawn[std::size_t(i)] = true;
   }
   // The transparent index marks its pixels transparent even past the table.
-  if (image.transparent) drawn[image.transparentIndex] = false;
+  const bool keyed = image.transparent;
+  if (keyed) drawn[image.transparentIndex] = false;
   for (int y = y0; y < y1; ++y) {
     const std::uint8_t* src = indices + std::size_t(y - image.top) * std::size_t(image.width) +
                               std::size_t(x0 - image.left);
     std::uint8_t* dst = rgba_.data() + (std::size_t(y) * std::size_t(width_) + std::size_t(x0)) * 4;
-    for (int x = x0; x < x1; ++x, ++src, dst += 4) {
-      if (!drawn[*src]) continue;
-      const std::uint32_t c = colours[*src];
-      dst[0] = std::uint8_t(c);
-      dst[1] = std::uint8_t(c >> 8);
-      dst[2] = std::uint8_t(c >> 16);
-      dst[3] = 0xFF;
+    const int n = x1 - x0;
+    if (!keyed) {
+      for (int x = 0; x < n; ++x) std::memcpy(dst + 4 * x, colours[src[x]].data(), 4);
+      continue;
+    }
+    for (int x = 0; x < n; ++x) {
+      if (drawn[src[x]]) std::memcpy(dst + 4 * x, colours[src[x]].data(), 4);
     }
   }
   last_ = image;

@@ -273,12 +273,17 @@ void clsGif24bit::BrowserExport(std::size_t k, const browser::Canvas& canvas, Fr
   const std::uint8_t* px = canvas.Rgba().data();
   for (int y = 0; y < h; ++y) {
     std::uint32_t* out = bmp->Row32(y);
+    std::uint8_t* a = png ? alpha.data() + std::size_t(y) * std::size_t(w) : nullptr;
     for (int x = 0; x < w; ++x, px += 4) {
+      const std::uint32_t rgb = (std::uint32_t(px[0]) << 16) | (std::uint32_t(px[1]) << 8) | px[2];
       const bool shown = px[3] != 0;
       anyTransparent |= !shown;
-      out[x] = shown || png ? (std::uint32_t(px[0]) << 16) | (std::uint32_t(px[1]) << 8) | px[2]
-                            : BrowserBackground;
-      if (png) alpha[std::size_t(y) * std::size_t(w) + std::size_t(x)] = px[3];
+      if (png) {
+        out[x] = rgb;
+        a[x] = px[3];
+      } else {
+        out[x] = shown ? rgb : BrowserBackground;
+      }
     }
   }
   platform::Picture picture(std::move(*bmp));
