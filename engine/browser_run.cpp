@@ -30,7 +30,7 @@ void clsGif24bit::BrowserBreakOut(std::int64_t p) {
   int width = 0, height = 0;
   browser::CanvasSize(std::uint16_t(ScreenWidth), std::uint16_t(ScreenHeight), first, width,
                       height);
-  if (std::int64_t(width) * height > gdi::kMaxBitmapPixels || width == 0 || height == 0) {
+  if (std::int64_t(width) * height > gdi::PixelLimit() || width == 0 || height == 0) {
     // Nothing to show, or more than any canvas may hold.
     if (width == 0 || height == 0) {
       width = std::max(width, 1);
@@ -349,6 +349,7 @@ RunResult clsGif24bit::BrowserRender(ExportSink* sink) {
         if (!decoded[j]) {
           Fail(BreakOutReason::FrameUndecodable, browserImages_[k].start, std::int64_t(k) + 1);
         }
+        sys::Sleep(FrameWait(k));  // --realtime plays the frames as the preview does
         browser::Image image = browserImages_[k];
         const std::uint8_t* table = nullptr;
         int entries = 0;
