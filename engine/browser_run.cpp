@@ -25,7 +25,6 @@ void clsGif24bit::BrowserBreakOut(std::int64_t p) {
     if (!Salvage || !IsDamage(failure.what_.reason) || Frames.empty()) throw;
     damage_ = failure.what_;
   }
-  BrowserCheckFrames();
   const browser::Image& first = browserImages_.front();
   int width = 0, height = 0;
   browser::CanvasSize(std::uint16_t(ScreenWidth), std::uint16_t(ScreenHeight), first, width,
@@ -42,15 +41,18 @@ void clsGif24bit::BrowserBreakOut(std::int64_t p) {
   browserWidth_ = width;
   browserHeight_ = height;
   if (PixelGate) {
-    // The canvas, what disposal 3 keeps of it, the frame picture and its
-    // alpha, and the largest frame's indices (twice, when interlaced).
+    // Asked before any frame is decoded: the canvas and what disposal 3
+    // keeps of it, the frame pictures and their alpha the writers may hold
+    // (three), and each decoding thread's indices of the largest frame (twice,
+    // when interlaced).
     std::int64_t largest = 0;
     for (const auto& image : browserImages_) {
       largest = std::max(largest, std::int64_t(image.width) * image.height);
     }
     const std::int64_t canvas = std::int64_t(width) * height;
-    pixelHold_ = PixelGate(3 * 4 * canvas + canvas + 2 * largest);
+    pixelHold_ = PixelGate(2 * 4 * canvas + 3 * 5 * canvas + BrowserThreads() * 2 * largest);
   }
+  BrowserCheckFrames();
 }
 
 void clsGif24bit::BrowserWalk(std::int64_t p) {
