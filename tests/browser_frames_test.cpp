@@ -11,6 +11,9 @@
 #include <numeric>
 #include <random>
 
+#include "engine/gif24bit.h"
+#include "engine/run.h"
+#include "tests/support/testutil.h"
 #include "tools/gifgen/gifgen.h"
 
 namespace {
@@ -170,4 +173,34 @@ TEST(BrowserCanvas, DisposalTransparencyAndTheTablesEdge) {
   browser::Image empty;  // no pixels: frame 3 as it stands
   c.Draw(empty, nullptr, table, 2);
   EXPECT_EQ(pixel(c, 0, 0), black);
+}
+
+TEST(BrowserRun, TheMemoryARunHoldsIsAskedForBeforeAnyFrameIsDecoded) {
+  // Frame 2's data names no entry: checking it fails the break-out, so a
+  // gate asked only after the check would never be asked here.
+  using namespace testutil;
+  TempDir dir;
+  const Bytes two = Image(1, 0, 2, 2, 0x00, 2);
+  Bytes bad(two.begin(), two.begin() + 10);
+  bad.insert(bad.end(), {0x02, 0x01, 0x07, 0x00});
+  WriteFile(dir.File("a.gif"), Cat({Header(4, 2, 0x81),
+                                    Table({{1, 2, 3}, {4, 5, 6}, {7, 8, 9}, {0, 0, 0}}),
+                                    Image(0, 0, 4, 2, 0x00, 1),
+                                    bad,
+                                    {0x3B}}));
+  platform::PictureBox box(MasterBoxOptions());
+  clsGif24bit engine(box);
+  engine.Options.DecoderPath = dir.File("a.gif");
+  engine.Compose = clsGif24bit::Composition::Browser;
+  std::vector<std::int64_t> asked;
+  engine.PixelGate = [&](std::int64_t bytes) {
+    asked.push_back(bytes);
+    return std::shared_ptr<void>();
+  };
+  engine.fGifBreakOutFrames();
+  EXPECT_EQ(engine.LastFailure().reason, BreakOutReason::FrameUndecodable);
+  EXPECT_EQ(engine.LastFailure().frame, 2);
+  ASSERT_EQ(asked.size(), 1u);
+  // At least the 4 x 2 canvas and what disposal 3 keeps of it.
+  EXPECT_GE(asked[0], 2 * 4 * 8);
 }
