@@ -41,11 +41,29 @@ def write_gif(path, frames, width, height, seed):
                      optimize=False, disposal=1)
 
 
+def catches(pid, sig):
+    """Whether process `pid` has a handler for `sig` (SigCgt in its status)."""
+    try:
+        with open(f"/proc/{pid}/status") as f:
+            for line in f:
+                if line.startswith("SigCgt:"):
+                    return (int(line.split()[1], 16) >> (int(sig) - 1)) & 1 == 1
+    except OSError:
+        pass
+    return False
+
+
 def run(split, args, tmp, sig=None, delay=0.0):
     env = dict(os.environ, TMPDIR=tmp)
     proc = subprocess.Popen([split] + args, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                             stdin=subprocess.DEVNULL, env=env)
     if sig is not None:
+        # No program can catch a signal before it has set its handler: the
+        # moments start once it has (its caught signals, in /proc), however
+        # slowly a loaded machine starts it.
+        deadline = time.monotonic() + 10
+        while proc.poll() is None and not catches(proc.pid, sig) and time.monotonic() < deadline:
+            time.sleep(0.001)
         time.sleep(delay)
         if proc.poll() is None:
             proc.send_signal(sig)
