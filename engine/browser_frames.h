@@ -28,13 +28,12 @@ struct Image {
   bool transparent = false;
   std::uint8_t transparentIndex = 0;
   std::uint8_t disposal = 0;
-  std::int64_t start = 0;      // offset of its first block (a control or the separator)
-  std::int64_t dataAt = 0;     // offset of its LZW minimum code size byte
-  int codeSize = 0;            // that byte
-  std::int64_t tableAt = -1;   // offset of its local table, -1: it has none
-  int tableEntries = 0;        // entries of its local table
-  std::int64_t dataBytes = 0;  // bytes of image data in its sub-blocks
-  std::int64_t dataEnd = 0;    // offset of the terminator of its sub-blocks
+  std::int64_t start = 0;     // offset of its first block (a control or the separator)
+  std::int64_t dataAt = 0;    // offset of its LZW minimum code size byte
+  int codeSize = 0;           // that byte
+  std::int64_t tableAt = -1;  // offset of its local table, -1: it has none
+  int tableEntries = 0;       // entries of its local table
+  std::int64_t dataEnd = 0;   // offset of the terminator of its sub-blocks
 };
 
 // Decodes the LZW code stream `data` (the sub-blocks' payload, joined) of an

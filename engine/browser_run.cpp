@@ -122,13 +122,9 @@ void clsGif24bit::BrowserWalk(std::int64_t p) {
     if (q >= n) Fail(BreakOutReason::TruncatedImageData, q, frame);
     image.dataAt = q;
     image.codeSize = At(q);
-    std::int64_t s = q + 1, bytes = 0;
-    while (s < n && At(s) != 0) {
-      bytes += At(s);
-      s += std::int64_t(At(s)) + 1;
-    }
+    std::int64_t s = q + 1;
+    while (s < n && At(s) != 0) s += std::int64_t(At(s)) + 1;
     if (s >= n) Fail(BreakOutReason::TruncatedImageData, q, frame);
-    image.dataBytes = bytes;
     image.dataEnd = s;
     if (start + 1 > INT32_MAX || s + 1 > INT32_MAX) Fail(BreakOutReason::TooLong, start, frame);
 
@@ -313,14 +309,7 @@ RunResult clsGif24bit::BrowserRender(ExportSink* sink) {
   RunResult result;
   result.breakOut = lastFailure_;
   if (!BrokenOut() || browserImages_.empty() || !file_) return result;
-  const FrameWriter::Reporter report = [&result, sink](const ExportedFrame& frame) {
-    if (frame.written) {
-      ++result.framesWritten;
-    } else {
-      result.failed.push_back(frame);
-    }
-    if (sink != nullptr) sink->FrameExported(frame);
-  };
+  const FrameWriter::Reporter report = Reporting(result, sink);
   FrameWriter writer(OwnThreads);
   const std::size_t frames = browserImages_.size();
   std::size_t k = 0, handed = 0;
@@ -334,6 +323,7 @@ RunResult clsGif24bit::BrowserRender(ExportSink* sink) {
     const unsigned threads = BrowserThreads();
     std::vector<std::vector<std::uint8_t>> data(threads), indices(threads), rows(threads);
     std::vector<char> decoded(threads);
+    std::vector<std::uint8_t> localTable;  // the table of the frame being drawn
     for (std::size_t batch = 0; batch < frames && !stopRender_ && !sys::StopRequested();
          batch += threads) {
       const std::size_t count = std::min<std::size_t>(threads, frames - batch);
@@ -356,11 +346,11 @@ RunResult clsGif24bit::BrowserRender(ExportSink* sink) {
         const std::uint8_t* table = nullptr;
         int entries = 0;
         if (image.tableAt >= 0) {
-          browserTable_.resize(std::size_t(image.tableEntries) * 3);
-          for (std::size_t i = 0; i < browserTable_.size(); ++i) {
-            browserTable_[i] = At(image.tableAt + std::int64_t(i));
+          localTable.resize(std::size_t(image.tableEntries) * 3);
+          for (std::size_t i = 0; i < localTable.size(); ++i) {
+            localTable[i] = At(image.tableAt + std::int64_t(i));
           }
-          table = browserTable_.data();
+          table = localTable.data();
           entries = image.tableEntries;
         } else if (GlobalTableFlag) {
           table = StoredGlobalTable.data();
@@ -391,10 +381,7 @@ RunResult clsGif24bit::BrowserRender(ExportSink* sink) {
   if (!undecodable.empty()) {
     // Frame k could not be drawn: it and every later one this run would have
     // exported are reported as not written; those handed over are written.
-    for (k = std::max(k, handed); k < frames; ++k) {
-      if (Exports(k))
-        writer.Failed(std::int64_t(k) + 1, FrameFileName(std::int64_t(k) + 1), undecodable);
-    }
+    NotWrittenFrom(std::max(k, handed), writer, undecodable);
   }
   writer.Finish(report);
   file_.reset();

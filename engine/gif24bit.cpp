@@ -753,14 +753,7 @@ RunResult clsGif24bit::RenderGif(ExportSink* sink) {
   RunResult result;
   result.breakOut = lastFailure_;
   if (Frames.empty() || !Frames[0].FramePicture || !CanvasBitmap) return result;
-  const FrameWriter::Reporter report = [&result, sink](const ExportedFrame& frame) {
-    if (frame.written) {
-      ++result.framesWritten;
-    } else {
-      result.failed.push_back(frame);
-    }
-    if (sink != nullptr) sink->FrameExported(frame);
-  };
+  const FrameWriter::Reporter report = Reporting(result, sink);
   // The writers are joined before this returns, on every way out.
   FrameWriter writer(OwnThreads);
   const std::size_t frames = Frames.size();
@@ -788,18 +781,32 @@ RunResult clsGif24bit::RenderGif(ExportSink* sink) {
     // Memory ran out while frame k was drawn or handed over: the frames
     // handed over so far are still written, and every later one this run
     // would have exported is reported as not written.
-    for (k = std::max(k, handed); k < frames; ++k) {
-      if (Exports(k)) {
-        writer.Failed(std::int64_t(k) + 1, FrameFileName(std::int64_t(k) + 1),
-                      sys::ErrorText(ENOMEM));
-      }
-    }
+    NotWrittenFrom(std::max(k, handed), writer, sys::ErrorText(ENOMEM));
   }
   writer.Finish(report);
   coverageDC_.reset();
   coverage_.reset();
   sys::DoEvents();
   return result;
+}
+
+std::function<void(const ExportedFrame&)> clsGif24bit::Reporting(RunResult& result,
+                                                                 ExportSink* sink) {
+  return [&result, sink](const ExportedFrame& frame) {
+    if (frame.written) {
+      ++result.framesWritten;
+    } else {
+      result.failed.push_back(frame);
+    }
+    if (sink != nullptr) sink->FrameExported(frame);
+  };
+}
+
+void clsGif24bit::NotWrittenFrom(std::size_t k, FrameWriter& writer,
+                                 const std::string& reason) const {
+  for (; k < Frames.size(); ++k) {
+    if (Exports(k)) writer.Failed(std::int64_t(k) + 1, FrameFileName(std::int64_t(k) + 1), reason);
+  }
 }
 
 void clsGif24bit::StartCoverage() {

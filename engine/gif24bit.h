@@ -241,6 +241,12 @@ class clsGif24bit {
   // and into the target.
   void DrawFrame(std::size_t k, gdi::DC& frameDC);
   void ExportFrame(std::size_t k, FrameWriter& writer);
+  // What a play reports of each frame: counted into `result`, then passed to
+  // `sink` when given.
+  static std::function<void(const ExportedFrame&)> Reporting(RunResult& result, ExportSink* sink);
+  // Frames k and later that this run would export, reported as not written
+  // for `reason` (a play that cannot go on).
+  void NotWrittenFrom(std::size_t k, FrameWriter& writer, const std::string& reason) const;
   // The file frame n is written to, and whether a split run exports frame k.
   std::string FrameFileName(std::int64_t n) const;
   bool Exports(std::size_t k) const;
@@ -277,7 +283,6 @@ class clsGif24bit {
   void BrowserExport(std::size_t k, const browser::Canvas& canvas, FrameWriter& writer);
   std::vector<browser::Image> browserImages_;
   int browserWidth_ = 0, browserHeight_ = 0;
-  std::vector<std::uint8_t> browserTable_;  // scratch: the table of the frame being drawn
 
   platform::PictureBox* display_;
   platform::PictureBox* imageCtl_;
