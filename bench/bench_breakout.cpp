@@ -53,7 +53,7 @@ int BreakOutOnce(const std::string& file, unsigned threads = 0) {
   platform::PictureBox master(MasterBoxOptions());
   clsGif24bit engine(master);
   engine.Options.DecoderPath = file;
-  engine.DecodeThreads = threads;
+  engine.Options.DecodeThreads = threads;
   engine.fGifBreakOutFrames();
   return engine.BrokenOut() ? int(engine.Frames.size()) : 1;
 }

@@ -22,7 +22,7 @@ void clsGif24bit::BrowserBreakOut(std::int64_t p) {
   try {
     BrowserWalk(p);
   } catch (const Failure& failure) {
-    if (!Salvage || !IsDamage(failure.what_.reason) || Frames.empty()) throw;
+    if (!Options.Salvage || !IsDamage(failure.what_.reason) || Frames.empty()) throw;
     damage_ = failure.what_;
   }
   const browser::Image& first = browserImages_.front();
@@ -40,7 +40,7 @@ void clsGif24bit::BrowserBreakOut(std::int64_t p) {
   }
   browserWidth_ = width;
   browserHeight_ = height;
-  if (PixelGate) {
+  if (Options.PixelGate) {
     // Asked before any frame is decoded: the canvas and what disposal 3
     // keeps of it, the frame pictures and their alpha the writers may hold
     // (three), and each decoding thread's indices of the largest frame (twice,
@@ -50,7 +50,8 @@ void clsGif24bit::BrowserBreakOut(std::int64_t p) {
       largest = std::max(largest, std::int64_t(image.width) * image.height);
     }
     const std::int64_t canvas = std::int64_t(width) * height;
-    pixelHold_ = PixelGate(2 * 4 * canvas + 3 * 5 * canvas + BrowserThreads() * 2 * largest);
+    pixelHold_ =
+        Options.PixelGate(2 * 4 * canvas + 3 * 5 * canvas + BrowserThreads() * 2 * largest);
   }
   BrowserCheckFrames();
 }
@@ -192,9 +193,9 @@ bool clsGif24bit::BrowserDecode(std::size_t k, std::vector<std::uint8_t>& data,
 }
 
 unsigned clsGif24bit::BrowserThreads() const {
-  return !OwnThreads          ? 1u
-         : DecodeThreads != 0 ? DecodeThreads
-                              : std::max(1u, std::thread::hardware_concurrency());
+  return !Options.OwnThreads          ? 1u
+         : Options.DecodeThreads != 0 ? Options.DecodeThreads
+                                      : std::max(1u, std::thread::hardware_concurrency());
 }
 
 void clsGif24bit::BrowserCheckFrames() {
@@ -247,7 +248,7 @@ void clsGif24bit::BrowserCheckFrames() {
   if (failed == 0) throw Failure({BreakOutReason::FirstImageUndecodable, -1, fileLength_, 0, 0});
   const BreakOutFailure failure(BreakOutReason::FrameUndecodable, browserImages_[failed].start,
                                 fileLength_, frame);
-  if (!Salvage) throw Failure(failure);
+  if (!Options.Salvage) throw Failure(failure);
   damage_ = failure;
   Frames.resize(failed);
   browserImages_.resize(failed);
@@ -256,15 +257,12 @@ void clsGif24bit::BrowserCheckFrames() {
 void clsGif24bit::BrowserExport(std::size_t k, const browser::Canvas& canvas, FrameWriter& writer) {
   const std::int64_t n = std::int64_t(k) + 1;
   const std::string name = FrameFileName(n);
-  if (!ProtectedFile.empty() && sys::SameFile(name, ProtectedFile)) {
-    writer.Failed(n, name, "it would replace the file being split");
-    return;
-  }
+  if (NameRefused(n, name, writer)) return;
   const int w = canvas.Width(), h = canvas.Height();
   auto bmp = gdi::Bitmap::Create(w, h, gdi::Format::Rgb32);
   if (!bmp) throw std::bad_alloc();
   bmp->DiscardPendingZero();
-  const bool png = ExportAs != FrameFiles::ByOutputType;
+  const bool png = Options.ExportAs != FrameFiles::ByOutputType;
   std::vector<std::uint8_t> alpha;
   if (png) alpha.resize(std::size_t(w) * std::size_t(h));
   bool anyTransparent = false;
@@ -280,7 +278,7 @@ void clsGif24bit::BrowserExport(std::size_t k, const browser::Canvas& canvas, Fr
         out[x] = rgb;
         a[x] = px[3];
       } else {
-        out[x] = shown ? rgb : BrowserBackground;
+        out[x] = shown ? rgb : Options.BrowserBackground;
       }
     }
   }
@@ -310,14 +308,14 @@ RunResult clsGif24bit::BrowserRender(ExportSink* sink) {
   result.breakOut = lastFailure_;
   if (!BrokenOut() || browserImages_.empty() || !file_) return result;
   const FrameWriter::Reporter report = Reporting(result, sink);
-  FrameWriter writer(OwnThreads);
+  FrameWriter writer(Options.OwnThreads);
   const std::size_t frames = browserImages_.size();
   std::size_t k = 0, handed = 0;
   std::string undecodable;  // why frame k could not be drawn
   try {
     browser::Canvas canvas(browserWidth_, browserHeight_);
     std::optional<browser::Canvas> alone;  // a frame's own pixels, for StoredPng
-    if (ExportAs == FrameFiles::StoredPng) alone.emplace(browserWidth_, browserHeight_);
+    if (Options.ExportAs == FrameFiles::StoredPng) alone.emplace(browserWidth_, browserHeight_);
     // Frames are decoded a few at a time side by side, then composed in
     // order; only those few are held.
     const unsigned threads = BrowserThreads();

@@ -148,9 +148,9 @@ void FrameWriter::WriteGif(std::int64_t n, std::string name, std::shared_ptr<GIF
   Hand(std::move(job));
 }
 
-void FrameWriter::Failed(std::int64_t n, std::string name, std::string reason) {
+void FrameWriter::Failed(std::int64_t n, std::string name, std::string reason, bool kept) {
   std::lock_guard lock(mutex_);
-  results_.emplace(nextSeq_++, ExportedFrame{n, std::move(name), false, std::move(reason)});
+  results_.emplace(nextSeq_++, ExportedFrame{n, std::move(name), false, std::move(reason), kept});
   changed_.notify_all();
 }
 

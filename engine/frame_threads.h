@@ -87,8 +87,9 @@ class FrameWriter {
   void WritePng(std::int64_t n, std::string name, platform::Picture source,
                 std::vector<std::uint8_t> alpha);
   void WriteGif(std::int64_t n, std::string name, std::shared_ptr<GIF> gif);
-  // Frame n that could not even be handed over, and why.
-  void Failed(std::int64_t n, std::string name, std::string reason);
+  // Frame n that could not even be handed over, and why; `kept` when its
+  // name was taken and the run keeps what it finds.
+  void Failed(std::int64_t n, std::string name, std::string reason, bool kept = false);
 
   // Returns once the writer has let go of the picture of the bitmap frame
   // handed over last.

@@ -376,10 +376,10 @@ void clsGif24bit::ReadFrames(std::int64_t p) {
     // The walk takes the file's last byte for its end (LastByteEnds). A
     // salvage asks whether anything was lost: a stream that ends there,
     // without its trailer, was cut short after its last whole frame.
-    if (Salvage && !Frames.empty() && end.stop == gb::Stop::LastByte) {
+    if (Options.Salvage && !Frames.empty() && end.stop == gb::Stop::LastByte) {
       Fail(BreakOutReason::NoTrailer, std::int64_t(end.at), frame);
     }
-    if (Salvage && !Frames.empty() && end.stop == gb::Stop::Image && p >= last) {
+    if (Options.Salvage && !Frames.empty() && end.stop == gb::Stop::Image && p >= last) {
       Fail(BreakOutReason::TruncatedDescriptor, std::int64_t(end.at), frame);
     }
     if (end.stop != gb::Stop::Image || p >= last) break;  // a trailer or the last byte
@@ -438,7 +438,7 @@ void clsGif24bit::ReadFramesOrSalvage(std::int64_t p) {
   try {
     ReadFrames(p);
   } catch (const Failure& failure) {
-    if (!Salvage || !IsDamage(failure.what_.reason) || Frames.empty()) throw;
+    if (!Options.Salvage || !IsDamage(failure.what_.reason) || Frames.empty()) throw;
     // The frames read whole before the damage, with the repairs of the
     // global table they made; those the lost frames would have made are not
     // known.
@@ -531,16 +531,17 @@ platform::Picture clsGif24bit::WriteFrames() {
     if (pixels > FramePixelBudget)
       Fail(BreakOutReason::TooManyPixels, Frames[k].FrameStart - 1, std::int64_t(k) + 1);
   }
-  if (PixelGate) pixelHold_ = PixelGate(HeldBytes(pixels));
+  if (Options.PixelGate) pixelHold_ = Options.PixelGate(HeldBytes(pixels));
 
   // The file's first image (which the canvas step shows) is the first job:
   // last, it would keep one thread busy while the others wait. Then every
   // frame, each an independent single-frame file.
   platform::Picture whole;
   std::vector<BreakOutFailure> failures(frames + 1);
-  const unsigned threads = !OwnThreads          ? 1u
-                           : DecodeThreads != 0 ? DecodeThreads
-                                                : std::max(1u, std::thread::hardware_concurrency());
+  const unsigned threads = !Options.OwnThreads ? 1u
+                           : Options.DecodeThreads != 0
+                               ? Options.DecodeThreads
+                               : std::max(1u, std::thread::hardware_concurrency());
   std::vector<std::vector<std::uint8_t>> cutBytes(threads);
   const std::size_t failed = DecodeFrames(frames + 1, threads, [&](std::size_t job, unsigned w) {
     // A stop request ends the decoding at the next frame; the frames
@@ -584,7 +585,8 @@ platform::Picture clsGif24bit::WriteFrames() {
     failures[failed].length = fileLength_;
     // Image data that cannot be decoded is damage like a file cut short:
     // the frames before it were decoded whole, and a salvage keeps them.
-    if (!Salvage || failed < 2 || failures[failed].reason != BreakOutReason::FrameUndecodable) {
+    if (!Options.Salvage || failed < 2 ||
+        failures[failed].reason != BreakOutReason::FrameUndecodable) {
       throw Failure(failures[failed]);
     }
     damage_ = failures[failed];
@@ -603,7 +605,7 @@ std::int64_t clsGif24bit::HeldBytes(std::int64_t framePixels) const {
   const std::int64_t first = Frames.empty() ? 0
                                             : std::int64_t(std::uint16_t(Frames[0].FrameWidth)) *
                                                   std::uint16_t(Frames[0].FrameHeight);
-  const std::int64_t png = ExportAs == FrameFiles::ByOutputType ? 0 : canvas / 8 + first;
+  const std::int64_t png = Options.ExportAs == FrameFiles::ByOutputType ? 0 : canvas / 8 + first;
   return framePixels + 4 * canvas + 2 * 4 * first + png;
 }
 
@@ -639,7 +641,7 @@ std::int16_t clsGif24bit::fGifBreakOutFrames() {
       std::int64_t p = 0;
       ReadHeader(p);
       second_ = 0;
-      if (Compose == Composition::Browser) {
+      if (Options.Compose == Composition::Browser) {
         BrowserBreakOut(p);  // the file stays open: each frame is decoded as it is played
         return 0;
       }
@@ -737,25 +739,38 @@ void clsGif24bit::CleanUp() {
 // ---------------------------------------------------------------- frame loop
 
 std::string clsGif24bit::FrameFileName(std::int64_t n) const {
-  const char* extension = ExportAs != FrameFiles::ByOutputType ? ".png"
-                          : Options.GifFiles                   ? ".gif"
-                                                               : ".bmp";
+  const char* extension = Options.ExportAs != FrameFiles::ByOutputType ? ".png"
+                          : Options.GifFiles                           ? ".gif"
+                                                                       : ".bmp";
+  if (Options.FramePath) return Options.FramePath(n, std::int64_t(Frames.size())) + extension;
   return Options.OutputBaseName + "_" + FrameNumber(n) + extension;
+}
+
+bool clsGif24bit::NameRefused(std::int64_t n, const std::string& name, FrameWriter& writer) const {
+  if (!Options.ProtectedFile.empty() && sys::SameFile(name, Options.ProtectedFile)) {
+    writer.Failed(n, name, "it would replace the file being split");
+    return true;
+  }
+  if (Options.KeepExisting && sys::NameTaken(name)) {
+    writer.Failed(n, name, "exists", true);
+    return true;
+  }
+  return false;
 }
 
 bool clsGif24bit::Exports(std::size_t k) const {
   return Options.Split && display_ != nullptr &&
-         (!ExportSelected || ExportSelected(std::int64_t(k) + 1));
+         (!Options.ExportSelected || Options.ExportSelected(std::int64_t(k) + 1));
 }
 
 RunResult clsGif24bit::RenderGif(ExportSink* sink) {
-  if (Compose == Composition::Browser) return BrowserRender(sink);
+  if (Options.Compose == Composition::Browser) return BrowserRender(sink);
   RunResult result;
   result.breakOut = lastFailure_;
   if (Frames.empty() || !Frames[0].FramePicture || !CanvasBitmap) return result;
   const FrameWriter::Reporter report = Reporting(result, sink);
   // The writers are joined before this returns, on every way out.
-  FrameWriter writer(OwnThreads);
+  FrameWriter writer(Options.OwnThreads);
   const std::size_t frames = Frames.size();
   std::size_t k = 0;
   std::size_t handed = 0;  // frames before this one were handed to the writer
@@ -795,6 +810,8 @@ std::function<void(const ExportedFrame&)> clsGif24bit::Reporting(RunResult& resu
   return [&result, sink](const ExportedFrame& frame) {
     if (frame.written) {
       ++result.framesWritten;
+    } else if (frame.kept) {
+      ++result.framesKept;
     } else {
       result.failed.push_back(frame);
     }
@@ -812,7 +829,7 @@ void clsGif24bit::NotWrittenFrom(std::size_t k, FrameWriter& writer,
 void clsGif24bit::StartCoverage() {
   coverage_.reset();
   coverageDC_.reset();
-  if (ExportAs != FrameFiles::Png || !Options.Split) return;
+  if (Options.ExportAs != FrameFiles::Png || !Options.Split) return;
   coverage_ = gdi::Bitmap::Create(CanvasWidth, CanvasHeight, gdi::Format::Mono1);
   if (!coverage_) throw std::bad_alloc();
   coverageDC_ = gdi::CreateCompatibleDC(nullptr);
@@ -880,15 +897,12 @@ void clsGif24bit::ExportFrame(std::size_t k, FrameWriter& writer) {
               0, gdi::SRCCOPY);
   display_->Refresh();
   const std::string name = FrameFileName(n);
-  if (!ProtectedFile.empty() && sys::SameFile(name, ProtectedFile)) {
-    writer.Failed(n, name, "it would replace the file being split");
-    return;
-  }
-  if (ExportAs == FrameFiles::Png) {
+  if (NameRefused(n, name, writer)) return;
+  if (Options.ExportAs == FrameFiles::Png) {
     writer.WritePng(n, name, display_->Image(), CompositionAlpha());
     return;
   }
-  if (ExportAs == FrameFiles::StoredPng) {
+  if (Options.ExportAs == FrameFiles::StoredPng) {
     std::vector<std::uint8_t> alpha;
     platform::Picture stored = StoredPixels(k, alpha);
     writer.WritePng(n, name, std::move(stored), std::move(alpha));

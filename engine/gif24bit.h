@@ -31,15 +31,69 @@ class GIF;
 class FileWindow;
 class FrameWriter;
 
+// What a split run writes for each frame. The window always writes what
+// GifFiles says (GIF or bitmap files); the command line can also ask for PNG
+// files of the composed frames, with their transparency (a pixel no frame has
+// drawn since the canvas was last cleared is transparent), or of the pixels
+// each frame stores itself.
+enum class FrameFiles { ByOutputType, Png, StoredPng };
+// How frames are composed: by the window's rules (every frame drawn with the
+// drawing layer onto a canvas of the logical screen), or as a web browser
+// shows them (see engine/browser_frames.h), decoded straight from the file's
+// bytes. The window program always uses its own.
+enum class Composition { Window, Browser };
+
 // What one run is asked to do: which file, whether it is a split run, and
-// what a split writes. The window side fills it from the program's record;
-// the command line from its options.
+// what a split writes. The window side fills the first five from the
+// program's record and leaves the rest as they are; the command line sets
+// them all from its options.
 struct RunOptions {
   std::string DecoderPath;     // the file broken into frames
   bool Split = false;          // a split run exports its frames; a preview only plays
   bool GifFiles = true;        // GIF frame files, else Windows bitmaps
   bool Transparent = false;    // GIF frames mark their top-left colour transparent
   std::string OutputBaseName;  // frame n goes to OutputBaseName + "_" + "00n" + extension
+  // Frame n's path without its extension, given the number of frames, when
+  // the frames are named otherwise than OutputBaseName says.
+  std::function<std::string(std::int64_t n, std::int64_t frames)> FramePath;
+
+  FrameFiles ExportAs = FrameFiles::ByOutputType;
+  // Which frames a split run writes, by number from 1; none set: every one.
+  // The others are played and composed as ever, but neither listed nor
+  // written.
+  std::function<bool(std::int64_t n)> ExportSelected;
+  // A file no frame of a split run may replace (the source); a frame whose
+  // name leads to it is reported as not written.
+  std::string ProtectedFile;
+  // A frame whose name is taken (by a file, a folder or a link) is kept as it
+  // is and reported as not written, kept.
+  bool KeepExisting = false;
+
+  Composition Compose = Composition::Window;
+  // What transparent pixels of a browser composition become in frame files
+  // that have no transparency (bitmaps, GIF files, 0x00RRGGBB).
+  std::uint32_t BrowserBackground = 0;
+
+  // A file whose bytes are damaged at frame K (cut short, a broken block,
+  // image data that cannot be decoded) breaks out into frames 1 ... K-1 when
+  // set, and Damage() says where; a file without one whole frame, one that
+  // is no GIF, or one over the pixel budget is refused as ever. Unset, any
+  // damage refuses the file.
+  bool Salvage = false;
+
+  // Threads the break-out decodes frames on; 0: one per core of the machine.
+  // Only the frame files and their pictures are touched off the calling
+  // thread: nothing there reaches the window system.
+  unsigned DecodeThreads = 0;
+  // Whether a run starts threads of its own, to decode and to write frames;
+  // without, it does all on the calling thread (velkor-split runs one file on
+  // each core instead).
+  bool OwnThreads = true;
+  // Called once the break-out knows how many frame pixels it keeps, before
+  // it decodes any, with the bytes the run will hold (HeldBytes); what it
+  // returns is held until CleanUp. Runs side by side share one memory budget
+  // through it (it may wait).
+  std::function<std::shared_ptr<void>(std::int64_t pixels)> PixelGate;
 };
 
 // One frame of the file as the break-out reads it: where its bytes lie, its
@@ -118,54 +172,11 @@ class clsGif24bit {
                                                const std::vector<std::uint8_t>& bytes)>;
   FrameFileObserver ObserveFrameFile;
 
-  // Threads the break-out decodes frames on; 0: one per core of the machine.
-  // Only the frame files and their pictures are touched off the calling
-  // thread: nothing there reaches the window system.
-  unsigned DecodeThreads = 0;
-  // Whether a run starts threads of its own, to decode and to write frames;
-  // without, it does all on the calling thread (velkor-split runs one file on
-  // each core instead).
-  bool OwnThreads = true;
-
-  // What a split run writes for each frame. The window always writes what
-  // OutputFileType says (GIF or bitmap files); the command line can also ask
-  // for PNG files of the composed frames, with their transparency (a pixel
-  // no frame has drawn since the canvas was last cleared is transparent), or
-  // of the pixels each frame stores itself.
-  enum class FrameFiles { ByOutputType, Png, StoredPng };
-  FrameFiles ExportAs = FrameFiles::ByOutputType;
-  // Which frames a split run writes, by number from 1; none set: every one.
-  // The others are played and composed as ever, but neither listed nor
-  // written.
-  std::function<bool(std::int64_t n)> ExportSelected;
-  // A file no frame of a split run may replace (the source); a frame whose
-  // name leads to it is reported as not written.
-  std::string ProtectedFile;
-
-  // How frames are composed: by the window's rules (every frame drawn with
-  // the drawing layer onto a canvas of the logical screen), or as a web
-  // browser shows them (see engine/browser_frames.h), decoded straight from
-  // the file's bytes. The window program always uses its own.
-  enum class Composition { Window, Browser };
-  Composition Compose = Composition::Window;
-  // What transparent pixels of a browser composition become in frame files
-  // that have no transparency (bitmaps, GIF files, 0x00RRGGBB).
-  std::uint32_t BrowserBackground = 0;
+  using FrameFiles = ::FrameFiles;
+  using Composition = ::Composition;
   // The browser composition's canvas (0 x 0 before a break-out).
   int BrowserCanvasWidth() const { return browserWidth_; }
   int BrowserCanvasHeight() const { return browserHeight_; }
-
-  // A file whose bytes are damaged at frame K (cut short, a broken block,
-  // image data that cannot be decoded) breaks out into frames 1 ... K-1 when
-  // set, and Damage() says where; a file without one whole frame, one that
-  // is no GIF, or one over the pixel budget is refused as ever. Unset, any
-  // damage refuses the file.
-  bool Salvage = false;
-  // Called once the break-out knows how many frame pixels it keeps, before
-  // it decodes any, with the bytes the run will hold (HeldBytes); what it
-  // returns is held until CleanUp. Runs side by side share one memory budget
-  // through it (it may wait).
-  std::function<std::shared_ptr<void>(std::int64_t pixels)> PixelGate;
 
   // --- stream fields ---
   // How many bytes of the file the break-out reads at a time while it walks
@@ -246,6 +257,9 @@ class clsGif24bit {
   static std::function<void(const ExportedFrame&)> Reporting(RunResult& result, ExportSink* sink);
   // Frames k and later that this run would export, reported as not written
   // for `reason` (a play that cannot go on).
+  // Reports frame n as not written when its name leads to the source, or is
+  // taken and the run keeps what it finds: true then.
+  bool NameRefused(std::int64_t n, const std::string& name, FrameWriter& writer) const;
   void NotWrittenFrom(std::size_t k, FrameWriter& writer, const std::string& reason) const;
   // The file frame n is written to, and whether a split run exports frame k.
   std::string FrameFileName(std::int64_t n) const;

@@ -69,6 +69,9 @@ struct ExportedFrame {
   std::string path;
   bool written = false;
   std::string reason;
+  // Not written because a file of its name was there and the run keeps what
+  // it finds (reason "exists"): what was asked, not a failure.
+  bool kept = false;
 };
 
 // Where a split run hands its frames: the window lists them, the command line
@@ -89,6 +92,7 @@ struct RunResult {
   BreakOutFailure breakOut;
   bool BrokenOut() const { return breakOut.reason == BreakOutReason::None; }
   std::int64_t framesWritten = 0;
+  std::int64_t framesKept = 0;  // not written, their names taken (see ExportedFrame)
   std::vector<ExportedFrame> failed;
   bool Complete() const { return failed.empty(); }
 };

@@ -27,11 +27,11 @@ struct SalvagePair {
     const bool ownThreads = size > 0 && (data[0] & 1) != 0;
     for (clsGif24bit* engine : {&plain, &salvaged}) {
       engine->Options.DecoderPath = path;
-      engine->Compose = compose;
-      engine->OwnThreads = ownThreads;
-      engine->DecodeThreads = 2;
+      engine->Options.Compose = compose;
+      engine->Options.OwnThreads = ownThreads;
+      engine->Options.DecodeThreads = 2;
     }
-    salvaged.Salvage = true;
+    salvaged.Options.Salvage = true;
     plain.fGifBreakOutFrames();
     salvaged.fGifBreakOutFrames();
     // Damage is told only to a salvage, and only with frames kept.

@@ -27,7 +27,7 @@ BreakOutResult BreakOut(const std::string& path, unsigned threads,
   platform::PictureBox master(MasterBoxOptions());
   clsGif24bit engine(master);
   engine.Options.DecoderPath = path;
-  engine.DecodeThreads = threads;
+  engine.Options.DecodeThreads = threads;
   engine.ObserveFrameFile = std::move(observe);
   engine.fGifBreakOutFrames();
   BreakOutResult r;
@@ -120,7 +120,7 @@ std::pair<bool, int> SplitRun(const std::string& file, unsigned threads = 0,
   options.GifFiles = false;
   options.OutputBaseName = file.substr(0, file.rfind('.'));
   HeadlessRun run(options);
-  run.Engine().DecodeThreads = threads;
+  run.Engine().Options.DecodeThreads = threads;
   run.Engine().ObserveFrameFile = std::move(observe);
   const RunResult result = PerformRun(run.Engine(), nullptr);
   return {result.BrokenOut(), int(result.framesWritten + std::int64_t(result.failed.size()))};

@@ -191,9 +191,9 @@ TEST(BrowserRun, TheMemoryARunHoldsIsAskedForBeforeAnyFrameIsDecoded) {
   platform::PictureBox box(MasterBoxOptions());
   clsGif24bit engine(box);
   engine.Options.DecoderPath = dir.File("a.gif");
-  engine.Compose = clsGif24bit::Composition::Browser;
+  engine.Options.Compose = clsGif24bit::Composition::Browser;
   std::vector<std::int64_t> asked;
-  engine.PixelGate = [&](std::int64_t bytes) {
+  engine.Options.PixelGate = [&](std::int64_t bytes) {
     asked.push_back(bytes);
     return std::shared_ptr<void>();
   };

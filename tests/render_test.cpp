@@ -307,8 +307,12 @@ TEST_F(Render, MemoryRunningOutInTheFrameLoopReportsEveryFrameNotWritten) {
     PrepareRunBoxes(source_, display_, master_);
     engine_ = std::make_unique<clsGif24bit>(master_, &display_);
     engine_->ImageCtl(master_);
-    engine_->Options = {source_, true, c.gifFiles, false, dir_.File("anim")};
-    engine_->ExportAs = c.as;
+    engine_->Options = {};
+    engine_->Options.DecoderPath = source_;
+    engine_->Options.Split = true;
+    engine_->Options.GifFiles = c.gifFiles;
+    engine_->Options.OutputBaseName = dir_.File("anim");
+    engine_->Options.ExportAs = c.as;
     ASSERT_TRUE(BreakOutRun(*engine_));
     // No bitmap of more than one pixel can be made from here on.
     const gdi::ScopedPixelLimit none(1);
@@ -356,9 +360,9 @@ TEST_F(Render, ARunWithoutThreadsOfItsOwnStartsNoneAndAsksTheGateForItsPixels) {
   std::vector<std::int64_t> asked;
   bool released = false;
   Prepare(gif, 1);
-  engine_->OwnThreads = false;
+  engine_->Options.OwnThreads = false;
   bool decodedBefore = false;
-  engine_->PixelGate = [&](std::int64_t pixels) {
+  engine_->Options.PixelGate = [&](std::int64_t pixels) {
     // Asked before any frame is decoded: a run that waits holds no pictures.
     for (const auto& f : engine_->Frames) decodedBefore |= bool(f.FramePicture);
     asked.push_back(pixels);

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -416,5 +417,10 @@ bool native::OnStopSignal(int signal) {
   return g_stopSignal.compare_exchange_strong(none, signal);
 }
 bool native::StopFinished() { return g_stopDone.load(); }
+
+bool NameTaken(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::exists(std::filesystem::symlink_status(PathOf(path), ec));
+}
 
 }  // namespace sys

@@ -151,6 +151,10 @@ std::string NameKey(const std::string& path);
 // True when both paths lead to one existing file (links followed).
 bool SameFile(const std::string& a, const std::string& b);
 
+// True when something is at `path`: a file, a folder, or a link, even one
+// that leads nowhere.
+bool NameTaken(const std::string& path);
+
 // Whether the caller may write to the file or folder `path`.
 bool IsWritable(const std::string& path);
 
