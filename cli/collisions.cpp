@@ -18,34 +18,56 @@ std::string RealPlace(const std::string& path) {
   return sys::NameKey(sys::Utf8Of(p.lexically_normal()));
 }
 
+namespace {
+
+// What the frames' names keep whatever their numbers: the text before the
+// number without the digits it ends with, and after it without those it
+// starts with.
+std::string Fixed(const PlannedFrames& file) {
+  const std::string& base = file.baseKey;
+  const std::string suffix = sys::NameKey(file.suffix);
+  const auto last = base.find_last_not_of("0123456789");
+  const auto first = suffix.find_first_not_of("0123456789");
+  return base.substr(0, last == std::string::npos ? 0 : last + 1) + '\0' +
+         (first == std::string::npos ? std::string() : suffix.substr(first));
+}
+
+}  // namespace
+
 std::optional<std::string> FindCollision(const std::vector<PlannedFrames>& plan,
                                          const std::string& extension) {
-  std::map<std::string, const PlannedFrames*> bases;  // by baseKey
+  std::map<std::string, const PlannedFrames*> fixed;
   for (const auto& file : plan) {
-    const auto [at, fresh] = bases.emplace(file.baseKey, &file);
+    const auto [at, fresh] = fixed.emplace(Fixed(file), &file);
     if (!fresh) {
       const std::string& base = file.base;
       const auto slash = base.find_last_of(kPathSeparators);
       return at->second->source + " and " + file.source + " would both write " +
-             base.substr(slash == std::string::npos ? 0 : slash + 1) + "_NNN" + extension +
-             " into " + (slash == std::string::npos ? std::string(".") : base.substr(0, slash));
+             base.substr(slash == std::string::npos ? 0 : slash + 1) + "NNN" + file.suffix +
+             extension + " into " +
+             (slash == std::string::npos ? std::string(".") : base.substr(0, slash));
     }
   }
-  // A source named like a frame of another: BASE_NNN.ext, three digits or
-  // more.
+  // A source named like a frame of another: BASE, a number of its digits,
+  // SUFFIX and the extension.
+  std::multimap<std::string, const PlannedFrames*> bases;  // by baseKey
+  for (const auto& file : plan) bases.emplace(file.baseKey, &file);
   const std::string ext = sys::NameKey(extension);
   for (const auto& file : plan) {
     const std::string& key = file.sourceKey;
-    for (auto cut = key.rfind('_'); cut != std::string::npos && cut > 0;
-         cut = key.rfind('_', cut - 1)) {
-      const auto base = bases.find(key.substr(0, cut));
-      if (base == bases.end()) continue;
-      const std::string rest = key.substr(cut + 1);
-      const auto dot = rest.find('.');
-      if (dot != std::string::npos && dot >= 3 && rest.substr(dot) == ext &&
-          rest.find_first_not_of("0123456789") == dot) {
-        return "the frames of " + base->second->source + " would replace " + file.path +
-               ", also to be split";
+    const auto slash = key.find_last_of(kPathSeparators);
+    for (std::size_t i = slash == std::string::npos ? 0 : slash + 1; i < key.size(); ++i) {
+      if (key[i] < '0' || key[i] > '9') continue;
+      std::size_t end = i;
+      while (end < key.size() && key[end] >= '0' && key[end] <= '9') ++end;
+      const std::string tail = key.substr(end);
+      const auto [from, to] = bases.equal_range(key.substr(0, i));
+      for (auto it = from; it != to; ++it) {
+        const PlannedFrames& other = *it->second;
+        if (end - i >= other.fewestDigits && tail == sys::NameKey(other.suffix) + ext) {
+          return "the frames of " + other.source + " would replace " + file.path +
+                 ", also to be split";
+        }
       }
     }
   }

@@ -30,7 +30,7 @@ nlohmann::ordered_json FrameTable(const clsGif24bit& engine, const std::string& 
   } else {
     table["screen"] = nullptr;
   }
-  if (engine.Compose == clsGif24bit::Composition::Browser) {
+  if (engine.Options.Compose == clsGif24bit::Composition::Browser) {
     // The canvas browser frames are composed on, once the file is known to split.
     table["canvas"] = engine.BrokenOut() ? json{{"width", engine.BrowserCanvasWidth()},
                                                 {"height", engine.BrowserCanvasHeight()}}

@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <set>
 
 #include "platform/system/system.h"
 
@@ -24,7 +26,8 @@ bool IsGifName(const fs::path& path) {
 // are not followed. A folder that cannot be read (or whose listing fails
 // part way) is named in `unreadable` with the reason, and the walk goes on
 // with the rest of the tree.
-std::vector<Input> GifsUnder(const std::string& folder, std::vector<std::string>& unreadable) {
+std::vector<Input> GifsUnder(const std::string& folder, std::vector<std::string>& unreadable,
+                             const fs::path& skip) {
   std::vector<std::pair<fs::path, std::string>> found;
   const fs::path root = sys::PathOf(folder);
   std::vector<fs::path> pending{root};
@@ -46,6 +49,8 @@ std::vector<Input> GifsUnder(const std::string& folder, std::vector<std::string>
         continue;
       }
       if (fs::is_directory(status)) {
+        std::error_code ce;
+        if (!skip.empty() && fs::weakly_canonical(entry.path(), ce) == skip && !ce) continue;
         pending.push_back(entry.path());
       } else if (fs::is_regular_file(status) && IsGifName(entry.path())) {
         const fs::path sub = entry.path().parent_path().lexically_relative(root);
@@ -56,7 +61,7 @@ std::vector<Input> GifsUnder(const std::string& folder, std::vector<std::string>
   }
   std::sort(found.begin(), found.end());
   std::vector<Input> inputs;
-  for (auto& [path, sub] : found) inputs.push_back({sys::Utf8Of(path), sub});
+  for (auto& [path, sub] : found) inputs.push_back({sys::Utf8Of(path), sub, true});
   return inputs;
 }
 
@@ -64,7 +69,14 @@ std::vector<Input> GifsUnder(const std::string& folder, std::vector<std::string>
 
 std::optional<std::string> AddArguments(const std::vector<std::string>& arguments, bool recursive,
                                         std::vector<Input>& inputs,
-                                        std::vector<std::string>& unreadable) {
+                                        std::vector<std::string>& unreadable,
+                                        const std::string& skip) {
+  fs::path skipPlace;
+  if (!skip.empty()) {
+    std::error_code ec;
+    skipPlace = fs::weakly_canonical(sys::PathOf(skip), ec);
+    if (ec) skipPlace.clear();
+  }
   for (const auto& argument : arguments) {
     std::error_code ec;
     if (!fs::is_directory(sys::PathOf(argument), ec)) {
@@ -72,10 +84,41 @@ std::optional<std::string> AddArguments(const std::vector<std::string>& argument
       continue;
     }
     if (!recursive) return argument + ": a folder (-r splits the .gif files under it)";
-    auto found = GifsUnder(argument, unreadable);
+    auto found = GifsUnder(argument, unreadable, skipPlace);
     inputs.insert(inputs.end(), found.begin(), found.end());
   }
   return std::nullopt;
+}
+
+std::size_t DropOwnFrames(
+    std::vector<Input>& inputs,
+    const std::function<bool(const std::string& fileName, const Input& source)>& isFrameOf) {
+  // The walked files by folder: a frame lies beside its source.
+  std::map<std::string, std::vector<const Input*>> byFolder;
+  for (const auto& in : inputs) {
+    if (in.walked) byFolder[sys::Utf8Of(sys::PathOf(in.path).parent_path())].push_back(&in);
+  }
+  std::set<const Input*> frames;
+  for (const auto& [folder, files] : byFolder) {
+    for (const Input* file : files) {
+      const std::string name = sys::Utf8Of(sys::PathOf(file->path).filename());
+      if (name.find_first_of("0123456789") == std::string::npos) continue;  // frames are numbered
+      for (const Input* source : files) {
+        if (source != file && isFrameOf(name, *source)) {
+          frames.insert(file);
+          break;
+        }
+      }
+    }
+  }
+  if (frames.empty()) return 0;
+  std::vector<Input> kept;
+  kept.reserve(inputs.size() - frames.size());
+  for (const auto& in : inputs) {
+    if (frames.count(&in) == 0) kept.push_back(in);
+  }
+  inputs = std::move(kept);
+  return frames.size();
 }
 
 void AddList(const std::string& text, bool nul, std::vector<Input>& inputs) {
@@ -89,6 +132,24 @@ void AddList(const std::string& text, bool nul, std::vector<Input>& inputs) {
     if (!entry.empty()) inputs.push_back({entry, ""});
     from = to + 1;
   }
+}
+
+std::optional<std::string> ListProblem(const std::string& text, bool nul) {
+  if (text.rfind("GIF87a", 0) == 0 || text.rfind("GIF89a", 0) == 0) {
+    return "a GIF, not a list of files (give it as FILE)";
+  }
+  if (nul) return std::nullopt;  // any byte but NUL may be in a name
+  std::size_t nuls = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == 0) {
+      ++nuls;
+    } else if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F) {
+      return "not a list of files: byte " + std::to_string(i) + " is no text";
+    }
+  }
+  if (nuls > 0) return "holds NUL characters: a list of names separated by NULs needs -0";
+  return std::nullopt;
 }
 
 std::optional<std::string> ReadListText(const std::string& path, std::string& problem) {

@@ -232,8 +232,8 @@ TEST(Collisions, FilesAreComparedWhereTheyReallyLie) {
     for (const auto& s : sources) {
       const std::string folder = outDir.empty() ? s.substr(0, s.find_last_of("/\\")) : outDir;
       const std::string name = s.substr(s.find_last_of("/\\") + 1);
-      const std::string base = folder + TempDir::kSeparator + name.substr(0, name.find('.'));
-      p.push_back({s, s, base, RealPlace(s), RealPlace(base)});
+      const std::string base = folder + TempDir::kSeparator + name.substr(0, name.find('.')) + "_";
+      p.push_back({s, s, base, "", 3, RealPlace(s), RealPlace(base)});
     }
     return p;
   };
