@@ -37,6 +37,15 @@ if command -v man >/dev/null; then
     fail "the manual page of velkor-split does not render"
 fi
 words=$(bash -c "source '$prefix/share/bash-completion/completions/velkor-split'
-  COMP_WORDS=(velkor-split --p); COMP_CWORD=1; _velkor_split; echo \"\${COMPREPLY[*]}\"")
-[ "$words" = "--png" ] || fail "the bash completion offers '$words' for --p"
+  COMP_WORDS=(velkor-split --pn); COMP_CWORD=1; _velkor_split; echo \"\${COMPREPLY[*]}\"")
+[ "$words" = "--png" ] || fail "the bash completion offers '$words' for --pn"
+# A name with a space is one completion, typed plain, quoted or escaped.
+spaced=$(mktemp -d)
+mkdir "$spaced/dl 1" "$spaced/dl11"
+for typed in "dl 1" '"dl 1' 'dl\ 1'; do
+  words=$(cd "$spaced" && bash -c "source '$prefix/share/bash-completion/completions/velkor-split'
+    COMP_WORDS=(velkor-split '$typed'); COMP_CWORD=1; _velkor_split; printf '[%s]' \"\${COMPREPLY[@]}\"")
+  [ "$words" = "[dl 1]" ] || fail "the bash completion offers '$words' for $typed"
+done
+rm -rf "$spaced"
 echo "install: 9 files in place, programs run, desktop entry valid, completion answers"

@@ -17,11 +17,13 @@ struct Result {
   std::string out, err;
 };
 
-// velkor-split with `args`, after the shell commands `before` (limits).
-inline Result Split(const std::string& args, const std::string& before = "") {
+// velkor-split with `args`, after the shell commands `before` (limits), with
+// the file `input` as its standard input.
+inline Result Split(const std::string& args, const std::string& before = "",
+                    const std::string& input = "/dev/null") {
   TempDir io;
   const std::string cmd = before + std::string(VELKOR_SPLIT) + " " + args + " >" + io.File("out") +
-                          " 2>" + io.File("err") + " </dev/null";
+                          " 2>" + io.File("err") + " <'" + input + "'";
   Result r;
   const int rc = std::system(cmd.c_str());
   r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
