@@ -8,7 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libgif-dev libpng-dev libdeflate-dev libcli11-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev python3-pil python3-jsonschema
-  clang gifsicle imagemagick
+  clang gifsicle imagemagick jq
   qt6-base-dev libgl-dev fonts-ipafont-gothic xvfb xauth xdotool x11-apps
   desktop-file-utils dpkg-dev man-db
 )
