@@ -433,8 +433,9 @@ int SplitMany(const Options& o) {
     const double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     char line[160];
-    int len = std::snprintf(line, sizeof line, "files %zu of %zu, %lld frames written, %zu failed",
-                            done, n, static_cast<long long>(shared.written.load()),
+    const long long written = shared.written.load();
+    int len = std::snprintf(line, sizeof line, "files %zu of %zu, %lld %s written, %zu failed",
+                            done, n, written, written == 1 ? "frame" : "frames",
                             tally.refused + tally.incomplete + std::size_t(tally.notWritten));
     if (done > 0 && done < n) {
       const long left = std::lround(elapsed / double(done) * double(n - done));

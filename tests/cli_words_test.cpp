@@ -158,7 +158,7 @@ TEST(Words, AReRunLeavesOutTheOutputFolderAndTheFramesOfAnEarlierRun) {
   ASSERT_FALSE(GatherInputs(o));
   std::vector<std::string> names;
   for (const auto& in : o.inputs)
-    names.push_back(fs::path(in.path).lexically_relative(tree).string());
+    names.push_back(fs::path(in.path).lexically_relative(tree).generic_string());
   // chi_01 has fewer digits than frames get; sub/chi_002 lies in another
   // folder than chi.gif; 2019_001 is the frame of no file here.
   EXPECT_EQ(names, (std::vector<std::string>{"2019_001.gif", "chi.gif", "chi_01.gif", "k.b.gif",
