@@ -36,15 +36,6 @@ struct Image {
   std::int64_t dataEnd = 0;   // offset of the terminator of its sub-blocks
 };
 
-// Decodes the LZW code stream `data` (the sub-blocks' payload, joined) of an
-// image of `pixels` pixels into `out` (at least `pixels` bytes; may be null to
-// check the stream only). Returns false when the stream is not one a decoder
-// can finish: a minimum code size outside 1..8, a code that names no entry
-// yet, or fewer pixels than the image holds before its end. Pixels past the
-// image's are dropped.
-bool DecodeLzw(int minCodeSize, const std::uint8_t* data, std::size_t size, std::uint8_t* out,
-               std::size_t pixels);
-
 // Rows of an interlaced image in the order they are stored: row r of the
 // stored order is image row InterlacedRow(r, height).
 int InterlacedRow(int r, int height);

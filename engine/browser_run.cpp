@@ -14,6 +14,7 @@
 #include "engine/frame_threads.h"
 #include "engine/gif24bit.h"
 #include "platform/picture/gif_blocks.h"
+#include "platform/picture/lzw.h"
 #include "platform/system/system.h"
 
 namespace gb = gifblocks;
@@ -178,7 +179,7 @@ bool clsGif24bit::BrowserDecode(std::size_t k, std::vector<std::uint8_t>& data,
   if (pixels == 0) return true;
   if (!BrowserData(k, data)) return false;
   indices.resize(pixels);
-  if (!browser::DecodeLzw(image.codeSize, data.data(), data.size(), indices.data(), pixels)) {
+  if (!lzw::Decode(image.codeSize, data.data(), data.size(), indices.data(), pixels)) {
     return false;
   }
   if (!image.interlaced) return true;
@@ -224,7 +225,7 @@ void clsGif24bit::BrowserCheckFrames() {
           why[k] = BreakOutReason::OutOfMemory;
           return false;
         }
-        if (browser::DecodeLzw(image.codeSize, data[w].data(), data[w].size(), nullptr, pixels)) {
+        if (lzw::Decode(image.codeSize, data[w].data(), data[w].size(), nullptr, pixels)) {
           return true;
         }
         why[k] = BreakOutReason::FrameUndecodable;

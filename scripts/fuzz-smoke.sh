@@ -13,7 +13,7 @@ fi
 build=build-fuzz
 CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELKOR_FUZZ=ON \
   -DVELKOR_TESTS=OFF -DVELKOR_BENCH=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)" --target fuzz_picture fuzz_settings fuzz_breakout fuzz_salvage fuzz_browser \
+cmake --build "$build" -j"$(nproc)" --target fuzz_picture fuzz_settings fuzz_breakout fuzz_salvage fuzz_browser fuzz_lzw \
   velkor-make-sample
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/velkor-fuzz.XXXXXX")
@@ -46,6 +46,7 @@ run fuzz_picture "$work/gif" "$work/new-gif"
 run fuzz_breakout "$work/gif" "$work/new-gif"
 run fuzz_salvage "$work/gif" "$work/new-gif"
 run fuzz_browser "$work/gif" "$work/new-gif"
+run fuzz_lzw "$work/gif" "$work/new-gif"
 run fuzz_settings "$work/ini" "$work/new-ini"
 leftovers=$(find "${TMPDIR:-/tmp}" -maxdepth 1 -name '*.GIF' -newer "$work/ini/a.ini" 2>/dev/null | wc -l)
 if [ "$leftovers" -ne 0 ]; then

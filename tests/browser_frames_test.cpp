@@ -13,6 +13,7 @@
 
 #include "engine/gif24bit.h"
 #include "engine/run.h"
+#include "platform/picture/lzw.h"
 #include "tests/support/testutil.h"
 #include "tools/gifgen/gifgen.h"
 
@@ -67,18 +68,18 @@ TEST(BrowserLzw, GivesBackWhatGiflibEncodedAtEveryCodeSize) {
       int m = 0;
       const auto data = Encoded(w, h, colours, px, m);
       std::vector<std::uint8_t> out(px.size(), 0xEE);
-      ASSERT_TRUE(browser::DecodeLzw(m, data.data(), data.size(), out.data(), out.size()))
+      ASSERT_TRUE(lzw::Decode(m, data.data(), data.size(), out.data(), out.size()))
           << colours << " colours, kind " << kind;
       EXPECT_EQ(out, px) << colours << " colours, kind " << kind;
       // Checking alone agrees; a smaller image takes the first pixels only.
-      EXPECT_TRUE(browser::DecodeLzw(m, data.data(), data.size(), nullptr, px.size()));
+      EXPECT_TRUE(lzw::Decode(m, data.data(), data.size(), nullptr, px.size()));
       std::vector<std::uint8_t> part(1000);
-      ASSERT_TRUE(browser::DecodeLzw(m, data.data(), data.size(), part.data(), part.size()));
+      ASSERT_TRUE(lzw::Decode(m, data.data(), data.size(), part.data(), part.size()));
       EXPECT_TRUE(std::equal(part.begin(), part.end(), px.begin()));
       // Fewer pixels than the image holds, cut data, or one more pixel asked
       // for than the codes give: not an image a decoder can finish.
-      EXPECT_FALSE(browser::DecodeLzw(m, data.data(), data.size() / 2, nullptr, px.size()));
-      EXPECT_FALSE(browser::DecodeLzw(m, data.data(), data.size(), nullptr, px.size() + 1));
+      EXPECT_FALSE(lzw::Decode(m, data.data(), data.size() / 2, nullptr, px.size()));
+      EXPECT_FALSE(lzw::Decode(m, data.data(), data.size(), nullptr, px.size() + 1));
     }
   }
 }
@@ -104,17 +105,17 @@ TEST(BrowserLzw, RefusesCodesThatNameNoEntryAndBadCodeSizes) {
   std::vector<std::uint8_t> out(4);
   // 1, then 6 (the entry being made: "1 1"), then 0: 1 1 1 0.
   auto ok = pack({4, 1, 6, 0, 5});
-  ASSERT_TRUE(browser::DecodeLzw(2, ok.data(), ok.size(), out.data(), 4));
+  ASSERT_TRUE(lzw::Decode(2, ok.data(), ok.size(), out.data(), 4));
   EXPECT_EQ(out, (std::vector<std::uint8_t>{1, 1, 1, 0}));
   auto ahead = pack({4, 1, 7, 0, 5});  // 7 is not made yet
-  EXPECT_FALSE(browser::DecodeLzw(2, ahead.data(), ahead.size(), out.data(), 4));
+  EXPECT_FALSE(lzw::Decode(2, ahead.data(), ahead.size(), out.data(), 4));
   auto first = pack({4, 6, 0, 5});  // after a clear, a byte must come first
-  EXPECT_FALSE(browser::DecodeLzw(2, first.data(), first.size(), out.data(), 1));
-  EXPECT_FALSE(browser::DecodeLzw(0, ok.data(), ok.size(), out.data(), 4));
-  EXPECT_FALSE(browser::DecodeLzw(9, ok.data(), ok.size(), out.data(), 4));
+  EXPECT_FALSE(lzw::Decode(2, first.data(), first.size(), out.data(), 1));
+  EXPECT_FALSE(lzw::Decode(0, ok.data(), ok.size(), out.data(), 4));
+  EXPECT_FALSE(lzw::Decode(9, ok.data(), ok.size(), out.data(), 4));
   // No end code: the pixels are all there, and that is enough.
   auto open = pack({4, 1, 6, 0});
-  EXPECT_TRUE(browser::DecodeLzw(2, open.data(), open.size(), out.data(), 4));
+  EXPECT_TRUE(lzw::Decode(2, open.data(), open.size(), out.data(), 4));
 }
 
 TEST(BrowserCanvas, InterlacedRowsAreEachRowOnceInTheirPasses) {

@@ -7,11 +7,13 @@
 #endif
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <new>
 
 #include "platform/picture/gif_blocks.h"
+#include "platform/picture/lzw.h"
 #include "platform/system/system.h"
 
 namespace platform {
@@ -119,6 +121,39 @@ std::uint32_t PackBgr(const std::uint32_t* s, std::uint8_t* d, std::uint32_t w) 
 std::uint32_t PackBgr(const std::uint32_t*, std::uint8_t*, std::uint32_t) { return 0; }
 #endif
 
+std::atomic<bool> g_ownDecoder{true};
+std::atomic<std::int64_t> g_ownDecodes{0};
+
+// Decodes the image whose data starts at `at` (its first sub-block's size
+// byte, after the code size byte) with the own decoder, into `bmp`; false,
+// with `bmp` to be written again, when the stream is one the own decoder
+// leaves to giflib.
+bool DecodeOwn(const std::uint8_t* data, std::size_t size, std::size_t at, bool interlaced,
+               gdi::Bitmap& bmp) {
+  if (at == 0 || at > size) return false;
+  const int codeSize = data[at - 1];
+  thread_local std::vector<std::uint8_t> joined, rows;
+  joined.clear();
+  // giflib reads the sub-blocks to their terminator after the last pixel: a
+  // chain that ends early is its to refuse.
+  if (!lzw::JoinSubBlocks(data, size, at, joined)) return false;
+  const int w = bmp.Width(), h = bmp.Height();
+  const std::size_t pixels = std::size_t(w) * std::size_t(h);
+  if (!interlaced) {  // rows are contiguous: the whole image in one call
+    return lzw::Decode(codeSize, joined.data(), joined.size(), bmp.Row8(0), pixels);
+  }
+  rows.resize(pixels);
+  if (!lzw::Decode(codeSize, joined.data(), joined.size(), rows.data(), pixels)) return false;
+  static constexpr int kStart[] = {0, 4, 2, 1}, kStep[] = {8, 8, 4, 2};
+  const std::uint8_t* row = rows.data();
+  for (int pass = 0; pass < 4; ++pass) {
+    for (int y = kStart[pass]; y < h; y += kStep[pass], row += w) {
+      std::memcpy(bmp.Row8(y), row, std::size_t(w));
+    }
+  }
+  return true;
+}
+
 std::uint32_t Le16(const std::uint8_t* p) {
   return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8);
 }
@@ -154,6 +189,14 @@ std::optional<Picture> LoadGif(const std::uint8_t* data, std::size_t size) {
   if (w > 0 && h > 0) {
     // Every row is written below, or the picture is dropped.
     bmp->DiscardPendingZero();
+    // giflib has read up to the code size byte and nothing of the data: if
+    // the own decoder leaves the stream, giflib decodes it from there.
+    const std::size_t at = *image + (src.pos - src.aLen);
+    if (g_ownDecoder.load(std::memory_order_relaxed) && src.pos >= src.aLen &&
+        DecodeOwn(data, size, at, gif->Image.Interlace, *bmp)) {
+      g_ownDecodes.fetch_add(1, std::memory_order_relaxed);
+      return Picture(std::move(*bmp));
+    }
     if (gif->Image.Interlace) {
       static constexpr int kStart[] = {0, 4, 2, 1}, kStep[] = {8, 8, 4, 2};
       for (int pass = 0; pass < 4; ++pass) {
@@ -167,6 +210,9 @@ std::optional<Picture> LoadGif(const std::uint8_t* data, std::size_t size) {
   }
   return Picture(std::move(*bmp));
 }
+
+void UseOwnLzwDecoder(bool own) { g_ownDecoder = own; }
+std::int64_t OwnLzwDecodes() { return g_ownDecodes.load(); }
 
 std::optional<Picture> LoadBmp(const std::uint8_t* data, std::size_t size) {
   if (size < 26 || data[0] != 'B' || data[1] != 'M') return std::nullopt;

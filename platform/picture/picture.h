@@ -56,8 +56,15 @@ struct LoadFailure {
 std::optional<Picture> LoadPicture(const std::string& path, LoadFailure* why = nullptr);
 std::optional<Picture> LoadPictureFromMemory(const std::uint8_t* data, std::size_t size,
                                              LoadFailure* why = nullptr);
-// These two throw std::bad_alloc when memory runs out.
+// These two throw std::bad_alloc when memory runs out. LoadGif decodes the
+// image data with the own decoder (platform/picture/lzw.h) and leaves to
+// giflib only the streams that decoder does not finish; the pictures are
+// giflib's either way.
 std::optional<Picture> LoadGif(const std::uint8_t* data, std::size_t size);
+// Tests compare the two: false decodes every GIF picture with giflib alone.
+void UseOwnLzwDecoder(bool own);
+// How many pictures the own decoder has decoded whole so far.
+std::int64_t OwnLzwDecodes();
 std::optional<Picture> LoadBmp(const std::uint8_t* data, std::size_t size);
 
 // Writes an uncompressed 24-bit bottom-up Windows bitmap, replacing an
