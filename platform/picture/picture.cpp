@@ -132,6 +132,9 @@ bool DecodeOwn(const std::uint8_t* data, std::size_t size, std::size_t at, bool 
                gdi::Bitmap& bmp) {
   if (at == 0 || at > size) return false;
   const int codeSize = data[at - 1];
+  // giflib reads a code size of 1 its own way (the format's smallest is 2):
+  // those streams are its to decode.
+  if (codeSize < 2) return false;
   thread_local std::vector<std::uint8_t> joined, rows;
   joined.clear();
   // giflib reads the sub-blocks to their terminator after the last pixel: a
