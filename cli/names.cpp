@@ -75,12 +75,12 @@ std::optional<NamePattern> NamePattern::Parse(const std::string& text, std::stri
     FrameNumberField& number = pattern.number_;
     number = {};
     number.width = 0;
-    const std::string spec = field.size() > 2 ? field.substr(2) : std::string();
+    const std::string digits = field.size() > 2 ? field.substr(2) : std::string();
     if (field == "n") {
-    } else if (spec == "auto") {
+    } else if (digits == "auto") {
       number.automatic = true;
-    } else if (spec.size() == 2 && spec[0] == '0' && spec[1] >= '1' && spec[1] <= '9') {
-      number.width = spec[1] - '0';
+    } else if (digits.size() == 2 && digits[0] == '0' && digits[1] >= '1' && digits[1] <= '9') {
+      number.width = digits[1] - '0';
     } else {
       problem = "{" + field + "}: the number's width is 01 to 09 or auto ({n:04})";
       return std::nullopt;
