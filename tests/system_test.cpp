@@ -209,6 +209,29 @@ TEST(TempFiles, FreshExclusiveNamesWithTheExtension) {
   EXPECT_TRUE(ListDir(dir.path()).empty());
 }
 
+TEST(TempFiles, AFrameFileHoldsExactlyItsBytesWhateverLayThere) {
+  TempDir dir;
+  const Bytes frame{'G', 'I', 'F', '8', '9', 'a', 1, 2, 3};
+  auto n = sys::CreateTempFile(dir.path() + "/", " 1", "GIF");
+  ASSERT_TRUE(n);
+  ASSERT_TRUE(sys::WriteTempFile(*n, frame.data(), frame.size()));
+  EXPECT_EQ(ReadFile(*n), frame);
+  // Something longer written there in between is cut, not left as a tail.
+  WriteFile(*n, Bytes(4096, 0xEE));
+  ASSERT_TRUE(sys::WriteTempFile(*n, frame.data(), frame.size()));
+  EXPECT_EQ(ReadFile(*n), frame);
+#ifndef _WIN32
+  // A link put in its place is not written through.
+  ASSERT_TRUE(sys::DeleteFile(*n));
+  WriteFile(dir.File("victim"), Bytes{7});
+  fs::create_symlink(dir.File("victim"), *n);
+  int error = 0;
+  EXPECT_FALSE(sys::WriteTempFile(*n, frame.data(), frame.size(), &error));
+  EXPECT_EQ(error, ELOOP);
+  EXPECT_EQ(ReadFile(dir.File("victim")), (Bytes{7}));
+#endif
+}
+
 TEST(TempFiles, NeverOpensAnExistingFileOrLink) {
   TempDir dir;
   WriteFile(dir.File("taken.GIF"), Bytes{5});

@@ -220,8 +220,20 @@ std::optional<std::string> CreateTempFile(const std::string& folder, const std::
 bool WriteTempFile(const std::string& path, const std::uint8_t* data, std::size_t size,
                    int* error) {
   // The file was made empty, private and exclusively for us; it is opened
-  // without following a link put in its place.
-  OutputFile out(::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC));
+  // without following a link put in its place. Not with O_TRUNC: ext4 takes
+  // a truncation to nothing for a file being replaced and writes its blocks
+  // out at close, so every temporary frame file would reach the disk, and
+  // its removal would give the blocks back (a discard on some mounts). Only
+  // a file that is not empty after all is cut.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+  struct stat st {};
+  if (fd >= 0 && ::fstat(fd, &st) == 0 && st.st_size != 0 && ::ftruncate(fd, 0) != 0) {
+    const int why = errno;
+    ::close(fd);
+    if (error != nullptr) *error = why;
+    return false;
+  }
+  OutputFile out(fd);
   if (!out.IsOpen()) {
     if (error != nullptr) *error = errno;
     return false;
