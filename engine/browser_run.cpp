@@ -3,6 +3,7 @@
 // run result; its frames never go through temporary files or the picture
 // loader, and only one canvas and the frames being written are held.
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -18,6 +19,19 @@
 #include "platform/system/system.h"
 
 namespace gb = gifblocks;
+
+namespace {
+// The canvas's pixel x of a row (R, G, B, A in memory) as one word, and that
+// word as the drawing layer's 0x00RRGGBB: plain shifts and a byte swap, which
+// the compiler turns into vector shuffles.
+inline std::uint32_t Rgba(const std::uint8_t* row, int x) {
+  std::uint32_t v;
+  std::memcpy(&v, row + std::size_t(x) * 4, 4);
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
+  return v;  // 0xAABBGGRR
+}
+inline std::uint32_t Rgb(std::uint32_t rgba) { return __builtin_bswap32(rgba) >> 8; }
+}  // namespace
 
 void clsGif24bit::BrowserBreakOut(std::int64_t p) {
   try {
@@ -266,20 +280,28 @@ void clsGif24bit::BrowserExport(std::size_t k, const browser::Canvas& canvas, Fr
   const bool png = Options.ExportAs != FrameFiles::ByOutputType;
   std::vector<std::uint8_t> alpha;
   if (png) alpha.resize(std::size_t(w) * std::size_t(h));
+  // Two loops with everything they read in locals, so that the compiler
+  // keeps the background in a register and vectorises them (a store through
+  // a row could otherwise change it).
   bool anyTransparent = false;
   const std::uint8_t* px = canvas.Rgba().data();
-  for (int y = 0; y < h; ++y) {
-    std::uint32_t* out = bmp->Row32(y);
-    std::uint8_t* a = png ? alpha.data() + std::size_t(y) * std::size_t(w) : nullptr;
-    for (int x = 0; x < w; ++x, px += 4) {
-      const std::uint32_t rgb = (std::uint32_t(px[0]) << 16) | (std::uint32_t(px[1]) << 8) | px[2];
-      const bool shown = px[3] != 0;
-      anyTransparent |= !shown;
-      if (png) {
-        out[x] = rgb;
-        a[x] = px[3];
-      } else {
-        out[x] = shown ? rgb : Options.BrowserBackground;
+  const std::uint32_t background = Options.BrowserBackground;
+  for (int y = 0; y < h; ++y, px += std::size_t(w) * 4) {
+    std::uint32_t* const out = bmp->Row32(y);
+    if (png) {
+      std::uint8_t* const a = alpha.data() + std::size_t(y) * std::size_t(w);
+      std::uint8_t lowest = 0xFF;
+      for (int x = 0; x < w; ++x) {
+        const std::uint32_t rgba = Rgba(px, x);
+        out[x] = Rgb(rgba);
+        a[x] = std::uint8_t(rgba >> 24);
+        lowest = std::min(lowest, a[x]);
+      }
+      anyTransparent |= lowest == 0;
+    } else {
+      for (int x = 0; x < w; ++x) {
+        const std::uint32_t rgba = Rgba(px, x);
+        out[x] = (rgba >> 24) != 0 ? Rgb(rgba) : background;
       }
     }
   }
