@@ -16,6 +16,10 @@
 # (--compose browser) in bitmap and PNG frames against ffmpeg's, with CPU time
 # (user + system) and peak memory; then velkor-split --png against
 # ffmpeg's PNG frames and (on A) ImageMagick's -coalesce, in time and bytes.
+# Then CPU time (user + system) of velkor-split --bmp in both compositions against
+# ffmpeg's, and against bench/write_baseline writing files of the same names and
+# sizes alone (the cost of the write side). VELKOR_BENCH_CORES=LIST runs every timed
+# command under `taskset -c LIST` (0 for one core, 0,1 for two).
 # With BASELINE_BUILD_DIR, that build's velkor-split is timed in the same run (bitmap and
 # GIF frames) and compared with BUILD_DIR's: before and after a change, measured together.
 # Usage: bench/split-compare.sh [BUILD_DIR [BASELINE_BUILD_DIR]]   (VELKOR_BENCH_INPUTS=DIR to choose
@@ -57,6 +61,12 @@ mkdir -p "$disk"
 works=()
 trap 'rm -rf "${works[@]}"' EXIT
 split="$(realpath "$build/bin/velkor-split")"
+write_alone="$(realpath "$build/bin/write_baseline")"
+pin=()
+if [ -n "${VELKOR_BENCH_CORES:-}" ]; then
+  pin=(taskset -c "$VELKOR_BENCH_CORES")
+  echo "every timed command on cores $VELKOR_BENCH_CORES"
+fi
 baseline=""
 [ -n "${2:-}" ] && baseline="$(realpath "$2/bin/velkor-split")"
 
@@ -69,7 +79,7 @@ median_time() {
   for _ in $(seq $runs); do
     rm -rf "$work/out" && mkdir "$work/out"
     sync
-    /usr/bin/time -f "%e %S %M %U" -o "$work/time" "$@" >/dev/null 2>&1
+    /usr/bin/time -f "%e %S %M %U" -o "$work/time" "${pin[@]}" "$@" >/dev/null 2>&1
     read -r t s m u <"$work/time"
     walls+=("$t")
     syss+=("$s")
@@ -95,7 +105,7 @@ browser_png() { "$split" --compose browser --png -q -o "$work/out" "$in"; }
 export -f velkor_bmp velkor_gif browser_bmp browser_png
 
 row input place tool "wall s" "sys s" "peak MiB" bytes
-summary=() png_summary=() base_summary=() browser_summary=()
+summary=() png_summary=() base_summary=() browser_summary=() cpu_summary=()
 for input in ${VELKOR_BENCH_ONLY:-A C E}; do
   runs=5
   [ "$input" = E ] && runs=3
@@ -113,7 +123,12 @@ for input in ${VELKOR_BENCH_ONLY:-A C E}; do
       row "$input" "$place" "baseline --bmp" "$ob" "$obs" "$opb"
       row "$input" "$place" "baseline (gif)" "$og" "$ogs" "$opg"
     fi
-    read -r vb vbs pb _ < <(median_time bash -c velkor_bmp)
+    read -r vb vbs pb _ vbc < <(median_time bash -c velkor_bmp)
+    # The frames of the last run, written again alone.
+    rm -rf "$work/frames" && mv "$work/out" "$work/frames"
+    read -r wb wbs _ _ wbc < <(median_time "$write_alone" "$work/frames" "$work/out")
+    rm -rf "$work/frames"
+    row "$input" "$place" "write_baseline (bmp)" "$wb" "$wbs" ""
     read -r ff ffs pf _ ffc < <(median_time ffmpeg -loglevel error -i "$in" "$work/out/f_%03d.bmp")
     read -r vg vgs pg _ < <(median_time bash -c velkor_gif)
     read -r gs gss pgs _ < <(median_time gifsicle -U --explode "$in" -o "$work/out/f")
@@ -124,6 +139,9 @@ for input in ${VELKOR_BENCH_ONLY:-A C E}; do
     if [ "${VELKOR_BENCH_BROWSER:-1}" = 1 ]; then
       read -r bb bbs pbb _ bbc < <(median_time bash -c browser_bmp)
       row "$input" "$place" "--compose browser --bmp" "$bb" "$bbs" "$pbb"
+      cpu_summary+=("$(printf '%-6s %-6s %14s %14s %14s %14s %18s' "$input" "$place" \
+        "$(ratio "$vbc" "$ffc")" "$(ratio "$bbc" "$ffc")" "$(ratio "$vb" "$ff")" \
+        "$(ratio "$bb" "$ff")" "$wbc / $vbc / $bbc")")
       browser_png_ratio="-" browser_png_cpu="-"
       if [ "$input" != E ]; then
         read -r bp2 _ _ _ bpc < <(median_time bash -c browser_png)
@@ -178,6 +196,14 @@ if [ ${#browser_summary[@]} -gt 0 ]; then
     "CPU s bmp v / ff" "CPU s png v/ff" "peak MiB v / ff"
   printf '%-6s %-6s %14s %14s %16s %14s %16s\n' "" "" "(goal <= 0.6)" "(<= 0.15)" "" "" "(E: <= 100)"
   printf '%s\n' "${browser_summary[@]}"
+fi
+if [ ${#cpu_summary[@]} -gt 0 ]; then
+  echo
+  printf '%-6s %-6s %14s %14s %14s %14s %18s\n' input place "CPU bmp v/ff" "CPU brws v/ff" \
+    "wall bmp v/ff" "wall brws v/ff" "CPU s write/v/brws"
+  printf '%-6s %-6s %14s %14s %14s %14s %18s\n' "" "" "(goal <= 0.6)" "(<= 0.6)" \
+    "(1 core: 0.7," "2 cores: 0.5)" "(write alone)"
+  printf '%s\n' "${cpu_summary[@]}"
 fi
 if [ ${#png_summary[@]} -gt 0 ]; then
   echo
