@@ -272,7 +272,7 @@ void clsGif24bit::BrowserCheckFrames() {
 void clsGif24bit::BrowserExport(std::size_t k, const browser::Canvas& canvas, FrameWriter& writer) {
   const std::int64_t n = std::int64_t(k) + 1;
   const std::string name = FrameFileName(n);
-  if (NameRefused(n, name, writer)) return;
+  if (!Options.TakeFrame && NameRefused(n, name, writer)) return;
   const int w = canvas.Width(), h = canvas.Height();
   auto bmp = gdi::Bitmap::Create(w, h, gdi::Format::Rgb32);
   if (!bmp) throw std::bad_alloc();
@@ -306,6 +306,10 @@ void clsGif24bit::BrowserExport(std::size_t k, const browser::Canvas& canvas, Fr
     }
   }
   platform::Picture picture(std::move(*bmp));
+  if (Options.TakeFrame) {
+    TakeExported(n, name, picture, alpha, writer);
+    return;
+  }
   if (png) {
     if (!anyTransparent) alpha.clear();  // opaque: no alpha channel
     writer.WritePng(n, name, std::move(picture), std::move(alpha));

@@ -154,6 +154,12 @@ void FrameWriter::Failed(std::int64_t n, std::string name, std::string reason, b
   changed_.notify_all();
 }
 
+void FrameWriter::Taken(std::int64_t n, std::string name) {
+  std::lock_guard lock(mutex_);
+  results_.emplace(nextSeq_++, ExportedFrame{n, std::move(name), true, std::string(), false});
+  changed_.notify_all();
+}
+
 void FrameWriter::WaitSourceFree() {
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [this] { return holding_.count(lastPicture_) == 0; });

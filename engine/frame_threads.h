@@ -90,6 +90,9 @@ class FrameWriter {
   // Frame n that could not even be handed over, and why; `kept` when its
   // name was taken and the run keeps what it finds.
   void Failed(std::int64_t n, std::string name, std::string reason, bool kept = false);
+  // Frame n that the run's caller took instead of a file: reported as
+  // written, in its turn.
+  void Taken(std::int64_t n, std::string name);
 
   // Returns once the writer has let go of the picture of the bitmap frame
   // handed over last.

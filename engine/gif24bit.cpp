@@ -758,6 +758,22 @@ bool clsGif24bit::NameRefused(std::int64_t n, const std::string& name, FrameWrit
   return false;
 }
 
+void clsGif24bit::TakeExported(std::int64_t n, const std::string& name,
+                               const platform::Picture& picture,
+                               const std::vector<std::uint8_t>& alpha, FrameWriter& writer) const {
+  std::string reason;
+  try {
+    reason = Options.TakeFrame(n, *picture.Handle(), alpha.empty() ? nullptr : alpha.data());
+  } catch (const std::bad_alloc&) {
+    reason = sys::ErrorText(ENOMEM);
+  }
+  if (reason.empty()) {
+    writer.Taken(n, name);
+  } else {
+    writer.Failed(n, name, std::move(reason));
+  }
+}
+
 bool clsGif24bit::Exports(std::size_t k) const {
   return Options.Split && display_ != nullptr &&
          (!Options.ExportSelected || Options.ExportSelected(std::int64_t(k) + 1));
@@ -897,6 +913,10 @@ void clsGif24bit::ExportFrame(std::size_t k, FrameWriter& writer) {
               0, gdi::SRCCOPY);
   display_->Refresh();
   const std::string name = FrameFileName(n);
+  if (Options.TakeFrame) {
+    TakeExported(n, name, display_->Image(), CompositionAlpha(), writer);
+    return;
+  }
   if (NameRefused(n, name, writer)) return;
   if (Options.ExportAs == FrameFiles::Png) {
     writer.WritePng(n, name, display_->Image(), CompositionAlpha());

@@ -94,6 +94,14 @@ struct RunOptions {
   // returns is held until CleanUp. Runs side by side share one memory budget
   // through it (it may wait).
   std::function<std::shared_ptr<void>(std::int64_t pixels)> PixelGate;
+  // Set: a split run hands each frame it exports to this instead of writing
+  // a file (the command line packs them into sheets): frame n's composed
+  // picture (0x00RRGGBB) and its alpha as a PNG frame has it (nullptr:
+  // opaque), on the thread that runs the engine, in frame order. Frame names
+  // are neither checked nor taken. It returns why the frame could not be
+  // kept, empty when it was; the frame is then reported as written or not.
+  std::function<std::string(std::int64_t n, const gdi::Bitmap& picture, const std::uint8_t* alpha)>
+      TakeFrame;
 };
 
 // One frame of the file as the break-out reads it: where its bytes lie, its
@@ -271,6 +279,9 @@ class clsGif24bit {
   // box (empty when every pixel is opaque), or the pixels frame k stores
   // itself, at the export box's size.
   std::vector<std::uint8_t> CompositionAlpha() const;
+  // Hands frame n to Options.TakeFrame and reports it to `writer`.
+  void TakeExported(std::int64_t n, const std::string& name, const platform::Picture& picture,
+                    const std::vector<std::uint8_t>& alpha, FrameWriter& writer) const;
   platform::Picture StoredPixels(std::size_t k, std::vector<std::uint8_t>& alpha) const;
   void ReadExtension(std::size_t at, std::uint8_t label);
   void CoverFrame(std::size_t k, gdi::DC* mask, std::int16_t x, std::int16_t y, std::int32_t w,
