@@ -3,6 +3,7 @@
 #include <libdeflate.h>
 #include <png.h>
 
+#include <algorithm>
 #include <array>
 #include <csetjmp>
 #include <cstring>
@@ -109,12 +110,15 @@ struct CompressorFree {
   void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
 };
 
-// Deflates the filtered rows into a zlib stream. Level 1: on the frames
-// this program writes it packs as tightly as zlib's levels 1 to 6 do, far
-// faster (see the notes of bench/split-compare.sh).
-bool Deflate(const std::vector<std::uint8_t>& rows, std::vector<std::uint8_t>& out) {
-  auto& compressor = sys::PerThread<std::unique_ptr<libdeflate_compressor, CompressorFree>>();
-  if (!compressor) compressor.reset(libdeflate_alloc_compressor(1));
+// Deflates the filtered rows into a zlib stream at libdeflate's `level`.
+// Level 1 for frames: on the frames this program writes it packs as tightly
+// as zlib's levels 1 to 6 do, far faster (see the notes of
+// bench/split-compare.sh).
+bool Deflate(const std::vector<std::uint8_t>& rows, std::vector<std::uint8_t>& out, int level) {
+  using Compressor = std::unique_ptr<libdeflate_compressor, CompressorFree>;
+  auto& compressors = sys::PerThread<std::array<Compressor, 13>>();
+  auto& compressor = compressors[std::size_t(std::clamp(level, 1, 12))];
+  if (!compressor) compressor.reset(libdeflate_alloc_compressor(std::clamp(level, 1, 12)));
   if (!compressor) return false;
   out.resize(libdeflate_zlib_compress_bound(compressor.get(), rows.size()));
   const std::size_t n =
@@ -254,7 +258,7 @@ bool Encoder::Finish(std::vector<std::uint8_t>& out) {
   if (!ready_) return false;
   ready_ = false;
   try {
-    if (!Deflate(rows_, deflated_)) return false;
+    if (!Deflate(rows_, deflated_, level_)) return false;
     Chunks c;
     c.width = width_;
     c.height = height_;

@@ -35,12 +35,15 @@ class Encoder {
  public:
   bool Prepare(const Image& image);
   bool Finish(std::vector<std::uint8_t>& out);
+  // How hard Finish deflates: libdeflate's level, 1 (the frames') to 12.
+  void Level(int level) { level_ = level; }
 
  private:
   // The rows as palette indices of `table`, or as RGB(A) samples.
   void PreparePalette(const ColourTable& table);
   void PrepareTrueColour(const Image& image);
   bool ready_ = false;
+  int level_ = 1;
   int width_ = 0, height_ = 0, bitDepth_ = 8, colourType_ = 0, colours_ = 0, trnsCount_ = 0;
   std::uint8_t palette_[256][3] = {};
   std::vector<std::uint8_t> rows_, deflated_;
