@@ -16,6 +16,11 @@ const char kUsage[] =
     "                    [-o DIR] [--name PATTERN] [-n] [--frames LIST] [--salvage]\n"
     "                    [--print0 | --json] [--quiet] [-r [--keep-tree]]\n"
     "                    [--from LIST [-0]] [-j N] FILE...\n"
+    "       velkor-split --sheet [--sheet-columns N] [--sheet-padding PX]\n"
+    "                    [--sheet-extrude PX] [--sheet-max PX] [--sheet-trim]\n"
+    "                    [--compose window|browser] [-o DIR] [--name PATTERN] [-n]\n"
+    "                    [--frames LIST] [--salvage] [--print0 | --json] [--quiet]\n"
+    "                    [-r [--keep-tree]] [--from LIST [-0]] [-j N] FILE...\n"
     "       velkor-split --info [--compose window|browser] [-r] [--from LIST [-0]] FILE...\n";
 
 const char kHelp[] =
@@ -24,6 +29,8 @@ const char kHelp[] =
     "             [-o DIR] [--name PATTERN] [-n] [--frames LIST] [--salvage]\n"
     "             [--print0 | --json] [--quiet] [-r [--keep-tree]]\n"
     "             [--from LIST [-0]] [-j N] FILE...\n"
+    "velkor-split --sheet [--sheet-columns N] [--sheet-padding PX] [--sheet-extrude PX]\n"
+    "             [--sheet-max PX] [--sheet-trim] [--compose window|browser] [-o DIR] ...\n"
     "velkor-split --info [--compose window|browser] [-r] [--from LIST [-0]] FILE...\n"
     "\n"
     "Splits each animated GIF FILE into its composed frames, exactly as a split run\n"
@@ -55,6 +62,23 @@ const char kHelp[] =
     "                     with --compose browser: what transparent pixels become in\n"
     "                     --bmp and GIF frames: #RRGGBB, black (the default), white,\n"
     "                     gray, red, green, blue or magenta\n"
+    "  --sheet            write a sprite sheet instead of frame files: NAME.png with\n"
+    "                     every frame in a grid and NAME.json, its atlas in the JSON\n"
+    "                     hash form PixiJS and Phaser load as it is (each frame's\n"
+    "                     place, size and duration in milliseconds, the animation\n"
+    "                     NAME listing the frames in order, the loop count; see\n"
+    "                     docs/sheet-atlas.schema.json). The frames are composed as\n"
+    "                     --compose browser composes them unless --compose window\n"
+    "                     is given. A sheet that would be larger than --sheet-max\n"
+    "                     goes onto pages NAME-1.png, NAME-2.png, ..., each with its\n"
+    "                     atlas, which names the others (related_multi_packs)\n"
+    "  --sheet-columns N  frames in a row (default: the grid nearest to a square)\n"
+    "  --sheet-padding PX transparent pixels between two frames (default 0)\n"
+    "  --sheet-extrude PX each frame's edge pixels repeated PX times around it, so\n"
+    "                     that a renderer that filters does not bleed (default 0)\n"
+    "  --sheet-max PX     a page's largest side in pixels (default 4096)\n"
+    "  --sheet-trim       cut each frame's transparent borders (the atlas says where\n"
+    "                     it goes back) and store identical frames once\n"
     "  -o, --output-dir DIR\n"
     "                     write the frames into DIR (made when missing)\n"
     "  --name PATTERN     name the frames after PATTERN (the extension is added):\n"
@@ -124,8 +148,8 @@ const char kHelp[] =
     "  0   every file was split and every frame written (with --info: every FILE\n"
     "      can be split)\n"
     "  1   some FILE cannot be broken into frames (also anything that is not a\n"
-    "      regular file, and a file --frames names no frame of); nothing of it\n"
-    "      was written\n"
+    "      regular file, a file --frames names no frame of, and with --sheet a\n"
+    "      file whose frames do not fit a page); nothing of it was written\n"
     "  2   some frame files could not be written (each is named on standard\n"
     "      error with the reason), DIR cannot be made or written to, the list\n"
     "      of files or the frame table of --info could not be written, a folder\n"
@@ -166,6 +190,12 @@ constexpr OptionName kOptionNames[] = {
     {"--from", 0, "a list (- for standard input)"},
     {"--null", '0', nullptr},
     {"--jobs", 'j', "a number of 1 or more"},
+    {"--sheet", 0, nullptr},
+    {"--sheet-columns", 0, "a number of 1 or more"},
+    {"--sheet-padding", 0, "a number of pixels"},
+    {"--sheet-extrude", 0, "a number of pixels"},
+    {"--sheet-max", 0, "a number of pixels of 1 or more"},
+    {"--sheet-trim", 0, nullptr},
     {"--print0", 0, nullptr},
     {"--json", 0, nullptr},
     {"--info", 0, nullptr},
@@ -314,7 +344,7 @@ std::optional<Refusal> ParseOptions(const std::vector<std::string>& arguments, O
   if (auto wrong = CheckWords(arguments)) return wrong;
   CLI::App app("velkor-split", "velkor-split");
   app.set_help_flag();  // the help text is ours
-  std::string jobs, name;
+  std::string jobs, name, sheetColumns, sheetPadding, sheetExtrude, sheetMax;
   bool print0 = false, json = false;
   std::map<std::string, CLI::Option*> given;
   auto flag = [&](const char* names, bool& to) {
@@ -345,6 +375,12 @@ std::optional<Refusal> ParseOptions(const std::vector<std::string>& arguments, O
   value("-j,--jobs", jobs);
   value("--compose", o.compose);
   value("--background", o.background);
+  flag("--sheet", o.sheet);
+  value("--sheet-columns", sheetColumns);
+  value("--sheet-padding", sheetPadding);
+  value("--sheet-extrude", sheetExtrude);
+  value("--sheet-max", sheetMax);
+  flag("--sheet-trim", o.sheetTrim);
   flag("--print0", print0);
   flag("--json", json);
   app.add_flag("-h,--help", o.help);
@@ -360,14 +396,17 @@ std::optional<Refusal> ParseOptions(const std::vector<std::string>& arguments, O
   if (o.help || o.version) return std::nullopt;
   auto has = [&](const char* option) { return given.at(option)->count() > 0; };
   static const Exclusive kExclusive[] = {
-      {"--gif", "--bmp"},         {"--gif", "--png"},         {"--gif", "--stored"},
-      {"--bmp", "--png"},         {"--bmp", "--stored"},      {"--png", "--stored"},
-      {"--print0", "--json"},     {"--info", "--gif"},        {"--info", "--bmp"},
-      {"--info", "--png"},        {"--info", "--stored"},     {"--info", "--transparent"},
-      {"--info", "--realtime"},   {"--info", "--output-dir"}, {"--info", "--frames"},
-      {"--info", "--quiet"},      {"--info", "--salvage"},    {"--info", "--keep-tree"},
-      {"--info", "--background"}, {"--info", "--name"},       {"--info", "--no-clobber"},
-      {"--info", "--print0"},     {"--info", "--json"},
+      {"--gif", "--bmp"},         {"--gif", "--png"},           {"--gif", "--stored"},
+      {"--bmp", "--png"},         {"--bmp", "--stored"},        {"--png", "--stored"},
+      {"--print0", "--json"},     {"--info", "--gif"},          {"--info", "--bmp"},
+      {"--info", "--png"},        {"--info", "--stored"},       {"--info", "--transparent"},
+      {"--info", "--realtime"},   {"--info", "--output-dir"},   {"--info", "--frames"},
+      {"--info", "--quiet"},      {"--info", "--salvage"},      {"--info", "--keep-tree"},
+      {"--info", "--background"}, {"--info", "--name"},         {"--info", "--no-clobber"},
+      {"--info", "--print0"},     {"--info", "--json"},         {"--sheet", "--info"},
+      {"--sheet", "--gif"},       {"--sheet", "--bmp"},         {"--sheet", "--png"},
+      {"--sheet", "--stored"},    {"--sheet", "--transparent"}, {"--sheet", "--background"},
+      {"--sheet", "--realtime"},
   };
   for (const auto& [a, b] : kExclusive) {
     if (has(a) && has(b)) return UsageError(std::string(a) + " and " + b + " cannot go together");
@@ -382,7 +421,33 @@ std::optional<Refusal> ParseOptions(const std::vector<std::string>& arguments, O
   if (has("--compose") && o.compose != "window" && o.compose != "browser") {
     return UsageError("--compose " + o.compose + ": window or browser");
   }
+  // A sheet is for a browser's or a game engine's renderer: its frames are
+  // the browser's unless the window's are asked for.
+  if (o.sheet && !has("--compose")) o.compose = "browser";
   o.browser = o.compose == "browser";
+  struct SheetNumber {
+    const char* option;
+    const std::string& text;
+    int least;
+    int& to;
+  };
+  const SheetNumber sheetNumbers[] = {{"--sheet-columns", sheetColumns, 1, o.sheetColumns},
+                                      {"--sheet-padding", sheetPadding, 0, o.sheetPadding},
+                                      {"--sheet-extrude", sheetExtrude, 0, o.sheetExtrude},
+                                      {"--sheet-max", sheetMax, 1, o.sheetMax}};
+  for (const auto& number : sheetNumbers) {
+    if (!has(number.option)) continue;
+    if (!o.sheet) return UsageError(std::string(number.option) + " goes with --sheet");
+    const bool digits = !number.text.empty() && number.text.size() < 6 &&
+                        number.text.find_first_not_of("0123456789") == std::string::npos;
+    const int value = digits ? std::stoi(number.text) : -1;
+    if (value < number.least || value > 65535) {
+      return UsageError(std::string(number.option) + " " + number.text + ": not a number of " +
+                        std::to_string(number.least) + " to 65535");
+    }
+    number.to = value;
+  }
+  if (o.sheetTrim && !o.sheet) return UsageError("--sheet-trim goes with --sheet");
   if (has("--background")) {
     if (!o.browser) return UsageError("--background goes with --compose browser");
     const auto colour = ParseColour(o.background);

@@ -47,6 +47,9 @@ struct Options {
   std::string outputDir, frames, from;
   std::string compose = "window", background;
   bool browser = false;
+  // --sheet: the frames packed into sprite sheets and their atlases.
+  bool sheet = false, sheetTrim = false;
+  int sheetColumns = 0, sheetPadding = 0, sheetExtrude = 0, sheetMax = 4096;
   std::uint32_t backgroundColour = 0;  // 0x00RRGGBB
   NamePattern names;
   std::vector<std::string> files;
@@ -60,7 +63,7 @@ struct Options {
   // of a single split, streamed as it is written.
   bool Single() const { return inputs.size() == 1 && from.empty() && !recursive; }
   // The frames' extension.
-  const char* Extension() const { return png || stored ? ".png" : bmp ? ".bmp" : ".gif"; }
+  const char* Extension() const { return png || stored || sheet ? ".png" : bmp ? ".bmp" : ".gif"; }
 };
 
 // Why a command line is not run: its message, its exit status, and whether

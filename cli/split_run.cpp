@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <thread>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "cli/collisions.h"
 #include "cli/frame_table.h"
 #include "cli/ordered_runner.h"
+#include "cli/sheet.h"
 #include "engine/run.h"
 #include "platform/system/system.h"
 #include "settings/settings.h"
@@ -60,6 +62,14 @@ Placement PlacementOf(const Options& o, const Input& in, const std::string& deco
                                 : PartsOf(sys::Utf8Of(sys::PathOf(decoderPath).filename()));
   place.names = o.names.For(parts.stem, parts.name);
   return place;
+}
+
+// A file's sheet without its extension: NAME in the frames' folder.
+std::string SheetBase(const Options& o, const Input& in, const std::string& decoderPath) {
+  const Placement place = PlacementOf(o, in, decoderPath);
+  return place.folder + (in.standardInput
+                             ? std::string("stdin")
+                             : PartsOf(sys::Utf8Of(sys::PathOf(decoderPath).filename())).name);
 }
 
 // How many of `count` frames the run is asked for.
@@ -114,8 +124,10 @@ class PrintingSink : public ExportSink {
   void FrameExported(const ExportedFrame& frame) override {
     // The listing names the files that exist afterwards: a frame is named
     // there once written, and only on standard error when it could not be
-    // (--json names both).
-    if (o_.listing == ListFormat::Json) {
+    // (--json names both). A sheet's frames are no files: the sheet is
+    // listed once written.
+    if (o_.sheet) {
+    } else if (o_.listing == ListFormat::Json) {
       Json record;
       record["type"] = "frame";
       record["file"] = in_.Shown();
@@ -177,6 +189,91 @@ FileOutcome Finish(const Options& o, const Input& in, Output& out, FileOutcome o
   return outcome;
 }
 
+// What a sheet run comes to once every frame asked for has been composed
+// (or not): the sheet written, kept by -n, or why there is none.
+FileOutcome SheetOutcome(const Options& o, const Input& in, Output& out, const clsGif24bit& engine,
+                         const RunResult& result, std::optional<SheetBuilder>& sheet,
+                         FileOutcome outcome) {
+  const std::string path =
+      in.standardInput ? std::string("standard input") : engine.Options.DecoderPath;
+  auto say = [&](const std::string& reason, const std::string& words) {
+    out.Error("velkor-split: " + path + ": " + words);
+    if (outcome.reason.empty()) {
+      outcome.reason = reason;
+      outcome.message = words;
+    }
+  };
+  const std::int64_t asked = FramesAsked(o, outcome.frames);
+  auto incomplete = [&](const std::string& reason, const std::string& words) {
+    say(reason, words);
+    outcome.notWritten = asked;
+    outcome.status = kExitWriteFailed;
+    outcome.kind = FileOutcome::Kind::Incomplete;
+    return outcome;
+  };
+  // A sheet is all of its frames or nothing.
+  if (!result.failed.empty()) {
+    const auto& failed = result.failed.front();
+    return incomplete("not-written", "no sheet written: frame " + std::to_string(failed.n) +
+                                         " cannot be composed: " + failed.reason);
+  }
+  if (result.framesWritten < asked || !sheet) {
+    return incomplete(ReasonId(BreakOutReason::Interrupted),
+                      "interrupted: no sheet written (" + std::to_string(result.framesWritten) +
+                          " of " + Count(asked, "frame", "frames") + " composed)");
+  }
+  const std::string base = SheetBase(o, in, engine.Options.DecoderPath);
+  SheetNames names;
+  names.animation = sys::Utf8Of(sys::PathOf(base).filename());
+  if (engine.LoopCount >= 0) names.loopCount = int(engine.LoopCount);
+  names.version = VELKOR_VERSION;
+  const SheetWritten sheetFiles =
+      WriteSheet(*sheet, base, names, o.noClobber, engine.Options.ProtectedFile);
+  sheet.reset();  // its frames are no longer needed
+  if (sheetFiles.layoutRefused) {
+    say("sheet-layout", "no sheet written: " + sheetFiles.reason);
+    outcome.status = kExitNotAnimated;
+    outcome.kind = FileOutcome::Kind::Refused;
+    return outcome;
+  }
+  if (sheetFiles.kept) {
+    if (!o.quiet) out.Error("velkor-split: " + sheetFiles.failedPath + ": not written: exists");
+    outcome.kept = asked;
+  } else if (!sheetFiles.written) {
+    out.Error("velkor-split: " + sheetFiles.failedPath + ": cannot write: " + sheetFiles.reason);
+    return incomplete("not-written",
+                      sheetFiles.failedPath + ": cannot write: " + sheetFiles.reason);
+  } else {
+    outcome.written = asked;
+    for (const auto& file : sheetFiles.files) {
+      if (o.listing == ListFormat::Json) {
+        if (file.atlas) continue;
+        Json record;
+        record["type"] = "sheet";
+        record["file"] = in.Shown();
+        record["page"] = file.page + 1;
+        record["image"] = file.path;
+        record["atlas"] = sheetFiles.files[2 * file.page + 1].path;
+        record["frames"] = file.frames;
+        out.Listed(Line(record));
+      } else if (!o.quiet || o.listing == ListFormat::Nul) {
+        out.Listed(ListedPath(file.path, o.listing));
+      }
+    }
+  }
+  outcome.status = kExitOk;
+  outcome.kind = FileOutcome::Kind::Split;
+  if (engine.Damage()) {
+    say(ReasonId(engine.Damage()->reason),
+        "damaged: " + FrameRange(1, outcome.frames) +
+            (o.selection ? " kept, " + std::to_string(asked) + " in the sheet" : " in the sheet") +
+            ": " + DescribeFailure(*engine.Damage()));
+    outcome.status = kExitDamaged;
+    outcome.kind = FileOutcome::Kind::Damaged;
+  }
+  return outcome;
+}
+
 }  // namespace
 
 RunOptions RunOptionsFor(const Options& o, const Input& in) {
@@ -211,6 +308,7 @@ RunOptions RunOptionsFor(const Options& o, const Input& in) {
       return selection.Contains(n);
     };
   }
+  if (o.sheet) run.ExportAs = FrameFiles::Png;  // the frames a sheet is made of
   if (o.browser) {
     run.Compose = Composition::Browser;
     run.BrowserBackground = o.backgroundColour;
@@ -227,8 +325,32 @@ FileOutcome SplitFile(const Options& o, const Input& in, Output& out, Shared& sh
   if (shared.budget != nullptr) {
     options.PixelGate = [&shared](std::int64_t bytes) { return shared.budget->Take(bytes); };
   }
+  // Sheets: the frames are kept as they come and packed once all are there.
+  std::optional<SheetBuilder> sheet;
+  const clsGif24bit* running = nullptr;
+  if (o.sheet) {
+    const FrameNames labels = PlacementOf(o, in, options.DecoderPath).names;
+    const SheetLayoutOptions layout{o.sheetColumns, o.sheetPadding, o.sheetExtrude, o.sheetMax,
+                                    o.sheetTrim};
+    options.TakeFrame = [&sheet, &running, labels, layout](
+                            std::int64_t n, const gdi::Bitmap& picture,
+                            const std::uint8_t* alpha) -> std::string {
+      if (!sheet) sheet.emplace(layout, picture.Width(), picture.Height());
+      if (picture.Width() != sheet->Width() || picture.Height() != sheet->Height()) {
+        return "the frame's size differs from the first one's";
+      }
+      const std::size_t k = std::size_t(n - 1);
+      const std::int64_t frames = std::int64_t(running->Frames.size());
+      const int delay =
+          k < running->Frames.size() ? int(std::uint16_t(running->Frames[k].DelayTime)) : 0;
+      sheet->Add(labels.Name(n, frames), delay, picture.Row32(0), std::size_t(picture.Width()),
+                 alpha);
+      return std::string();
+    };
+  }
   HeadlessRun run(options);
   clsGif24bit& engine = run.Engine();
+  running = &engine;
   const bool split = BreakOutRun(engine);
   engine.UserDelay(0);  // as the play sets it: the waits --info reports are the play's
   // An empty FILE names no file: shown as "" so that the message says so.
@@ -299,6 +421,11 @@ FileOutcome SplitFile(const Options& o, const Input& in, Output& out, Shared& sh
     PrintingSink sink(o, in, engine, out, shared, count);
     result = PlayRun(engine, &sink);
   }
+  if (o.sheet) {
+    outcome = SheetOutcome(o, in, out, engine, result, sheet, std::move(outcome));
+    if (outcome.written == 0 && !shared.batch) shared.folders.RemoveIfEmpty();
+    return Finish(o, in, out, std::move(outcome));
+  }
   if (result.framesWritten == 0 && !shared.batch) shared.folders.RemoveIfEmpty();
   for (const auto& failed : result.failed) {
     out.Error("velkor-split: " + failed.path + ": cannot write: " + failed.reason);
@@ -340,6 +467,31 @@ int Worse(int a, int b) {
 }
 
 std::optional<std::string> Collision(const Options& o) {
+  if (o.sheet) {
+    // A sheet's files are NAME.png and NAME.json (or its pages'): two files
+    // of one NAME in one folder would write the same ones, and a sheet may
+    // not replace a file of the run.
+    std::map<std::string, const Input*> sheets;
+    std::map<std::string, const Input*> sources;
+    for (const auto& in : o.inputs) sources.emplace(RealPlace(Absolute(in.path)), &in);
+    for (const auto& in : o.inputs) {
+      const std::string base = SheetBase(o, in, Absolute(in.path));
+      const auto [at, fresh] = sheets.emplace(RealPlace(base + ".png"), &in);
+      if (!fresh) {
+        const auto slash = base.find_last_of(kPathSeparators);
+        return at->second->Shown() + " and " + in.Shown() + " would both write the sheet " +
+               base.substr(slash + 1) + ".png into " + base.substr(0, slash);
+      }
+      for (const char* extension : {".png", ".json"}) {
+        const auto source = sources.find(RealPlace(base + extension));
+        if (source != sources.end()) {
+          return "the sheet of " + in.Shown() + " would replace " + source->second->Shown() +
+                 ", also to be split";
+        }
+      }
+    }
+    return std::nullopt;
+  }
   std::vector<PlannedFrames> plan;
   for (const auto& in : o.inputs) {
     const std::string path = Absolute(in.path);
