@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Splits every corpus file and the shared benchmark inputs A-D with the Linux
 # velkor-split and with velkor-split.exe under Wine, in --bmp, GIF and
-# --transparent modes and in the browser composition (--png and --bmp), and
+# --transparent modes, in the browser composition (--png and --bmp) and as
+# sprite sheets (--sheet, trimmed; of the window's frames, on pages), and
 # compares what each leaves behind: the frame files
 # byte for byte, the listing (Windows paths turned back into the Linux ones),
 # the message and the exit status. A refused file must leave nothing written
@@ -108,7 +109,8 @@ compare_windows() {
 same=0 refused=0 differ=0 retried=0
 k=0
 for input in "${inputs[@]}"; do
-  for mode in --bmp "" --transparent "--compose browser --png" "--compose browser --bmp"; do
+  for mode in --bmp "" --transparent "--compose browser --png" "--compose browser --bmp" \
+    "--sheet --sheet-trim --sheet-extrude 1" "--sheet --compose window --sheet-max 256"; do
     k=$((k + 1))
     lin=$work/l$k win=$work/w$k
     mkdir -p "$lin" "$win"
