@@ -26,6 +26,7 @@ from PIL import Image
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import cases  # noqa: E402
+from harness import QuietHandler, normalised, run_page  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SCHEMA = os.path.join(HERE, "..", "..", "docs", "frame-table.schema.json")
@@ -43,17 +44,7 @@ class Results:
 def serve(files, results):
     listing = "\n".join(f"/f/{i}" for i in range(len(files))).encode()
 
-    class Handler(http.server.BaseHTTPRequestHandler):
-        def log_message(self, *args):
-            pass
-
-        def reply(self, body, kind):
-            self.send_response(200)
-            self.send_header("Content-Type", kind)
-            self.send_header("Content-Length", str(len(body)))
-            self.end_headers()
-            self.wfile.write(body)
-
+    class Handler(QuietHandler):
         def do_GET(self):
             path = urllib.parse.urlparse(self.path).path
             if path == "/page":
@@ -94,27 +85,13 @@ def browser_frames(chromium, files, work):
     server = serve(files, results)
     url = f"http://127.0.0.1:{server.server_address[1]}/page?list=/list"
     profile = os.path.join(work, "profile")
-    proc = subprocess.Popen(
-        [chromium, "--headless=new", "--no-sandbox", "--disable-gpu", "--no-first-run",
-         "--disable-extensions", f"--user-data-dir={profile}", url],
-        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
-        # The page says when it has decoded the last file; its load event
-        # comes long before.
-        if not results.finished.wait(timeout=900):
-            sys.exit("compare.py: the browser never finished decoding")
+        run_page([chromium, "--headless=new", "--no-sandbox", "--disable-gpu", "--no-first-run",
+                  "--disable-extensions", f"--user-data-dir={profile}", url],
+                 results.finished, 900, "compare.py: the browser never finished decoding")
     finally:
-        proc.kill()
-        proc.wait()
         server.shutdown()
     return results
-
-
-def normalised(w, h, rgba):
-    im = Image.frombytes("RGBA", (w, h), rgba)
-    mask = im.getchannel("A").point(lambda v: 255 if v else 0)
-    opaque = im.convert("RGB").convert("RGBA")
-    return Image.composite(opaque, Image.new("RGBA", (w, h), (0, 0, 0, 0)), mask).tobytes()
 
 
 def velkor_frames(velkor, path, out):

@@ -33,6 +33,7 @@ from PIL import Image
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "browser"))
 import cases  # noqa: E402
+from harness import QuietHandler, normalised, run_page  # noqa: E402
 
 SCHEMA = os.path.join(HERE, "..", "..", "docs", "sheet-atlas.schema.json")
 MODULES = os.path.join(HERE, "node_modules")
@@ -56,17 +57,7 @@ class Results:
 def serve(root, jobs, results):
     body_jobs = json.dumps(jobs).encode()
 
-    class Handler(http.server.BaseHTTPRequestHandler):
-        def log_message(self, *args):
-            pass
-
-        def reply(self, body, kind):
-            self.send_response(200)
-            self.send_header("Content-Type", kind)
-            self.send_header("Content-Length", str(len(body)))
-            self.end_headers()
-            self.wfile.write(body)
-
+    class Handler(QuietHandler):
         def send_file(self, path):
             kind = {".png": "image/png", ".json": "application/json",
                     ".js": "text/javascript", ".html": "text/html"}
@@ -121,23 +112,12 @@ def run_engines(chromium, root, jobs, work):
     results = Results()
     server = serve(root, jobs, results)
     url = f"http://127.0.0.1:{server.server_address[1]}/page"
-    proc = subprocess.Popen(chromium_args(chromium, work) + [url],
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
-        if not results.finished.wait(timeout=1200):
-            sys.exit("engines.py: the browser never finished loading the sheets")
+        run_page(chromium_args(chromium, work) + [url], results.finished, 1200,
+                 "engines.py: the browser never finished loading the sheets")
     finally:
-        proc.kill()
-        proc.wait()
         server.shutdown()
     return results
-
-
-def normalised(w, h, rgba):
-    im = Image.frombytes("RGBA", (w, h), rgba)
-    mask = im.getchannel("A").point(lambda v: 255 if v else 0)
-    opaque = im.convert("RGB").convert("RGBA")
-    return Image.composite(opaque, Image.new("RGBA", (w, h), (0, 0, 0, 0)), mask).tobytes()
 
 
 CANVAS = {}
