@@ -41,6 +41,8 @@ class HeadlessRun {
  public:
   explicit HeadlessRun(const RunOptions& options);
   clsGif24bit& Engine() { return engine_; }
+  // The export box holds each frame as written: its size is the frames'.
+  const RunBoxes& Boxes() const { return boxes_; }
 
  private:
   RunBoxes boxes_;

@@ -11,6 +11,7 @@ packages=(
   clang gifsicle imagemagick jq
   qt6-base-dev libgl-dev fonts-ipafont-gothic xvfb xauth xdotool x11-apps
   desktop-file-utils dpkg-dev man-db
+  pybind11-dev python3-dev python3-numpy python3-pytest python3-distributed
 )
 
 if [ "${1:-}" = windows ]; then

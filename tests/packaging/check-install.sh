@@ -16,7 +16,17 @@ for f in bin/velkor bin/velkor-split share/applications/velkor.desktop \
   share/man/man1/velkor-split.1 share/bash-completion/completions/velkor-split; do
   [ -f "$prefix/$f" ] || fail "$f was not installed"
 done
-[ "$(find "$prefix" -type f | wc -l)" -eq 9 ] || fail "unexpected files: $(find "$prefix" -type f)"
+files=9
+python=$(/usr/bin/python3 -c 'import sys; print("python%d.%d" % sys.version_info[:2])')
+if [ -f "$build/python/velkor/__init__.py" ]; then
+  # The Python module where Debian's python3 looks under a prefix of its own.
+  for f in __init__.py dask.py; do
+    [ -f "$prefix/lib/$python/dist-packages/velkor/$f" ] || fail "velkor/$f was not installed"
+  done
+  ls "$prefix/lib/$python/dist-packages/velkor/"_velkor*.so >/dev/null || fail "_velkor was not installed"
+  files=12
+fi
+[ "$(find "$prefix" -type f | wc -l)" -eq "$files" ] || fail "unexpected files: $(find "$prefix" -type f)"
 for size in 48 128 256; do
   identify -format '%wx%h' "$prefix/share/icons/hicolor/${size}x${size}/apps/velkor.png" |
     grep -qx "${size}x${size}" || fail "the ${size} pixel icon has the wrong size"
@@ -48,4 +58,4 @@ for typed in "dl 1" '"dl 1' 'dl\ 1'; do
   [ "$words" = "[dl 1]" ] || fail "the bash completion offers '$words' for $typed"
 done
 rm -rf "$spaced"
-echo "install: 9 files in place, programs run, desktop entry valid, completion answers"
+echo "install: $files files in place, programs run, desktop entry valid, completion answers"

@@ -22,6 +22,12 @@ for f in usr/bin/velkor usr/bin/velkor-split usr/share/applications/velkor.deskt
   usr/share/icons/hicolor/256x256/apps/velkor.png usr/share/man/man1/velkor.1; do
   [ -f "$root/$f" ] || fail "$f is not in the package"
 done
+[ -f "$root/usr/lib/python3/dist-packages/velkor/__init__.py" ] || fail "the Python module is not in the package"
+if /usr/bin/python3 -c 'import numpy' 2>/dev/null; then
+  PYTHONPATH="$root/usr/lib/python3/dist-packages" /usr/bin/python3 -c \
+    'import velkor, sys; sys.exit(0 if velkor.info("/nonexistent")["splits"] is False else 1)' ||
+    fail "the packaged Python module does not import"
+fi
 [ "$("$root/usr/bin/velkor" --version)" = "velkor $version" ] || fail "packaged velkor"
 [ "$("$root/usr/bin/velkor-split" --version)" = "velkor-split $version" ] || fail "packaged velkor-split"
 if [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null; then
