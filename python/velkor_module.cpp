@@ -152,7 +152,10 @@ class Frames {
 
   // On the composing thread: waits until the frame before has been taken.
   std::string Hand(const gdi::Bitmap& picture, const std::uint8_t* alpha) {
-    if (stopping_) return "closed";
+    if (stopping_) {
+      run_->Engine().StopRender(1);  // no frame after this one is composed
+      return "closed";
+    }
     const std::size_t pixels = std::size_t(picture.Width()) * std::size_t(picture.Height());
     std::vector<std::uint8_t> rgba(pixels * 4);
     const std::uint32_t* px = picture.Row32(0);
