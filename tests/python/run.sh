@@ -2,7 +2,7 @@
 # The Python module's tests (pytest), with the module from BUILD/python and
 # velkor-split from BUILD/bin. Exit 77 (skipped) when python3-pytest,
 # python3-numpy or python3-distributed is missing outside CI.
-# Usage: tests/python/run.sh BUILD CORPUS_DIR [PYTEST OPTIONS...]
+# Usage: tests/python/run.sh BUILD CORPUS_DIR [PYTEST ARGUMENTS...]   (default: every test here)
 build=$(cd "$1" && pwd)
 corpus=$2
 shift 2
@@ -17,4 +17,5 @@ if ! /usr/bin/python3 -c 'import pytest, numpy, distributed, PIL' 2>/dev/null; t
 fi
 export PYTHONPATH="$build/python${PYTHONPATH:+:$PYTHONPATH}"
 export VELKOR_SPLIT="$build/bin/velkor-split" VELKOR_CORPUS_DIR="$corpus"
-cd "$here" && exec /usr/bin/python3 -m pytest -q -p no:cacheprovider "$here" "$@"
+[ $# -gt 0 ] || set -- "$here"
+cd "$here" && exec /usr/bin/python3 -m pytest -q -p no:cacheprovider "$@"
