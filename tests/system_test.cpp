@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -166,6 +167,42 @@ TEST(Files, AFileIsWrittenWholeOrNotAtAllWithTheReason) {
   const auto mask = ::umask(0);
   ::umask(mask);
   EXPECT_EQ(fs::status(path).permissions(), fs::perms(0666 & ~mask & 0644));
+}
+
+TEST(Files, AProgramKilledWhileWritingLeavesNothingBehind) {
+  TempDir dir;
+  WriteFile(dir.File("frame.bmp"), Bytes{1, 2, 3});
+  // A child that has written part of two files (one to replace an earlier
+  // one) dies without a word, as SIGKILL or the OOM killer ends a program.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    sys::OutputFile a, b;
+    const bool made =
+        sys::CreateFileReplacing(dir.File("frame.bmp"), a) == sys::ReplaceResult::Ok &&
+        sys::CreateFileReplacing(dir.File("new.bmp"), b) == sys::ReplaceResult::Ok;
+    a.Write(Bytes(100000, 7).data(), 100000);
+    b.Write(Bytes(100000, 7).data(), 100000);
+    ::kill(::getpid(), SIGKILL);
+    ::_exit(made ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"frame.bmp"}));
+  EXPECT_EQ(ReadFile(dir.File("frame.bmp")), (Bytes{1, 2, 3}));
+  // Written whole, both take their names, the earlier file and a link at a
+  // name replaced themselves.
+  fs::create_symlink(dir.File("frame.bmp"), dir.File("link.bmp"));
+  for (const char* name : {"frame.bmp", "new.bmp", "link.bmp"}) {
+    sys::OutputFile out;
+    ASSERT_EQ(sys::CreateFileReplacing(dir.File(name), out), sys::ReplaceResult::Ok);
+    out.Write(name, std::strlen(name));
+    ASSERT_TRUE(out.Close()) << name;
+    EXPECT_EQ(ReadFile(dir.File(name)), Bytes(name, name + std::strlen(name)));
+  }
+  EXPECT_FALSE(fs::is_symlink(dir.File("link.bmp")));
+  EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"frame.bmp", "link.bmp", "new.bmp"}));
 }
 
 TEST(Files, AFifoOrADeviceIsRefusedWithoutWaiting) {

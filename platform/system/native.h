@@ -21,8 +21,14 @@ bool ReplaceContent(const std::string& path, const std::string& content);
 
 // Creates a new file beside `path` (in its folder, under a short name of its
 // own, so that a name at the system's length limit still has room), open for
-// writing; its name goes to `aside`. -1 with errno set when none can be made.
+// writing; its name goes to `aside`. Where the folder's file system makes
+// files with no name, the file has none and `aside` is empty: NameInPlace
+// names it once it is whole, so a program killed while writing leaves
+// nothing behind. -1 with errno set when none can be made.
 std::intptr_t CreateBeside(const std::string& path, std::string& aside);
+// Puts the unnamed file open as `handle` in the place of `path` in one step;
+// errno (0: done).
+int NameInPlace(std::intptr_t handle, const std::string& path);
 // Whether what stands at `path` may be replaced by a new file: anything
 // but a folder (a link is replaced itself, never what it leads to). False
 // with errno EISDIR for a folder.

@@ -68,9 +68,34 @@ bool WriteAll(std::intptr_t handle, const std::uint8_t* data, std::size_t size) 
 
 bool Close(std::intptr_t handle) { return ::close(int(handle)) == 0; }
 
-std::intptr_t CreateBeside(const std::string& path, std::string& aside) {
+namespace {
+// An unnamed file is named through its descriptor's entry in /proc (linkat
+// with AT_EMPTY_PATH needs a privilege): without /proc, none is made.
+bool UnnamedFilesNameable() {
+  static const bool nameable = ::access("/proc/self/fd", X_OK) == 0;
+  return nameable;
+}
+
+std::string FolderOf(const std::string& path) {
   const auto slash = path.rfind('/');
-  const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+}  // namespace
+
+std::intptr_t CreateBeside(const std::string& path, std::string& aside) {
+  const std::string dir = FolderOf(path);
+#ifdef O_TMPFILE
+  if (UnnamedFilesNameable()) {
+    // The mode of a file made under its own name, as below.
+    const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+      aside.clear();
+      return fd;
+    }
+    // A file system that makes no unnamed files (EOPNOTSUPP, EISDIR,
+    // EINVAL) gets a named one; any other failure the named one meets too.
+  }
+#endif
   for (int attempt = 0; attempt < 100; ++attempt) {
     aside = dir + ".velkor-" + RandomSuffix() + ".part";
     // The mode of a file made under its own name, so that putting it in
@@ -90,6 +115,27 @@ void WriteDiagnostic(const std::string& line) {
 
 int PutInPlace(const std::string& aside, const std::string& path) {
   return std::rename(aside.c_str(), path.c_str()) == 0 ? 0 : errno;
+}
+
+int NameInPlace(std::intptr_t handle, const std::string& path) {
+  const std::string self = "/proc/self/fd/" + std::to_string(handle);
+  if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
+  if (errno != EEXIST) return errno;
+  // Something stands at the name (a link included, which is replaced
+  // itself): the file is named beside it, then renamed over it in one step.
+  const std::string dir = FolderOf(path);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string aside = dir + ".velkor-" + RandomSuffix() + ".part";
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, aside.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+      if (errno == EEXIST) continue;
+      return errno;
+    }
+    if (std::rename(aside.c_str(), path.c_str()) == 0) return 0;
+    const int error = errno;
+    ::unlink(aside.c_str());
+    return error;
+  }
+  return EEXIST;
 }
 
 bool ReplaceContent(const std::string& path, const std::string& content) {

@@ -158,6 +158,9 @@ void WriteDiagnostic(const std::string& line) {
   std::fputs(line.c_str(), stderr);
 }
 
+// CreateBeside makes no unnamed file here.
+int NameInPlace(std::intptr_t, const std::string&) { return ENOSYS; }
+
 int PutInPlace(const std::string& aside, const std::string& path) {
   if (MoveFileExW(Wide(aside).c_str(), Wide(path).c_str(), MOVEFILE_REPLACE_EXISTING)) return 0;
   return ErrnoOf(GetLastError());

@@ -173,7 +173,7 @@ OutputFile& OutputFile::operator=(OutputFile&& o) noexcept {
 // A file left without Close was not written to the end: it never takes the
 // place of its name.
 OutputFile::~OutputFile() {
-  if (aside_.empty()) {
+  if (path_.empty()) {
     Close();
   } else {
     Discard();
@@ -200,24 +200,41 @@ void OutputFile::Write(const void* data, std::size_t size) {
 bool OutputFile::Close() {
   if (handle_ == -1) return ok();
   Flush();
+  // An unnamed file is named while it is still open; a named one is put in
+  // place once closed (some systems rename no open file).
+  const bool unnamed = !path_.empty() && aside_.empty();
+  bool named = false;
+  if (unnamed && error_ == 0) {
+    if (const int e = native::NameInPlace(handle_, path_); e != 0) {
+      Fail(e);
+    } else {
+      named = true;
+    }
+  }
   if (!native::Close(handle_)) Fail(errno);
   handle_ = -1;
-  if (!aside_.empty()) {
-    if (error_ == 0) {
-      if (const int e = native::PutInPlace(aside_, path_); e != 0) Fail(e);
+  if (!path_.empty()) {
+    if (!aside_.empty()) {
+      if (error_ == 0) {
+        if (const int e = native::PutInPlace(aside_, path_); e != 0) Fail(e);
+      }
+      if (error_ != 0) DeleteFile(aside_);
+    } else if (named && error_ != 0) {
+      DeleteFile(path_);  // a write that failed only at the close: not whole
     }
-    if (error_ != 0) DeleteFile(aside_);
     aside_.clear();
+    path_.clear();
   }
   return ok();
 }
 
 void OutputFile::Discard() {
   buffer_.clear();
-  if (handle_ != -1) native::Close(handle_);
+  if (handle_ != -1) native::Close(handle_);  // an unnamed file goes with it
   handle_ = -1;
   if (!aside_.empty()) DeleteFile(aside_);
   aside_.clear();
+  path_.clear();
 }
 
 ReplaceResult CreateFileReplacing(const std::string& path, OutputFile& out, int* error) {

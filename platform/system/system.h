@@ -112,7 +112,9 @@ class OutputFile {
   std::intptr_t handle_ = -1;
   int error_ = 0;
   std::vector<std::uint8_t> buffer_;
-  std::string aside_, path_;  // written beside, to be put in place; empty: neither
+  // Written beside `path_`, to be put in place: under the name `aside_`, or
+  // under none (aside_ empty); path_ empty: a plain file.
+  std::string aside_, path_;
 };
 
 enum class ReplaceResult { Ok, CannotDelete, CannotCreate };
