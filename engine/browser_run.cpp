@@ -58,15 +58,16 @@ void clsGif24bit::BrowserBreakOut(std::int64_t p) {
   if (Options.PixelGate) {
     // Asked before any frame is decoded: the canvas and what disposal 3
     // keeps of it, the frame pictures and their alpha the writers may hold
-    // (three), and each decoding thread's indices of the largest frame (twice,
-    // when interlaced).
+    // (three), and the indices of the largest frame in each slot the play
+    // decodes ahead into and for each decoding thread (when interlaced).
     std::int64_t largest = 0;
     for (const auto& image : browserImages_) {
       largest = std::max(largest, std::int64_t(image.width) * image.height);
     }
     const std::int64_t canvas = std::int64_t(width) * height;
     pixelHold_ =
-        Options.PixelGate(2 * 4 * canvas + 3 * 5 * canvas + BrowserThreads() * 2 * largest);
+        Options.PixelGate(2 * 4 * canvas + 3 * 5 * canvas +
+                          std::int64_t(BrowserSlots() + BrowserAheadThreads() + 1) * largest);
   }
   BrowserCheckFrames();
 }
@@ -185,18 +186,19 @@ bool clsGif24bit::BrowserData(std::size_t k, std::vector<std::uint8_t>& data) co
   return true;
 }
 
-bool clsGif24bit::BrowserDecode(std::size_t k, std::vector<std::uint8_t>& data,
-                                std::vector<std::uint8_t>& indices,
-                                std::vector<std::uint8_t>& rows) const {
+BreakOutReason clsGif24bit::BrowserDecode(std::size_t k, std::vector<std::uint8_t>& data,
+                                          std::vector<std::uint8_t>& indices,
+                                          std::vector<std::uint8_t>& rows) const {
   const browser::Image& image = browserImages_[k];
   const std::size_t pixels = std::size_t(image.width) * std::size_t(image.height);
-  if (pixels == 0) return true;
-  if (!BrowserData(k, data)) return false;
+  if (pixels == 0) return BreakOutReason::None;
+  errno = 0;
+  if (!BrowserData(k, data)) return BreakOutReason::CannotRead;
   indices.resize(pixels);
   if (!lzw::Decode(image.codeSize, data.data(), data.size(), indices.data(), pixels)) {
-    return false;
+    return BreakOutReason::FrameUndecodable;
   }
-  if (!image.interlaced) return true;
+  if (!image.interlaced) return BreakOutReason::None;
   rows.resize(pixels);
   const std::size_t w = std::size_t(image.width);
   for (int r = 0; r < image.height; ++r) {
@@ -204,7 +206,7 @@ bool clsGif24bit::BrowserDecode(std::size_t k, std::vector<std::uint8_t>& data,
                 rows.data() + std::size_t(browser::InterlacedRow(r, image.height)) * w);
   }
   indices.swap(rows);
-  return true;
+  return BreakOutReason::None;
 }
 
 unsigned clsGif24bit::BrowserThreads() const {
@@ -213,46 +215,57 @@ unsigned clsGif24bit::BrowserThreads() const {
                                       : std::max(1u, std::thread::hardware_concurrency());
 }
 
+unsigned clsGif24bit::BrowserAheadThreads() const {
+  return Options.OwnThreads ? BrowserThreads() : 0u;
+}
+
+std::size_t clsGif24bit::BrowserSlots() const {
+  return 2 * std::size_t(std::max(1u, BrowserAheadThreads()));
+}
+
 void clsGif24bit::BrowserCheckFrames() {
   // Every frame's data must decode before any is written, so that a file
   // that cannot be shown whole leaves nothing behind (or, salvaged, keeps
   // the frames before the first that cannot). Checking counts the pixels the
   // codes give and writes none; the frames are checked side by side.
   const unsigned threads = BrowserThreads();
+  const std::size_t checked = Options.CheckFrames ? browserImages_.size() : 1;
   std::vector<std::vector<std::uint8_t>> data(threads);
-  std::vector<BreakOutReason> why(browserImages_.size(), BreakOutReason::None);
-  const std::size_t failed =
-      DecodeFrames(browserImages_.size(), threads, [&](std::size_t k, unsigned w) {
-        if (sys::StopRequested()) {
-          why[k] = BreakOutReason::Interrupted;
-          return false;
-        }
-        const browser::Image& image = browserImages_[k];
-        const std::size_t pixels = std::size_t(image.width) * std::size_t(image.height);
-        if (pixels == 0) return true;  // drawn as nothing, whatever its data
-        try {
-          if (!BrowserData(k, data[w])) {
-            why[k] = BreakOutReason::CannotRead;
-            return false;
-          }
-        } catch (const std::bad_alloc&) {
-          why[k] = BreakOutReason::OutOfMemory;
-          return false;
-        }
-        if (lzw::Decode(image.codeSize, data[w].data(), data[w].size(), nullptr, pixels)) {
-          return true;
-        }
-        why[k] = BreakOutReason::FrameUndecodable;
+  std::vector<BreakOutReason> why(checked, BreakOutReason::None);
+  std::vector<int> errors(checked, 0);  // errno of a read that failed, on its own thread
+  const std::size_t failed = DecodeFrames(checked, threads, [&](std::size_t k, unsigned w) {
+    if (sys::StopRequested()) {
+      why[k] = BreakOutReason::Interrupted;
+      return false;
+    }
+    const browser::Image& image = browserImages_[k];
+    const std::size_t pixels = std::size_t(image.width) * std::size_t(image.height);
+    if (pixels == 0) return true;  // drawn as nothing, whatever its data
+    try {
+      errno = 0;
+      if (!BrowserData(k, data[w])) {
+        why[k] = BreakOutReason::CannotRead;
+        errors[k] = errno;
         return false;
-      });
-  if (failed >= browserImages_.size()) return;
+      }
+    } catch (const std::bad_alloc&) {
+      why[k] = BreakOutReason::OutOfMemory;
+      return false;
+    }
+    if (lzw::Decode(image.codeSize, data[w].data(), data[w].size(), nullptr, pixels)) {
+      return true;
+    }
+    why[k] = BreakOutReason::FrameUndecodable;
+    return false;
+  });
+  if (failed >= checked) return;
   const std::int64_t frame = std::int64_t(failed) + 1;
   switch (why[failed]) {
     case BreakOutReason::Interrupted:
       Fail(BreakOutReason::Interrupted, -1, frame);
     case BreakOutReason::CannotRead:
       throw Failure({BreakOutReason::CannotRead, browserImages_[failed].dataAt, fileLength_, 0,
-                     errno != 0 ? errno : EIO});
+                     errors[failed] != 0 ? errors[failed] : EIO});
     case BreakOutReason::OutOfMemory:
       throw std::bad_alloc();
     default:
@@ -272,6 +285,15 @@ void clsGif24bit::BrowserCheckFrames() {
 void clsGif24bit::BrowserExport(std::size_t k, const browser::Canvas& canvas, FrameWriter& writer) {
   const std::int64_t n = std::int64_t(k) + 1;
   const std::string name = FrameFileName(n);
+  if (Options.TakeCanvas) {
+    ReportTaken(
+        n, name,
+        [&] {
+          return Options.TakeCanvas(n, canvas.Rgba().data(), canvas.Width(), canvas.Height());
+        },
+        writer);
+    return;
+  }
   if (!Options.TakeFrame && NameRefused(n, name, writer)) return;
   const int w = canvas.Width(), h = canvas.Height();
   auto bmp = gdi::Bitmap::Create(w, h, gdi::Format::Rgb32);
@@ -343,28 +365,39 @@ RunResult clsGif24bit::BrowserRender(ExportSink* sink) {
     browser::Canvas canvas(browserWidth_, browserHeight_);
     std::optional<browser::Canvas> alone;  // a frame's own pixels, for StoredPng
     if (Options.ExportAs == FrameFiles::StoredPng) alone.emplace(browserWidth_, browserHeight_);
-    // Frames are decoded a few at a time side by side, then composed in
-    // order; only those few are held.
-    const unsigned threads = BrowserThreads();
-    std::vector<std::vector<std::uint8_t>> data(threads), indices(threads), rows(threads);
-    std::vector<char> decoded(threads);
+    // Frames are decoded ahead on threads of the run's own while the calling
+    // thread composes them in order; only a few are held.
+    const unsigned threads = BrowserAheadThreads();
+    const std::size_t slots = BrowserSlots();
+    std::vector<std::vector<std::uint8_t>> indices(slots), data(threads + 1), rows(threads + 1);
+    // How each slot's frame decoded, and errno where it could not be read.
+    std::vector<BreakOutReason> decoded(slots);
+    std::vector<int> errors(slots);
     std::vector<std::uint8_t> localTable;  // the table of the frame being drawn
-    for (std::size_t batch = 0; batch < frames && !stopRender_ && !sys::StopRequested();
-         batch += threads) {
-      const std::size_t count = std::min<std::size_t>(threads, frames - batch);
-      DecodeFrames(count, threads, [&](std::size_t j, unsigned) {
-        try {
-          decoded[j] = BrowserDecode(batch + j, data[j], indices[j], rows[j]);
-        } catch (...) {  // nothing leaves a decoding thread
-          decoded[j] = false;
-        }
-        return true;
-      });
-      for (std::size_t j = 0; j < count; ++j) {
-        k = batch + j;
-        if (stopRender_ || sys::StopRequested()) break;
-        if (!decoded[j]) {
-          Fail(BreakOutReason::FrameUndecodable, browserImages_[k].start, std::int64_t(k) + 1);
+    DecodeAhead ahead(frames, threads, slots, [&](std::size_t f, std::size_t s, unsigned w) {
+      try {
+        decoded[s] = BrowserDecode(f, data[w], indices[s], rows[w]);
+        errors[s] = errno;
+      } catch (const std::bad_alloc&) {  // nothing leaves a decoding thread
+        decoded[s] = BreakOutReason::OutOfMemory;
+      } catch (...) {
+        decoded[s] = BreakOutReason::FrameUndecodable;
+      }
+    });
+    for (; k < frames; ++k) {
+      if (stopRender_ || sys::StopRequested()) break;
+      {
+        const std::size_t s = ahead.Wait(k);
+        switch (decoded[s]) {
+          case BreakOutReason::None:
+            break;
+          case BreakOutReason::OutOfMemory:
+            throw std::bad_alloc();
+          case BreakOutReason::CannotRead:
+            throw Failure({BreakOutReason::CannotRead, browserImages_[k].dataAt, fileLength_,
+                           std::int64_t(k) + 1, errors[s] != 0 ? errors[s] : EIO});
+          default:
+            Fail(BreakOutReason::FrameUndecodable, browserImages_[k].start, std::int64_t(k) + 1);
         }
         sys::Sleep(FrameWait(k));  // --realtime plays the frames as the preview does
         browser::Image image = browserImages_[k];
@@ -381,25 +414,26 @@ RunResult clsGif24bit::BrowserRender(ExportSink* sink) {
           table = StoredGlobalTable.data();
           entries = int(gb::TableBytes(GlobalTableSize) / 3);
         }
-        canvas.Draw(image, indices[j].data(), table, entries);
+        canvas.Draw(image, indices[s].data(), table, entries);
         if (Exports(k)) {
           if (alone) {
             *alone = browser::Canvas(browserWidth_, browserHeight_);
             browser::Image own = image;
             own.disposal = 0;
-            alone->Draw(own, indices[j].data(), table, entries);
+            alone->Draw(own, indices[s].data(), table, entries);
           }
           BrowserExport(k, alone ? *alone : canvas, writer);
           handed = k + 1;
         }
-        writer.Report(report);
-        k = batch + j + 1;
+        ahead.Release(k);
       }
+      writer.Report(report);
     }
   } catch (const std::bad_alloc&) {
     undecodable = sys::ErrorText(ENOMEM);
   } catch (const Failure& failure) {
     undecodable = DescribeFailure(failure.what_);
+    result.playFailure = failure.what_;
   } catch (const FileWindow::ReadFailure& failure) {
     undecodable = sys::ErrorText(failure.error != 0 ? failure.error : EIO);
   }

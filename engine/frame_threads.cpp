@@ -75,6 +75,61 @@ std::size_t DecodeFrames(std::size_t count, unsigned threads,
   return firstFailed;
 }
 
+DecodeAhead::DecodeAhead(std::size_t count, unsigned threads, std::size_t slots, Job job)
+    : count_(count),
+      slots_(std::max<std::size_t>(slots, 1)),
+      threads_(threads),
+      job_(std::move(job)),
+      done_(slots_, 0) {
+  for (unsigned t = 0; t < threads && TryStart(pool_, [this, t] { Work(t); }); ++t) {
+  }
+}
+
+DecodeAhead::~DecodeAhead() {
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+  }
+  changed_.notify_all();
+  for (auto& t : pool_) t.join();
+}
+
+void DecodeAhead::Run(std::size_t k, unsigned worker, std::unique_lock<std::mutex>& lock) {
+  ++next_;
+  lock.unlock();
+  job_(k, k % slots_, worker);
+  lock.lock();
+  done_[k % slots_] = k + 1;
+  changed_.notify_all();
+}
+
+void DecodeAhead::Work(unsigned worker) {
+  std::unique_lock lock(mutex_);
+  while (true) {
+    changed_.wait(lock, [this] { return stop_ || next_ >= count_ || next_ < released_ + slots_; });
+    if (stop_ || next_ >= count_) return;
+    Run(next_, worker, lock);
+  }
+}
+
+std::size_t DecodeAhead::Wait(std::size_t k) {
+  std::unique_lock lock(mutex_);
+  if (next_ == k && k < released_ + slots_) {
+    Run(k, threads_, lock);  // no thread has it: this one runs it
+  } else {
+    changed_.wait(lock, [&] { return done_[k % slots_] == k + 1; });
+  }
+  return k % slots_;
+}
+
+void DecodeAhead::Release(std::size_t k) {
+  {
+    std::lock_guard lock(mutex_);
+    released_ = std::max(released_, k + 1);
+  }
+  changed_.notify_all();
+}
+
 FrameWriter::~FrameWriter() { Join(); }
 
 void FrameWriter::Start() {

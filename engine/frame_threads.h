@@ -62,6 +62,44 @@ class GIF;
 std::size_t DecodeFrames(std::size_t count, unsigned threads,
                          const std::function<bool(std::size_t, unsigned)>& job);
 
+// Runs job(k, slot, w) for k = 0 … count - 1 on `threads` threads of its own,
+// ahead of a consumer that takes the jobs in order: job k writes slot
+// k % slots (the consumer's storage), and may start once job k - slots has
+// been released. w names the thread (below `threads`; `threads` itself is the
+// consumer's), so a job may reuse memory of that thread's. A job must not
+// throw. The consumer's Wait runs a job itself when no thread has taken it,
+// so with no thread (none asked for, or none the system would start)
+// everything runs on the consumer's thread. The threads are joined by the
+// destructor, after the job each is running.
+class DecodeAhead {
+ public:
+  using Job = std::function<void(std::size_t k, std::size_t slot, unsigned worker)>;
+  DecodeAhead(std::size_t count, unsigned threads, std::size_t slots, Job job);
+  ~DecodeAhead();
+  DecodeAhead(const DecodeAhead&) = delete;
+  DecodeAhead& operator=(const DecodeAhead&) = delete;
+
+  // Waits until job k has run (jobs are waited for in order, each released
+  // before the one `slots` later is waited for); returns its slot.
+  std::size_t Wait(std::size_t k);
+  // Job k's slot may be written again.
+  void Release(std::size_t k);
+
+ private:
+  void Work(unsigned worker);
+  void Run(std::size_t k, unsigned worker, std::unique_lock<std::mutex>& lock);
+  const std::size_t count_, slots_;
+  const unsigned threads_;
+  const Job job_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::size_t next_ = 0;           // the first job no thread has taken
+  std::size_t released_ = 0;       // jobs below it are released
+  std::vector<std::size_t> done_;  // by slot: the job that last ran there, plus one
+  bool stop_ = false;
+  std::vector<std::thread> pool_;
+};
+
 // Called before every thread a run starts; tests make it throw what a failed
 // thread start throws (std::system_error). Empty: nothing is called.
 void SetThreadStartHook(std::function<void()> hook);

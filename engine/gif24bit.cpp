@@ -761,9 +761,19 @@ bool clsGif24bit::NameRefused(std::int64_t n, const std::string& name, FrameWrit
 void clsGif24bit::TakeExported(std::int64_t n, const std::string& name,
                                const platform::Picture& picture,
                                const std::vector<std::uint8_t>& alpha, FrameWriter& writer) const {
+  ReportTaken(
+      n, name,
+      [&] {
+        return Options.TakeFrame(n, *picture.Handle(), alpha.empty() ? nullptr : alpha.data());
+      },
+      writer);
+}
+
+void clsGif24bit::ReportTaken(std::int64_t n, const std::string& name,
+                              const std::function<std::string()>& take, FrameWriter& writer) const {
   std::string reason;
   try {
-    reason = Options.TakeFrame(n, *picture.Handle(), alpha.empty() ? nullptr : alpha.data());
+    reason = take();
   } catch (const std::bad_alloc&) {
     reason = sys::ErrorText(ENOMEM);
   }

@@ -102,6 +102,19 @@ struct RunOptions {
   // kept, empty when it was; the frame is then reported as written or not.
   std::function<std::string(std::int64_t n, const gdi::Bitmap& picture, const std::uint8_t* alpha)>
       TakeFrame;
+  // The same for the browser composition, before TakeFrame: its canvas as it
+  // stands after frame n, RGBA bytes (alpha 0 or 255), rows top to bottom, as
+  // the composition holds it (a program reading frames into arrays wants
+  // these bytes, not the drawing layer's).
+  std::function<std::string(std::int64_t n, const std::uint8_t* rgba, int width, int height)>
+      TakeCanvas;
+  // Browser composition: whether the break-out decodes every frame's data
+  // before the play, so that a split that cannot write every frame writes
+  // none (or, salvaged, knows where to stop). Off, only the first frame is
+  // checked, and a frame whose data cannot be decoded ends the play there:
+  // the frames before it have been handed over, and RunResult::playFailure
+  // says why. For callers that take frames as they come rather than files.
+  bool CheckFrames = true;
 };
 
 // One frame of the file as the break-out reads it: where its bytes lie, its
@@ -282,6 +295,10 @@ class clsGif24bit {
   // Hands frame n to Options.TakeFrame and reports it to `writer`.
   void TakeExported(std::int64_t n, const std::string& name, const platform::Picture& picture,
                     const std::vector<std::uint8_t>& alpha, FrameWriter& writer) const;
+  // Reports frame n, handed to the caller by `take` (which returns why it
+  // could not be kept), to `writer`.
+  void ReportTaken(std::int64_t n, const std::string& name,
+                   const std::function<std::string()>& take, FrameWriter& writer) const;
   platform::Picture StoredPixels(std::size_t k, std::vector<std::uint8_t>& alpha) const;
   void ReadExtension(std::size_t at, std::uint8_t label);
   void CoverFrame(std::size_t k, gdi::DC* mask, std::int16_t x, std::int16_t y, std::int32_t w,
@@ -300,11 +317,16 @@ class clsGif24bit {
   // Frame k's image data, its sub-blocks joined, read with one read of the
   // file (from any thread); false when the read fails or falls short.
   bool BrowserData(std::size_t k, std::vector<std::uint8_t>& data) const;
-  // Frame k's indices, rows top to bottom; false when its data cannot be
-  // read or decoded. Any thread.
-  bool BrowserDecode(std::size_t k, std::vector<std::uint8_t>& data,
-                     std::vector<std::uint8_t>& indices, std::vector<std::uint8_t>& rows) const;
+  // Frame k's indices, rows top to bottom: None, or CannotRead (errno set)
+  // or FrameUndecodable. Any thread; throws std::bad_alloc.
+  BreakOutReason BrowserDecode(std::size_t k, std::vector<std::uint8_t>& data,
+                               std::vector<std::uint8_t>& indices,
+                               std::vector<std::uint8_t>& rows) const;
   unsigned BrowserThreads() const;
+  // The play's decoding threads besides the composing one (none when the run
+  // starts no threads), and the frames it decodes ahead into.
+  unsigned BrowserAheadThreads() const;
+  std::size_t BrowserSlots() const;
   void BrowserExport(std::size_t k, const browser::Canvas& canvas, FrameWriter& writer);
   std::vector<browser::Image> browserImages_;
   int browserWidth_ = 0, browserHeight_ = 0;

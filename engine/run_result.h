@@ -95,4 +95,8 @@ struct RunResult {
   std::int64_t framesKept = 0;  // not written, their names taken (see ExportedFrame)
   std::vector<ExportedFrame> failed;
   bool Complete() const { return failed.empty(); }
+  // Why the play stopped before its last frame when the source file was the
+  // cause, not the frame files: a frame whose data could not be read or
+  // decoded (reason None otherwise).
+  BreakOutFailure playFailure;
 };

@@ -10,7 +10,9 @@
 #include <array>
 #include <numeric>
 #include <random>
+#include <system_error>
 
+#include "engine/frame_threads.h"
 #include "engine/gif24bit.h"
 #include "engine/run.h"
 #include "platform/picture/lzw.h"
@@ -204,4 +206,88 @@ TEST(BrowserRun, TheMemoryARunHoldsIsAskedForBeforeAnyFrameIsDecoded) {
   ASSERT_EQ(asked.size(), 1u);
   // At least the 4 x 2 canvas and what disposal 3 keeps of it.
   EXPECT_GE(asked[0], 2 * 4 * 8);
+}
+
+TEST(BrowserRun, FramesComeInOrderOnAnyThreadsAndTheFirstUndecodableEndsThePlay) {
+  // Twelve frames, each a 2 x 2 patch at its own place on a 6 x 4 screen,
+  // kept (disposal 1): every canvas differs from the one before.
+  using namespace testutil;
+  TempDir dir;
+  Bytes body, badBody;
+  for (int k = 0; k < 12; ++k) {
+    Bytes frame = Image(k % 3 * 2, k / 3 % 2 * 2, 2, 2, 0x00, std::uint8_t(1 + (k + k / 6) % 3));
+    body = Cat({body, Gce(0x04, 0, 0), frame});
+    // Frame 8's data names no entry: its code size byte (after the
+    // descriptor) says 12.
+    if (k == 7) frame[10] = 12;
+    badBody = Cat({badBody, Gce(0x04, 0, 0), frame});
+  }
+  const Bytes table = Table({{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}});
+  WriteFile(dir.File("a.gif"), Cat({Header(6, 4, 0x81), table, body, {0x3B}}));
+  WriteFile(dir.File("bad.gif"), Cat({Header(6, 4, 0x81), table, badBody, {0x3B}}));
+
+  struct Taken {
+    std::vector<std::int64_t> numbers;
+    std::vector<std::vector<std::uint8_t>> canvases;
+    RunResult result;
+    BreakOutReason breakOut = BreakOutReason::None;
+  };
+  auto run = [&](const std::string& file, bool ownThreads, unsigned threads, bool check) {
+    RunOptions options;
+    options.DecoderPath = dir.File(file);
+    options.Compose = clsGif24bit::Composition::Browser;
+    options.Split = true;
+    options.ExportAs = FrameFiles::Png;
+    options.OwnThreads = ownThreads;
+    options.DecodeThreads = threads;
+    options.CheckFrames = check;
+    Taken taken;
+    options.TakeCanvas = [&](std::int64_t n, const std::uint8_t* rgba, int w, int h) {
+      taken.numbers.push_back(n);
+      taken.canvases.emplace_back(rgba, rgba + std::size_t(w) * std::size_t(h) * 4);
+      return std::string();
+    };
+    HeadlessRun headless(options);
+    if (BreakOutRun(headless.Engine())) {
+      taken.result = PlayRun(headless.Engine(), nullptr);
+    }
+    taken.breakOut = headless.Engine().LastFailure().reason;
+    return taken;
+  };
+  std::vector<std::int64_t> all(12);
+  std::iota(all.begin(), all.end(), 1);
+  const Taken alone = run("a.gif", false, 0, true);
+  ASSERT_EQ(alone.numbers, all);
+  for (std::size_t k = 1; k < alone.canvases.size(); ++k) {
+    EXPECT_NE(alone.canvases[k], alone.canvases[k - 1]) << k;
+  }
+  // Decoded ahead on one thread, on three, or where no thread would start:
+  // the same canvases in the same order.
+  for (const int allowed : {0, 1, 100}) {
+    for (const unsigned threads : {1u, 3u}) {
+      SCOPED_TRACE(testing::Message() << allowed << " threads start, " << threads << " asked");
+      int started = 0;
+      SetThreadStartHook([&] {
+        if (started++ >= allowed) {
+          throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+        }
+      });
+      const Taken ahead = run("a.gif", true, threads, false);
+      SetThreadStartHook({});
+      EXPECT_EQ(ahead.numbers, all);
+      EXPECT_EQ(ahead.canvases, alone.canvases);
+      EXPECT_EQ(ahead.result.framesWritten, 12);
+    }
+  }
+  // Checked first, the file is refused; taken as they come, frames 1 to 7
+  // come and the play says why it stopped at 8.
+  EXPECT_EQ(run("bad.gif", true, 2, true).breakOut, BreakOutReason::FrameUndecodable);
+  const Taken bad8 = run("bad.gif", true, 2, false);
+  EXPECT_EQ(bad8.breakOut, BreakOutReason::None);
+  EXPECT_EQ(bad8.numbers, std::vector<std::int64_t>(all.begin(), all.begin() + 7));
+  EXPECT_TRUE(std::equal(bad8.canvases.begin(), bad8.canvases.end(), alone.canvases.begin()));
+  EXPECT_EQ(bad8.result.playFailure.reason, BreakOutReason::FrameUndecodable);
+  EXPECT_EQ(bad8.result.playFailure.frame, 8);
+  ASSERT_EQ(bad8.result.failed.size(), 5u);
+  EXPECT_EQ(bad8.result.failed.front().n, 8);
 }
