@@ -64,6 +64,38 @@ Composition CompositionOf(const std::string& compose) {
   throw py::value_error("compose must be \"browser\" or \"window\", not \"" + compose + "\"");
 }
 
+// The buffers of one file's frame arrays. A buffer comes back here when NumPy
+// lets go of its array, so that a program that drops each frame before it
+// takes the next reuses the same few buffers instead of having fresh pages
+// faulted in for every frame (which costs as much as composing the frame).
+class Buffers {
+ public:
+  explicit Buffers(std::size_t bytes) : bytes_(bytes) {}
+  std::size_t Bytes() const { return bytes_; }
+  // A buffer of Bytes() bytes, not cleared: every byte is written.
+  std::unique_ptr<std::uint8_t[]> Take() {
+    {
+      std::lock_guard lock(mutex_);
+      if (!free_.empty()) {
+        auto buffer = std::move(free_.back());
+        free_.pop_back();
+        return buffer;
+      }
+    }
+    return std::make_unique_for_overwrite<std::uint8_t[]>(bytes_);
+  }
+  void Give(std::unique_ptr<std::uint8_t[]> buffer) {
+    std::lock_guard lock(mutex_);
+    if (free_.size() < kKept) free_.push_back(std::move(buffer));
+  }
+
+ private:
+  static constexpr std::size_t kKept = 3;
+  const std::size_t bytes_;
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<std::uint8_t[]>> free_;
+};
+
 // One file's frames, composed in order on a thread of their own; the frame
 // being handed over is the only one held besides the engine's own.
 class Frames {
@@ -91,8 +123,11 @@ class Frames {
       Stop();
       Open();
     }
-    std::vector<std::uint8_t> rgba;
-    while (next_ <= k) rgba = Take();
+    std::unique_ptr<std::uint8_t[]> rgba;
+    while (next_ <= k) {
+      if (rgba) buffers_->Give(std::move(rgba));
+      rgba = Take();
+    }
     return Array(std::move(rgba));
   }
 
@@ -110,8 +145,15 @@ class Frames {
     options.ExportAs = FrameFiles::Png;
     options.Compose = compose_;
     options.Salvage = salvage_;
+    // Frames are taken as they come, so none needs checking before the first
+    // is handed over: one that cannot be decoded is an error when it is
+    // reached. A salvage checks them all, to know how many it keeps.
+    options.CheckFrames = salvage_;
     options.TakeFrame = [this](std::int64_t, const gdi::Bitmap& picture,
                                const std::uint8_t* alpha) { return Hand(picture, alpha); };
+    options.TakeCanvas = [this](std::int64_t, const std::uint8_t* rgba, int w, int h) {
+      return HandCanvas(rgba, w, h);
+    };
     run_ = std::make_unique<HeadlessRun>(options);
     clsGif24bit& engine = run_->Engine();
     bool split = false;
@@ -144,10 +186,24 @@ class Frames {
       d["frame"] = engine.Damage()->frame;
       damage = d;
     }
+    const std::size_t bytes = std::size_t(width) * std::size_t(height) * 4;
+    if (!buffers_ || buffers_->Bytes() != bytes) buffers_ = std::make_shared<Buffers>(bytes);
     next_ = 0;
     stopping_ = false;
     finished_ = false;
     slot_.reset();
+  }
+
+  // On the composing thread: the browser composition's canvas as it stands.
+  std::string HandCanvas(const std::uint8_t* rgba, int w, int h) {
+    if (stopping_) {
+      run_->Engine().StopRender(1);  // no frame after this one is composed
+      return "closed";
+    }
+    if (w != width || h != height) return "the frame's size differs from the canvas's";
+    auto frame = buffers_->Take();
+    std::memcpy(frame.get(), rgba, buffers_->Bytes());
+    return Deliver(std::move(frame));
   }
 
   // On the composing thread: waits until the frame before has been taken.
@@ -156,8 +212,12 @@ class Frames {
       run_->Engine().StopRender(1);  // no frame after this one is composed
       return "closed";
     }
-    const std::size_t pixels = std::size_t(picture.Width()) * std::size_t(picture.Height());
-    std::vector<std::uint8_t> rgba(pixels * 4);
+    if (picture.Width() != width || picture.Height() != height) {
+      return "the frame's size differs from the first one's";
+    }
+    const std::size_t pixels = std::size_t(width) * std::size_t(height);
+    auto frame = buffers_->Take();
+    std::uint8_t* rgba = frame.get();
     const std::uint32_t* px = picture.Row32(0);
     for (std::size_t i = 0; i < pixels; ++i) {
       rgba[4 * i] = std::uint8_t(px[i] >> 16);
@@ -165,18 +225,23 @@ class Frames {
       rgba[4 * i + 2] = std::uint8_t(px[i]);
       rgba[4 * i + 3] = alpha == nullptr || alpha[i] != 0 ? 0xFF : 0;
     }
+    return Deliver(std::move(frame));
+  }
+
+  // Waits until the frame before has been taken, then leaves this one.
+  std::string Deliver(std::unique_ptr<std::uint8_t[]> frame) {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [this] { return !slot_ || stopping_; });
     if (stopping_) {
       run_->Engine().StopRender(1);
       return "closed";
     }
-    slot_ = std::move(rgba);
+    slot_ = std::move(frame);
     changed_.notify_all();
     return std::string();
   }
 
-  std::vector<std::uint8_t> Take() {
+  std::unique_ptr<std::uint8_t[]> Take() {
     if (!thread_.joinable()) {
       thread_ = std::thread([this] {
         RunResult result = PlayRun(run_->Engine(), nullptr);
@@ -186,27 +251,29 @@ class Frames {
         changed_.notify_all();
       });
     }
-    std::optional<std::vector<std::uint8_t>> frame;
+    std::unique_ptr<std::uint8_t[]> frame;
     {
       py::gil_scoped_release free;
       std::unique_lock lock(mutex_);
       changed_.wait(lock, [this] { return slot_ || finished_; });
       if (slot_) {
         frame = std::move(slot_);
-        slot_.reset();
         changed_.notify_all();
       }
     }
     if (frame) {
       ++next_;
-      return std::move(*frame);
+      return frame;
     }
-    // The run ended before this frame: why, from the frames it could not
-    // compose.
+    // The run ended before this frame: the file's data there (the reason
+    // velkor-split gives for the file), or why the frame could not be
+    // composed.
+    const BreakOutFailure cause = result_.playFailure;
     std::string why = "frame " + std::to_string(next_ + 1) + " cannot be composed";
     if (!result_.failed.empty()) why += ": " + result_.failed.front().reason;
     Stop();
     Open();
+    if (cause.reason != BreakOutReason::None) Raise(cause, path_);
     if (why.find(std::strerror(ENOMEM)) != std::string::npos) throw std::bad_alloc();
     throw BreakOutProblem{why, "not-written", -1, next_ + 1};
   }
@@ -225,12 +292,20 @@ class Frames {
     run_.reset();
   }
 
-  py::array Array(std::vector<std::uint8_t> rgba) const {
-    auto* owned = new std::vector<std::uint8_t>(std::move(rgba));
-    py::capsule free(owned, [](void* p) { delete static_cast<std::vector<std::uint8_t>*>(p); });
+  // A frame's buffer while an array shows it; it goes back to the pool with
+  // the array.
+  struct Lent {
+    std::shared_ptr<Buffers> pool;
+    std::unique_ptr<std::uint8_t[]> bytes;
+    ~Lent() { pool->Give(std::move(bytes)); }
+  };
+
+  py::array Array(std::unique_ptr<std::uint8_t[]> rgba) const {
+    auto* owned = new Lent{buffers_, std::move(rgba)};
+    py::capsule free(owned, [](void* p) { delete static_cast<Lent*>(p); });
     py::array_t<std::uint8_t> array({py::ssize_t(height), py::ssize_t(width), py::ssize_t(4)},
                                     {py::ssize_t(width) * 4, py::ssize_t(4), py::ssize_t(1)},
-                                    owned->data(), free);
+                                    owned->bytes.get(), free);
     array.attr("setflags")(py::arg("write") = false);
     return array;
   }
@@ -243,7 +318,8 @@ class Frames {
   std::thread thread_;
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::optional<std::vector<std::uint8_t>> slot_;
+  std::shared_ptr<Buffers> buffers_;
+  std::unique_ptr<std::uint8_t[]> slot_;
   std::atomic<bool> stopping_{false};  // read by the composing thread without the lock
   bool finished_ = false;
   RunResult result_;
@@ -280,7 +356,7 @@ int ErrnoOf(const std::string& reason) {
 std::vector<std::string> Split(const std::string& path, const std::string& folder,
                                const std::string& format, const std::optional<std::string>& frames,
                                const std::string& compose, const std::optional<std::string>& name,
-                               bool salvage) {
+                               bool salvage, bool ownThreads) {
   CompositionOf(compose);
   if (format != "png" && format != "bmp" && format != "gif" && format != "stored") {
     throw py::value_error("format must be \"png\", \"bmp\", \"gif\" or \"stored\", not \"" +
@@ -300,7 +376,7 @@ std::vector<std::string> Split(const std::string& path, const std::string& folde
   {
     py::gil_scoped_release free;
     Shared shared;
-    outcome = SplitFile(o, o.inputs.front(), out, shared, true);
+    outcome = SplitFile(o, o.inputs.front(), out, shared, ownThreads);
   }
   std::vector<std::string> written;
   std::string failedReason;
@@ -351,6 +427,9 @@ std::vector<std::string> Split(const std::string& path, const std::string& folde
 
 PYBIND11_MODULE(_velkor, m) {
   m.doc() = "The engine of velkor: frames as arrays, a file's table, splits to files.";
+  // A program wants the frames as fast as they come: the play never waits
+  // out the frames' delays here (velkor-split waits them only when asked).
+  sys::SetSleepHook([](std::int64_t) {});
   py::register_exception_translator([](std::exception_ptr p) {
     try {
       if (p) std::rethrow_exception(p);
@@ -381,5 +460,5 @@ PYBIND11_MODULE(_velkor, m) {
   m.def("info", &Info, py::arg("path"), py::arg("compose") = "browser");
   m.def("split", &Split, py::arg("path"), py::arg("folder"), py::arg("format") = "png",
         py::arg("frames") = py::none(), py::arg("compose") = "browser",
-        py::arg("name") = py::none(), py::arg("salvage") = false);
+        py::arg("name") = py::none(), py::arg("salvage") = false, py::arg("own_threads") = true);
 }

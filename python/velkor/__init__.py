@@ -12,7 +12,9 @@ Frames are composed one at a time as they are asked for: a big file never
 holds all of them unless the program keeps them. Decoding lets go of the GIL,
 so threads split files side by side. A file that cannot be split raises
 BreakOutError (a ValueError) with its reason, byte and frame; the system's
-failures raise OSError with their errno.
+failures raise OSError with their errno. Reading frames, a file whose blocks
+are whole opens, and a frame whose image data cannot be decoded raises when it
+is reached (the frames before it have come).
 """
 from ._velkor import Frames as _Frames
 from ._velkor import info as _info
@@ -81,7 +83,9 @@ class Animation:
 def open(path, compose="browser", salvage=False):  # noqa: A001 (as the built-in open reads)
     """The frames of the GIF at `path`, composed as a web browser shows them
     ("browser") or by the window's rules ("window"). With `salvage`, a file
-    damaged at frame K gives frames 1 to K-1."""
+    damaged at frame K gives frames 1 to K-1 (every frame's data is decoded
+    once on opening to find K); without, frame K raises BreakOutError when it
+    is reached."""
     return Animation(path, compose, salvage)
 
 
@@ -97,6 +101,14 @@ def split(path, folder, format="png", frames=None, compose="browser", name=None,
     velkor-split does: format "png", "bmp", "gif" or "stored"; `frames` the
     frame numbers from 1 (an iterable, or velkor-split's list "1-10,15");
     `name` a pattern such as "{name}_{n:03}". Returns the paths written."""
+    return _split_file(path, folder, format, frames, compose, name, salvage)
+
+
+def _split_file(path, folder, format="png", frames=None, compose="browser", name=None,
+                salvage=False, own_threads=True):
+    """split, decoding and writing on threads of the call's own, or (where
+    something else runs files side by side, as a cluster's worker threads
+    do) all on the calling thread."""
     if frames is not None and not isinstance(frames, str):
         frames = ",".join(str(int(n)) for n in frames)
-    return _split(str(path), str(folder), format, frames, compose, name, salvage)
+    return _split(str(path), str(folder), format, frames, compose, name, salvage, own_threads)

@@ -4,13 +4,19 @@
     client = Client("tcp://scheduler:8786")
     rows = velkor.dask.split_many(paths, "/shared/frames", client=client, format="bmp")
 
-Each file is one task; a worker that dies takes no file with it: its tasks
-run again on another worker, and every frame file is written whole or not at
-all, so a file done twice is the same file.
+The files go out in a few tasks for each worker thread (one a file costs the
+scheduler more than a small file's split); a worker that dies takes no file
+with it: its tasks run again on another worker, and every frame file is
+written whole or not at all, so a file done twice is the same file.
 """
+import math
 import os
 
 import velkor
+
+# Tasks for each worker thread: enough for the scheduler to even out files of
+# very different sizes between the workers.
+_TASKS_PER_THREAD = 8
 
 
 def _name(path):
@@ -21,7 +27,9 @@ def _name(path):
 
 def _split_one(path, folder, options):
     try:
-        written = velkor.split(path, folder, **options)
+        # The worker's threads run files side by side: each file is split on
+        # the thread that took it, as velkor-split -j does.
+        written = velkor._split_file(path, folder, own_threads=False, **options)
         return {"file": path, "outcome": "split", "frames": len(written), "reason": None}
     except velkor.BreakOutError as e:
         return {"file": path, "outcome": "refused", "frames": 0, "reason": e.reason}
@@ -47,6 +55,15 @@ def split_many(paths, folder, client=None, **options):
     if client is None:
         from distributed import get_client
         client = get_client()
-    futures = client.map(_split_one, paths, folder=os.path.abspath(str(folder)),
+    if not paths:
+        return []
+    threads = max(1, sum(client.nthreads().values()))
+    size = math.ceil(len(paths) / (threads * _TASKS_PER_THREAD))
+    chunks = [paths[i:i + size] for i in range(0, len(paths), size)]
+    futures = client.map(_split_some, chunks, folder=os.path.abspath(str(folder)),
                          options=options, pure=False)
-    return client.gather(futures)
+    return [row for rows in client.gather(futures) for row in rows]
+
+
+def _split_some(paths, folder, options):
+    return [_split_one(p, folder, options) for p in paths]

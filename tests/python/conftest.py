@@ -49,6 +49,26 @@ def noise_gif(path, frames, size, seed=1):
     return path
 
 
+def code_size_offsets(data):
+    """Where each image's LZW minimum code size byte lies in the GIF `data`."""
+    def skip_sub_blocks(o):
+        while data[o]:
+            o += data[o] + 1
+        return o + 1
+
+    o = 13 + (3 << ((data[10] & 7) + 1) if data[10] & 0x80 else 0)
+    offsets = []
+    while data[o] != 0x3B:
+        if data[o] == 0x21:
+            o = skip_sub_blocks(o + 2)
+            continue
+        flags = data[o + 9]
+        o += 10 + (3 << ((flags & 7) + 1) if flags & 0x80 else 0)
+        offsets.append(o)
+        o = skip_sub_blocks(o + 1)
+    return offsets
+
+
 @pytest.fixture(scope="session")
 def generated(tmp_path_factory):
     return cases.write_all(str(tmp_path_factory.mktemp("cases")))

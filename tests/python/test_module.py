@@ -5,12 +5,14 @@ import errno
 import filecmp
 import os
 import threading
+import time
 
 import numpy as np
 import pytest
+from PIL import Image
 
 import velkor
-from conftest import SPLIT, cli_png, corpus_gifs, noise_gif, normalised
+from conftest import SPLIT, cli_png, code_size_offsets, corpus_gifs, noise_gif, normalised
 
 
 @pytest.mark.parametrize("compose", ["browser", "window"])
@@ -22,7 +24,8 @@ def test_every_frame_is_the_one_velkor_split_writes(compose, generated, tmp_path
         if status != 0:
             reason = velkor.info(path, compose)["error"]["reason"]
             with pytest.raises((velkor.BreakOutError, OSError)) as caught:
-                velkor.open(path, compose)
+                with velkor.open(path, compose) as gif:
+                    list(gif)
             if isinstance(caught.value, velkor.BreakOutError):
                 assert caught.value.reason == reason, path
             continue
@@ -91,6 +94,41 @@ def test_errors_carry_the_reason_the_byte_and_the_frame(tmp_path):
         velkor.split(gif, tmp_path / "o", format="jpeg")
     with pytest.raises(ValueError):
         velkor.split(gif, tmp_path / "o", frames=[9])
+
+
+def test_frames_come_as_they_are_read(tmp_path):
+    gif = noise_gif(str(tmp_path / "n.gif"), 5, (60, 40))
+    data = bytearray(open(gif, "rb").read())
+    data[code_size_offsets(data)[2]] = 12  # frame 3's data cannot be decoded
+    bad = tmp_path / "bad.gif"
+    bad.write_bytes(data)
+    # The frames before it come; frame 3 is the error velkor-split refuses
+    # the file with, each time it is reached.
+    with velkor.open(bad) as frames:
+        assert len(frames) == 5
+        got = []
+        with pytest.raises(velkor.BreakOutError) as e:
+            for frame in frames:
+                got.append(frame)
+        assert len(got) == 2
+        reason = velkor.info(bad)["error"]
+        assert (e.value.reason, e.value.frame) == (reason["reason"], 3) == \
+            ("frame-undecodable", 3)
+        assert np.array_equal(frames[1], got[1])
+        with pytest.raises(velkor.BreakOutError):
+            frames[4]
+    with velkor.open(bad, salvage=True) as salvaged:
+        assert len(salvaged) == 2 and salvaged.damage["frame"] == 3
+    # A program is never made to wait out the frames' delays (here 100
+    # frames of 2 s, which a play would wait 0.1 s each).
+    slow = tmp_path / "slow.gif"
+    Image.new("P", (8, 8)).save(slow, save_all=True, duration=2000, loop=0,
+                                append_images=[Image.new("P", (8, 8), i) for i in range(1, 100)])
+    started = time.monotonic()
+    with velkor.open(slow) as frames:
+        assert len(list(frames)) == 100
+    assert len(velkor.split(slow, tmp_path / "slow")) == 100
+    assert time.monotonic() - started < 8
 
 
 def test_a_split_writes_what_velkor_split_writes(tmp_path):
