@@ -3,7 +3,7 @@
 #  1. every frame of A, C and E read into NumPy arrays with velkor.open
 #     (browser composition), with Pillow (ImageSequence, convert("RGBA"),
 #     numpy.asarray) and with imageio (get_reader, Debian's 2.4): whole runs
-#     under /usr/bin/time, medians of 3 (E once), wall time and peak memory,
+#     under /usr/bin/time, medians of 3, wall time and peak memory,
 #     and the reading alone (once the interpreter and the imports are up);
 #  2. velkor.dask.split_many over the batch folder (bench/make-batch.sh) on a
 #     local cluster of two worker processes, one thread each, against
@@ -79,7 +79,6 @@ printf '%-4s %13s %13s %13s %13s %13s %16s\n' input velkor Pillow imageio "v/Pil
 printf '%-4s %13s %13s %13s %13s %13s\n' "" "" "" "" "(<= 0.15)" "(<= 0.15)"
 for name in A C E; do
   runs=3
-  [ "$name" = E ] && runs=1
   read -r v vm va < <(timed "$runs" $py "$work/read.py" velkor "$inputs/$name.gif")
   read -r p pm pa < <(timed "$runs" $py "$work/read.py" pillow "$inputs/$name.gif")
   read -r i im ia < <(timed "$runs" $py "$work/read.py" imageio "$inputs/$name.gif")
