@@ -7,7 +7,8 @@
 #     and the reading alone (once the interpreter and the imports are up);
 #  2. velkor.dask.split_many over the batch folder (bench/make-batch.sh) on a
 #     local cluster of two worker processes, one thread each, against
-#     velkor-split -j2 on the same files, both --png into tmpfs, medians of 3:
+#     velkor-split -j2 on the same files, both --png into tmpfs and into a disk
+#     folder (VELKOR_BENCH_DISK, /var/tmp), medians of 3:
 #     whole runs, and the split alone (the cluster up, velkor imported on the
 #     workers).
 # Usage: bench/python-compare.sh [BUILD_DIR]   (VELKOR_BENCH_INPUTS as for
@@ -115,24 +116,33 @@ started=$(date +%s.%N)
 case $? in 0 | 1 | 3) ;; *) exit 1 ;; esac  # 1, 3: corpus files refused, damaged
 echo "$(find "$3" -type f | wc -l) $(echo "$(date +%s.%N) - $started" | bc)"
 SH
-clean() { rm -rf "$work/frames" && mkdir "$work/frames"; }
-dask_runs=() cli_runs=()
-for _ in 1 2 3; do
-  clean
-  read -r d dm da < <(timed 1 $py "$work/dask_batch.py" "$work/files" "$work/frames")
-  dask_frames=$(find "$work/frames" -type f | wc -l)
-  clean
-  read -r c cm ca < <(timed 1 sh "$work/cli_batch.sh" "$build/bin/velkor-split" "$work/files" \
-    "$work/frames")
-  cli_frames=$(find "$work/frames" -type f | wc -l)
-  dask_runs+=("$d $da") cli_runs+=("$c $ca")
-done
 median() { printf '%s\n' "$@" | sort -n | sed -n 2p; }
-read -r d da <<<"$(median "${dask_runs[@]}")"
-read -r c ca <<<"$(median "${cli_runs[@]}")"
 echo
 echo "velkor.dask.split_many, $(wc -l <"$work/files") files, two workers, against velkor-split -j2:"
-printf '%-22s %10s %12s %8s\n' "" "whole s" "split s" frames
-printf '%-22s %10s %12s %8s\n' "velkor.dask" "$d" "$da" "$dask_frames"
-printf '%-22s %10s %12s %8s\n' "velkor-split -j2" "$c" "$ca" "$cli_frames"
-printf '%-22s %10s %12s\n' "dask / split (<= 1.3)" "$(ratio "$d" "$c")" "$(ratio "$da" "$ca")"
+printf '%-8s %-22s %10s %12s %8s\n' "" "" "whole s" "split s" frames
+for place in ${VELKOR_BENCH_PLACES:-tmpfs disk}; do
+  frames=$work/frames
+  if [ "$place" = disk ]; then
+    frames=$(mktemp -d "${VELKOR_BENCH_DISK:-/var/tmp}/velkor-py.XXXXXX")
+    trap 'rm -rf "$work" "$frames"' EXIT
+  fi
+  clean() { rm -rf "$frames" && mkdir "$frames"; }
+  dask_runs=() cli_runs=()
+  for _ in 1 2 3; do
+    clean
+    read -r d dm da < <(timed 1 $py "$work/dask_batch.py" "$work/files" "$frames")
+    dask_frames=$(find "$frames" -type f | wc -l)
+    clean
+    read -r c cm ca < <(timed 1 sh "$work/cli_batch.sh" "$build/bin/velkor-split" "$work/files" \
+      "$frames")
+    cli_frames=$(find "$frames" -type f | wc -l)
+    dask_runs+=("$d $da") cli_runs+=("$c $ca")
+  done
+  rm -rf "$frames"
+  read -r d da <<<"$(median "${dask_runs[@]}")"
+  read -r c ca <<<"$(median "${cli_runs[@]}")"
+  printf '%-8s %-22s %10s %12s %8s\n' "$place" "velkor.dask" "$d" "$da" "$dask_frames"
+  printf '%-8s %-22s %10s %12s %8s\n' "" "velkor-split -j2" "$c" "$ca" "$cli_frames"
+  printf '%-8s %-22s %10s %12s\n' "" "dask / split (<= 1.3)" "$(ratio "$d" "$c")" \
+    "$(ratio "$da" "$ca")"
+done
