@@ -21,20 +21,18 @@
 #include "platform/system/system.h"
 #include "settings/settings.h"
 
+std::string Absolute(const std::string& path) {
+  std::error_code ec;
+  const auto absolute = std::filesystem::absolute(sys::PathOf(path), ec);
+  return ec ? path : sys::Utf8Of(absolute.lexically_normal());
+}
+
 namespace {
 
 using Json = nlohmann::ordered_json;
 
 std::string Line(const Json& record) {
   return record.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
-}
-
-// The absolute, normalised form of a UTF-8 path; the path itself when it has
-// none.
-std::string Absolute(const std::string& path) {
-  std::error_code ec;
-  const auto absolute = std::filesystem::absolute(sys::PathOf(path), ec);
-  return ec ? path : sys::Utf8Of(absolute.lexically_normal());
 }
 
 // The folder a file's frames go into when it is not the file's own: DIR, or
@@ -389,6 +387,7 @@ FileOutcome SplitFile(const Options& o, const Input& in, Output& out, Shared& sh
       say(ReasonId(failure.reason), "cannot be split: " + DescribeFailure(failure));
       outcome.status = kExitNotAnimated;
       outcome.kind = FileOutcome::Kind::Refused;
+      outcome.failure = failure;
     }
     return Finish(o, in, out, outcome);
   }

@@ -28,7 +28,12 @@ struct FileOutcome {
   std::int64_t frames = -1;  // the frames the file holds; -1 when not broken out
   std::string reason;        // a stable id of what went wrong, for --json
   std::string message;       // and its words
+  BreakOutFailure failure;   // refused in its break-out: why, where (else reason None)
 };
+
+// The absolute, normalised form of a UTF-8 path; the path itself when it has
+// none.
+std::string Absolute(const std::string& path);
 
 // What the runs of one velkor-split share.
 struct Shared {

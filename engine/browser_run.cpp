@@ -386,47 +386,45 @@ RunResult clsGif24bit::BrowserRender(ExportSink* sink) {
     });
     for (; k < frames; ++k) {
       if (stopRender_ || sys::StopRequested()) break;
-      {
-        const std::size_t s = ahead.Wait(k);
-        switch (decoded[s]) {
-          case BreakOutReason::None:
-            break;
-          case BreakOutReason::OutOfMemory:
-            throw std::bad_alloc();
-          case BreakOutReason::CannotRead:
-            throw Failure({BreakOutReason::CannotRead, browserImages_[k].dataAt, fileLength_,
-                           std::int64_t(k) + 1, errors[s] != 0 ? errors[s] : EIO});
-          default:
-            Fail(BreakOutReason::FrameUndecodable, browserImages_[k].start, std::int64_t(k) + 1);
-        }
-        sys::Sleep(FrameWait(k));  // --realtime plays the frames as the preview does
-        browser::Image image = browserImages_[k];
-        const std::uint8_t* table = nullptr;
-        int entries = 0;
-        if (image.tableAt >= 0) {
-          localTable.resize(std::size_t(image.tableEntries) * 3);
-          for (std::size_t i = 0; i < localTable.size(); ++i) {
-            localTable[i] = At(image.tableAt + std::int64_t(i));
-          }
-          table = localTable.data();
-          entries = image.tableEntries;
-        } else if (GlobalTableFlag) {
-          table = StoredGlobalTable.data();
-          entries = int(gb::TableBytes(GlobalTableSize) / 3);
-        }
-        canvas.Draw(image, indices[s].data(), table, entries);
-        if (Exports(k)) {
-          if (alone) {
-            *alone = browser::Canvas(browserWidth_, browserHeight_);
-            browser::Image own = image;
-            own.disposal = 0;
-            alone->Draw(own, indices[s].data(), table, entries);
-          }
-          BrowserExport(k, alone ? *alone : canvas, writer);
-          handed = k + 1;
-        }
-        ahead.Release(k);
+      const std::size_t s = ahead.Wait(k);
+      switch (decoded[s]) {
+        case BreakOutReason::None:
+          break;
+        case BreakOutReason::OutOfMemory:
+          throw std::bad_alloc();
+        case BreakOutReason::CannotRead:
+          throw Failure({BreakOutReason::CannotRead, browserImages_[k].dataAt, fileLength_,
+                         std::int64_t(k) + 1, errors[s] != 0 ? errors[s] : EIO});
+        default:
+          Fail(BreakOutReason::FrameUndecodable, browserImages_[k].start, std::int64_t(k) + 1);
       }
+      sys::Sleep(FrameWait(k));  // --realtime plays the frames as the preview does
+      browser::Image image = browserImages_[k];
+      const std::uint8_t* table = nullptr;
+      int entries = 0;
+      if (image.tableAt >= 0) {
+        localTable.resize(std::size_t(image.tableEntries) * 3);
+        for (std::size_t i = 0; i < localTable.size(); ++i) {
+          localTable[i] = At(image.tableAt + std::int64_t(i));
+        }
+        table = localTable.data();
+        entries = image.tableEntries;
+      } else if (GlobalTableFlag) {
+        table = StoredGlobalTable.data();
+        entries = int(gb::TableBytes(GlobalTableSize) / 3);
+      }
+      canvas.Draw(image, indices[s].data(), table, entries);
+      if (Exports(k)) {
+        if (alone) {
+          *alone = browser::Canvas(browserWidth_, browserHeight_);
+          browser::Image own = image;
+          own.disposal = 0;
+          alone->Draw(own, indices[s].data(), table, entries);
+        }
+        BrowserExport(k, alone ? *alone : canvas, writer);
+        handed = k + 1;
+      }
+      ahead.Release(k);
       writer.Report(report);
     }
   } catch (const std::bad_alloc&) {

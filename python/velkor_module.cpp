@@ -40,12 +40,6 @@ struct SystemProblem {
   std::string message, path;
 };
 
-std::string AbsolutePath(const std::string& path) {
-  std::error_code ec;
-  const auto absolute = std::filesystem::absolute(sys::PathOf(path), ec);
-  return ec ? path : sys::Utf8Of(absolute.lexically_normal());
-}
-
 [[noreturn]] void Raise(const BreakOutFailure& failure, const std::string& path) {
   if (failure.reason == BreakOutReason::OutOfMemory) throw std::bad_alloc();
   // A file that cannot be read is the file system's answer, with its errno
@@ -140,7 +134,7 @@ class Frames {
  private:
   void Open() {
     RunOptions options;
-    options.DecoderPath = AbsolutePath(path_);
+    options.DecoderPath = Absolute(path_);
     options.Split = true;
     options.ExportAs = FrameFiles::Png;
     options.Compose = compose_;
@@ -194,12 +188,16 @@ class Frames {
     slot_.reset();
   }
 
+  // On the composing thread, once the program has closed the frames: no
+  // frame after this one is composed.
+  std::string Stopped() {
+    run_->Engine().StopRender(1);
+    return "closed";
+  }
+
   // On the composing thread: the browser composition's canvas as it stands.
   std::string HandCanvas(const std::uint8_t* rgba, int w, int h) {
-    if (stopping_) {
-      run_->Engine().StopRender(1);  // no frame after this one is composed
-      return "closed";
-    }
+    if (stopping_) return Stopped();
     if (w != width || h != height) return "the frame's size differs from the canvas's";
     auto frame = buffers_->Take();
     std::memcpy(frame.get(), rgba, buffers_->Bytes());
@@ -208,10 +206,7 @@ class Frames {
 
   // On the composing thread: waits until the frame before has been taken.
   std::string Hand(const gdi::Bitmap& picture, const std::uint8_t* alpha) {
-    if (stopping_) {
-      run_->Engine().StopRender(1);  // no frame after this one is composed
-      return "closed";
-    }
+    if (stopping_) return Stopped();
     if (picture.Width() != width || picture.Height() != height) {
       return "the frame's size differs from the first one's";
     }
@@ -232,10 +227,7 @@ class Frames {
   std::string Deliver(std::unique_ptr<std::uint8_t[]> frame) {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [this] { return !slot_ || stopping_; });
-    if (stopping_) {
-      run_->Engine().StopRender(1);
-      return "closed";
-    }
+    if (stopping_) return Stopped();
     slot_ = std::move(frame);
     changed_.notify_all();
     return std::string();
@@ -328,7 +320,7 @@ class Frames {
 
 py::object Info(const std::string& path, const std::string& compose) {
   RunOptions options;
-  options.DecoderPath = AbsolutePath(path);
+  options.DecoderPath = Absolute(path);
   options.Compose = CompositionOf(compose);
   std::string text;
   {
@@ -396,24 +388,12 @@ std::vector<std::string> Split(const std::string& path, const std::string& folde
     case FileOutcome::Kind::Split:
     case FileOutcome::Kind::Damaged:
       return written;
-    case FileOutcome::Kind::Refused: {
+    case FileOutcome::Kind::Refused:
       if (outcome.reason == "no-frame-listed") throw py::value_error(outcome.message);
-      // The break-out once more, for where the file fails.
-      RunOptions options;
-      options.DecoderPath = AbsolutePath(path);
-      options.Compose = CompositionOf(compose);
-      BreakOutFailure failure;
-      {
-        py::gil_scoped_release free;
-        HeadlessRun run(options);
-        BreakOutRun(run.Engine());
-        failure = run.Engine().LastFailure();
-      }
-      if (failure.reason == BreakOutReason::None) {
+      if (outcome.failure.reason == BreakOutReason::None) {
         throw BreakOutProblem{outcome.message, outcome.reason, -1, 0};
       }
-      Raise(failure, path);
-    }
+      Raise(outcome.failure, path);
     case FileOutcome::Kind::Incomplete:
       break;
   }

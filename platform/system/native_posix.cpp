@@ -80,6 +80,11 @@ std::string FolderOf(const std::string& path) {
   const auto slash = path.rfind('/');
   return slash == std::string::npos ? "" : path.substr(0, slash + 1);
 }
+
+// A fresh name in `dir` for a file being written beside its own.
+std::string AsideName(const std::string& dir) {
+  return dir + ".velkor-" + RandomSuffix() + ".part";
+}
 }  // namespace
 
 std::intptr_t CreateBeside(const std::string& path, std::string& aside) {
@@ -97,7 +102,7 @@ std::intptr_t CreateBeside(const std::string& path, std::string& aside) {
   }
 #endif
   for (int attempt = 0; attempt < 100; ++attempt) {
-    aside = dir + ".velkor-" + RandomSuffix() + ".part";
+    aside = AsideName(dir);
     // The mode of a file made under its own name, so that putting it in
     // place changes nothing but its content.
     const int fd =
@@ -125,7 +130,7 @@ int NameInPlace(std::intptr_t handle, const std::string& path) {
   // itself): the file is named beside it, then renamed over it in one step.
   const std::string dir = FolderOf(path);
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string aside = dir + ".velkor-" + RandomSuffix() + ".part";
+    const std::string aside = AsideName(dir);
     if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, aside.c_str(), AT_SYMLINK_FOLLOW) != 0) {
       if (errno == EEXIST) continue;
       return errno;
